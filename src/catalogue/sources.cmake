@@ -1,0 +1,1 @@
+set(RONDEL_CATALOGUE_SOURCES catalogue/start_catalogue.cc)

@@ -1,0 +1,47 @@
+// DB-Library sessions: start and stop of the client library, the error handler, and one
+// open connection as a move-only handle.
+#ifndef RONDEL_FRAME_SESSION_H_
+#define RONDEL_FRAME_SESSION_H_
+
+#include "platform/lock.h"
+
+namespace rondel {
+
+// The one process-wide lock around every database exchange. It exists for the whole life
+// of the process (also when the client library failed to start), so a caller can always
+// enter it and then take its no-connection path.
+platform::Lock& CatalogueLock();
+
+// dbinit, then the error handler; true when the client library is ready. Once started, a
+// second call answers true without starting it again.
+bool StartDbLibrary();
+// dbexit when started; otherwise nothing.
+void StopDbLibrary();
+bool DbLibraryStarted();
+
+// One open connection (a DBPROCESS), closed when the handle is destroyed or Close()d.
+class Session {
+ public:
+  Session() = default;
+  ~Session() { Close(); }
+  Session(Session&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+  Session& operator=(Session&& other) noexcept;
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // OpenDbConnection: login with the current settings, select the database. Logs one line
+  // ("dblogin() error", "login database server \"...\" error" or "use database \"...\"
+  // error") on failure and answers an invalid session. REQUIRES: the catalogue lock held.
+  static Session Open();
+
+  bool valid() const { return handle_ != nullptr; }
+  void Close();            // CloseDbConnection; nothing when invalid
+  void* handle() const { return handle_; }  // the DBPROCESS*, for exchange.cc
+
+ private:
+  void* handle_ = nullptr;
+};
+
+}  // namespace rondel
+
+#endif  // RONDEL_FRAME_SESSION_H_

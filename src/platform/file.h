@@ -1,0 +1,49 @@
+// Plain files for the snapshot store, with failures that tests can inject.
+#ifndef RONDEL_PLATFORM_FILE_H_
+#define RONDEL_PLATFORM_FILE_H_
+
+#include <cstddef>
+#include <string>
+
+namespace rondel {
+namespace platform {
+
+// A move-only open file; closed on destruction.
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  static File OpenForRead(const std::string& path);   // invalid when it cannot be opened
+  static File CreateForWrite(const std::string& path);  // truncates; invalid on failure
+
+  bool valid() const { return fd_ >= 0; }
+  // Both return the bytes actually moved (short on end of file or error); they retry
+  // interrupted and partial transfers, so a short count means the rest cannot be moved.
+  size_t Read(void* data, size_t length);
+  size_t Write(const void* data, size_t length);
+  bool Sync();  // flushes to the disk
+  void Close();
+
+ private:
+  explicit File(int fd) : fd_(fd) {}
+  int fd_ = -1;
+};
+
+bool FileReadable(const std::string& path);
+bool RenameFile(const std::string& from, const std::string& to);  // replaces `to`
+bool RemoveFile(const std::string& path);
+bool SyncDirectory(const std::string& path);
+
+// Fault injection for tests. After SetWriteBudget(n), writes through File deliver n more
+// bytes in total and then come up short; a negative budget (the default) turns it off.
+void SetWriteBudget(long long bytes);
+
+}  // namespace platform
+}  // namespace rondel
+
+#endif  // RONDEL_PLATFORM_FILE_H_
