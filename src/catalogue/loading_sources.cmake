@@ -1,0 +1,1 @@
+set(RONDEL_CATALOGUE_LOADING_SOURCES catalogue/start_catalogue.cc)
