@@ -1,0 +1,275 @@
+// The snapshot store: table descriptions, the per-table save and load, and the
+// all-tables save that replaces the previous set only once the new one is
+// complete on disk.
+#include "catalogue/snapshot_store.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "catalogue/tables.h"
+#include "platform/file.h"
+#include "platform/paths.h"
+
+namespace rondel {
+
+namespace {
+
+constexpr size_t kMagicSize = 8;
+constexpr size_t kTableNameSize = 64;
+constexpr size_t kHeaderSize = 80;
+constexpr char kMagic[kMagicSize] = {'T', 'A', 'B', 'L', 'E', ':', 0, 0};
+constexpr char kDirectoryName[] = "VideoServertable/";
+constexpr char kTemporarySuffix[] = ".new";
+
+static_assert(kMagicSize + kTableNameSize + 4 + 4 == kHeaderSize,
+              "snapshot header layout");
+
+// One of the nine tables: where it lives, how big a record is, how many records
+// a load may bring, and where the count a save writes is kept.
+struct TableSpec {
+  const char* table_name;
+  const char* file_name;
+  int32_t record_size;
+  int32_t capacity;
+  void* (*first_record)();
+  int32_t (*save_count)();
+};
+
+Catalogue& C() { return g_catalogue; }
+
+const TableSpec kTables[] = {
+    {"TABLE_RECORDS", "TABLE_RECORDS.tbl", sizeof(TableRecords), 1,
+     [] { return static_cast<void*>(&C().table_records); },
+     [] { return int32_t{1}; }},
+    {"Rooms", "Rooms.tbl", sizeof(RoomRecord), kRoomCapacity,
+     [] { return static_cast<void*>(C().rooms); },
+     [] { return C().table_records.RoomCount; }},
+    {"Medias", "Medias.tbl", sizeof(MediaRecord), kMediaCapacity,
+     [] { return static_cast<void*>(C().medias); },
+     [] { return C().table_records.MediaCount; }},
+    {"FILE_SERVERS", "FILE_SERVERS.tbl", sizeof(FileServerRecord),
+     kFileServerCapacity, [] { return static_cast<void*>(C().file_servers); },
+     [] { return C().table_records.FileServerCount; }},
+    {"AllSequence", "AllSequence.tbl", sizeof(int32_t), kSequenceCapacity,
+     [] { return static_cast<void*>(C().all_sequence.entries); },
+     [] { return C().all_sequence.count; }},
+    {"MonthSequence", "MonthSequence.tbl", sizeof(int32_t), kSequenceCapacity,
+     [] { return static_cast<void*>(C().month_sequence.entries); },
+     [] { return C().month_sequence.count; }},
+    {"WeekSequence", "WeekSequence.tbl", sizeof(int32_t), kSequenceCapacity,
+     [] { return static_cast<void*>(C().week_sequence.entries); },
+     [] { return C().week_sequence.count; }},
+    {"NewSequence", "NewSequence.tbl", sizeof(int32_t), kSequenceCapacity,
+     [] { return static_cast<void*>(C().new_sequence.entries); },
+     [] { return C().new_sequence.count; }},
+    {"UserSequence", "UserSequence.tbl", sizeof(int32_t), kUserSequenceCapacity,
+     [] { return static_cast<void*>(C().user_sequence.entries); },
+     [] { return C().user_sequence.count; }},
+};
+
+const TableSpec* FindTable(const char* table_name) {
+  if (table_name == nullptr || table_name[0] == '\0') return nullptr;
+  for (const TableSpec& spec : kTables) {
+    if (std::strcmp(spec.table_name, table_name) == 0) return &spec;
+  }
+  return nullptr;
+}
+
+bool WriteAll(platform::File& file, const void* data, size_t length) {
+  return file.Write(data, length) == length;
+}
+
+// Writes one table's header and records to `path` and flushes it to the disk.
+bool WriteTableFile(SnapshotStore& store, const std::string& path,
+                    const char* table_name, bool sync) {
+  platform::File file = platform::File::CreateForWrite(path);
+  if (!file.valid()) return false;
+  char name_field[kTableNameSize] = {};
+  std::strncpy(name_field, table_name, kTableNameSize - 1);
+  int32_t count = 0;
+  int32_t size = 0;
+  void* first = nullptr;
+  if (!WriteAll(file, kMagic, kMagicSize) ||
+      !WriteAll(file, name_field, kTableNameSize) ||
+      !store.GetTableForSave(table_name, &count, &size, &first)) {
+    return false;
+  }
+  // A count outside the table (a counter gone wrong) must not make the write
+  // read past it; the header then still says what was written.
+  const TableSpec* spec = FindTable(table_name);
+  if (count < 0) count = 0;
+  if (count > spec->capacity) count = spec->capacity;
+  if (!WriteAll(file, &count, sizeof count) ||
+      !WriteAll(file, &size, sizeof size)) {
+    return false;
+  }
+  const size_t bytes = static_cast<size_t>(count) * static_cast<size_t>(size);
+  if (bytes > 0 && !WriteAll(file, first, bytes)) return false;
+  if (sync && !file.Sync()) return false;
+  file.Close();
+  return true;
+}
+
+}  // namespace
+
+bool SnapshotStore::PrepareDirectory() {
+  const char* configured = std::getenv("RONDEL_SNAPSHOT_DIR");
+  if (configured != nullptr && configured[0] != '\0') {
+    DirectoryPath = configured;
+    if (DirectoryPath.back() != '/') DirectoryPath += '/';
+  } else {
+    // ExecutableDirectory ends in '/', or is empty when unknown (then the
+    // working directory).
+    DirectoryPath = platform::ExecutableDirectory() + kDirectoryName;
+  }
+  platform::MakeDirectory(DirectoryPath);
+  return true;
+}
+
+bool SnapshotStore::FileExists(const std::string& full_name) {
+  return platform::FileReadable(full_name);
+}
+
+bool SnapshotStore::GetTableForSave(const char* table_name,
+                                    int32_t* record_count, int32_t* record_size,
+                                    void** first_record) {
+  const TableSpec* spec = FindTable(table_name);
+  if (spec == nullptr) return false;
+  *record_count = spec->save_count();
+  *record_size = spec->record_size;
+  *first_record = spec->first_record();
+  return true;
+}
+
+bool SnapshotStore::GetTableForLoad(const char* table_name,
+                                    int32_t record_count, int32_t record_size,
+                                    void** first_record) {
+  const TableSpec* spec = FindTable(table_name);
+  if (spec == nullptr) return false;
+  if (record_size != spec->record_size) return false;
+  if (record_count < 0 || record_count > spec->capacity) return false;
+  void* first = spec->first_record();
+  std::memset(
+      first, 0,
+      static_cast<size_t>(record_count) * static_cast<size_t>(record_size));
+  *first_record = first;
+  return true;
+}
+
+bool SnapshotStore::SaveTable(const char* file_name, const char* table_name) {
+  if (file_name == nullptr || FindTable(table_name) == nullptr) return false;
+  try {
+    return WriteTableFile(*this, DirectoryPath + file_name, table_name,
+                          /*sync=*/false);
+  } catch (...) {
+    return false;  // the file, if open, was closed on the way out
+  }
+}
+
+bool SnapshotStore::LoadTable(const char* file_name, const char* table_name) {
+  if (file_name == nullptr || table_name == nullptr) return false;
+  try {
+    return ReadTableFile(file_name, table_name);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool SnapshotStore::ReadTableFile(const char* file_name,
+                                  const char* table_name) {
+  const std::string full_name = DirectoryPath + file_name;
+  if (!FileExists(full_name)) return false;
+  platform::File file = platform::File::OpenForRead(full_name);
+  if (!file.valid()) return false;
+
+  // Both fields get one spare zero byte so that they compare as terminated
+  // strings.
+  char magic[kMagicSize + 1] = {};
+  if (file.Read(magic, kMagicSize) != kMagicSize) return false;
+  magic[kMagicSize - 1] = '\0';  // the eighth byte is not examined
+  if (std::strcmp(magic, "TABLE:") != 0) return false;
+
+  char name_field[kTableNameSize + 1] = {};
+  if (file.Read(name_field, kTableNameSize) != kTableNameSize) return false;
+  if (std::strcmp(name_field, table_name) != 0) return false;
+
+  int32_t count = 0;
+  int32_t size = 0;
+  if (file.Read(&count, sizeof count) != sizeof count) return false;
+  if (file.Read(&size, sizeof size) != sizeof size) return false;
+
+  void* first = nullptr;
+  if (!GetTableForLoad(table_name, count, size, &first)) return false;
+  const size_t bytes = static_cast<size_t>(count) * static_cast<size_t>(size);
+  const bool is_medias = std::strcmp(table_name, "Medias") == 0;
+  // The zeroing above and the read below may touch every record up to count.
+  if (is_medias) NoteMediasWritten(count);
+  if (bytes > 0 && file.Read(first, bytes) != bytes) return false;
+
+  if (std::strcmp(table_name, "TABLE_RECORDS") == 0) {
+    TableRecords& t = g_catalogue.table_records;
+    if (t.MediaCount < 0 || t.MediaCount > kMediaCapacity || t.RoomCount < 0 ||
+        t.RoomCount > kRoomCapacity || t.FileServerCount < 0 ||
+        t.FileServerCount > kFileServerCapacity) {
+      std::memset(&t, 0, sizeof t);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool SnapshotStore::SaveAllTables() {
+  try {
+    return SaveAllTablesReplacing();
+  } catch (...) {
+    return false;
+  }
+}
+
+bool SnapshotStore::SaveAllTablesReplacing() {
+  PrepareDirectory();
+  // Every table is first written and flushed under a temporary name; only a
+  // complete set replaces the previous one, so a crash or a failed write
+  // mid-save leaves the last good set whole.
+  size_t written = 0;
+  bool ok = true;
+  for (const TableSpec& spec : kTables) {
+    if (!WriteTableFile(*this,
+                        DirectoryPath + spec.file_name + kTemporarySuffix,
+                        spec.table_name, /*sync=*/true)) {
+      ok = false;
+      break;
+    }
+    ++written;
+  }
+  if (!ok) {
+    // Remove the temporaries, including the one whose write failed.
+    for (size_t i = 0; i <= written && i < sizeof kTables / sizeof kTables[0];
+         ++i) {
+      platform::RemoveFile(DirectoryPath + kTables[i].file_name +
+                           kTemporarySuffix);
+    }
+    return false;
+  }
+  for (const TableSpec& spec : kTables) {
+    const std::string target = DirectoryPath + spec.file_name;
+    if (!platform::RenameFile(target + kTemporarySuffix, target)) ok = false;
+  }
+  platform::SyncDirectory(DirectoryPath);
+  return ok;
+}
+
+bool SnapshotStore::LoadAllTables() {
+  try {
+    PrepareDirectory();
+  } catch (...) {
+    return false;
+  }
+  for (const TableSpec& spec : kTables) {
+    if (!LoadTable(spec.file_name, spec.table_name)) return false;
+  }
+  return true;
+}
+
+}  // namespace rondel

@@ -1,0 +1,104 @@
+// The snapshot store: the catalogue's nine tables as nine files on disk.
+//
+// Each file is an 80-byte header followed by the table's first RecordCount
+// records, byte for byte as they lie in memory:
+//   offset size field        content
+//        0    8 Magic        "TABLE:" and two zero bytes
+//        8   64 TableName    the table name, then zero bytes
+//       72    4 RecordCount  signed int32, records that follow
+//       76    4 RecordSize   signed int32, bytes per record (the table's record
+//       size) 80    n Records      RecordCount * RecordSize bytes
+//
+// The nine tables, in save and load order:
+//   table name      file                record size  count saved       largest
+//   count loaded TABLE_RECORDS   TABLE_RECORDS.tbl   28           1 1 Rooms
+//   Rooms.tbl           52           RoomCount         512 Medias Medias.tbl
+//   942          MediaCount        100000 FILE_SERVERS    FILE_SERVERS.tbl 36
+//   FileServerCount   20 AllSequence     AllSequence.tbl     4            its
+//   entry count   200 MonthSequence   MonthSequence.tbl   4            its
+//   entry count   200 WeekSequence    WeekSequence.tbl    4            its
+//   entry count   200 NewSequence     NewSequence.tbl     4            its
+//   entry count   200 UserSequence    UserSequence.tbl    4            its
+//   entry count   100000
+//
+// The files live in "VideoServertable/" in the directory of the host
+// executable, or in $RONDEL_SNAPSHOT_DIR itself when that variable is set.
+//
+// A save never destroys the last good set: the nine files are first written and
+// flushed under temporary names ("Rooms.tbl.new") in the same directory and
+// renamed into place only when all nine were written; a failed save removes its
+// temporaries.
+//
+// Used only by the catalogue stage of start-up, on the thread of
+// InitialDatabase, while no other code touches the tables or the files. Nothing
+// is logged: every failure is a false.
+#ifndef RONDEL_CATALOGUE_SNAPSHOT_STORE_H_
+#define RONDEL_CATALOGUE_SNAPSHOT_STORE_H_
+
+#include <cstdint>
+#include <string>
+
+namespace rondel {
+
+class SnapshotStore {
+ public:
+  SnapshotStore() = default;
+  virtual ~SnapshotStore() = default;
+  SnapshotStore(const SnapshotStore&) = delete;
+  SnapshotStore& operator=(const SnapshotStore&) = delete;
+
+  // PrepareDirectory, then writes the nine tables. True when all nine were
+  // written and put in place; on false the files of the previous save are left
+  // exactly as they were.
+  bool SaveAllTables();
+
+  // PrepareDirectory, then loads the nine tables in order, stopping at the
+  // first failure: the tables before it stay loaded, the failing one holds what
+  // was read before the failure, later ones are untouched. Medias records
+  // loaded are reported through NoteMediasWritten.
+  bool LoadAllTables();
+
+  // Writes one table to DirectoryPath + file_name, in place (no temporary
+  // name). False when the file cannot be created or a write comes up short, or
+  // for an unknown table name; a partly written file then stays on disk.
+  bool SaveTable(const char* file_name, const char* table_name);
+
+  // Reads one table from DirectoryPath + file_name, checking magic, table name,
+  // record size and record count (before any memory is touched), then the bytes
+  // of the records. For TABLE_RECORDS, stored media, room or file-server counts
+  // beyond their tables clear all seven counters and fail the load. Extra bytes
+  // after the records are ignored.
+  bool LoadTable(const char* file_name, const char* table_name);
+
+  // Composes DirectoryPath (with its trailing '/') and creates the directory.
+  // Always true.
+  bool PrepareDirectory();
+
+  // True when `full_name` can be opened for reading.
+  bool FileExists(const std::string& full_name);
+
+  // The count a save writes, the record size and the table's first record, for
+  // one of the nine table names (compared exactly). False for a null or empty
+  // name or any other name.
+  bool GetTableForSave(const char* table_name, int32_t* record_count,
+                       int32_t* record_size, void** first_record);
+
+  // Checks a header's count and size against the table (size equal to the
+  // table's record size, 0 <= count <= capacity); when they pass, zeroes the
+  // first count * size bytes of the table and gives its first record. False
+  // (nothing touched) for an unknown name or values that fail the checks.
+  bool GetTableForLoad(const char* table_name, int32_t record_count,
+                       int32_t record_size, void** first_record);
+
+  // The snapshot directory with its trailing '/', as PrepareDirectory last
+  // composed it.
+  std::string DirectoryPath;
+
+ private:
+  bool ReadTableFile(const char* file_name, const char* table_name);
+  bool SaveAllTablesReplacing();
+};
+
+}  // namespace rondel
+
+#endif  // RONDEL_CATALOGUE_SNAPSHOT_STORE_H_

@@ -1,0 +1,49 @@
+// The catalogue's one instance and its reset.
+#include "catalogue/tables.h"
+
+#include <cstring>
+
+namespace rondel {
+
+// No initialiser: zero static storage, so the untouched pages of the 94 MB
+// media table are never made resident.
+Catalogue g_catalogue;
+int32_t g_play_type = 2;
+
+namespace {
+
+// The number of leading Medias records any writer may have touched since the
+// last reset.
+int medias_written = 0;
+
+constexpr int kClassIndexEntriesCleared = 20;
+
+}  // namespace
+
+void NoteMediasWritten(int records) {
+  if (records > kMediaCapacity) records = kMediaCapacity;
+  if (records > medias_written) medias_written = records;
+}
+
+void ResetCatalogue() {
+  Catalogue& c = g_catalogue;
+  std::memset(&c.table_records, 0, sizeof c.table_records);
+  std::memset(c.rooms, 0, sizeof c.rooms);
+  std::memset(c.file_servers, 0, sizeof c.file_servers);
+  // Records beyond the highest position any writer reported are still zero from
+  // load; not clearing them keeps their pages out of memory.
+  if (medias_written > 0) {
+    std::memset(c.medias, 0,
+                sizeof(MediaRecord) * static_cast<size_t>(medias_written));
+  }
+  medias_written = 0;
+  std::memset(c.film_index, 0,
+              sizeof(ClassIndexEntry) * kClassIndexEntriesCleared);
+  std::memset(c.song_index, 0,
+              sizeof(ClassIndexEntry) * kClassIndexEntriesCleared);
+  std::memset(c.ad_index, 0,
+              sizeof(ClassIndexEntry) * kClassIndexEntriesCleared);
+  g_play_type = 2;
+}
+
+}  // namespace rondel
