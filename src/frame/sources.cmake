@@ -1,1 +1,3 @@
-set(RONDEL_FRAME_SOURCES)
+set(RONDEL_FRAME_SOURCES
+  frame/settings.cc
+  frame/diag.cc)

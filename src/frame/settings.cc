@@ -1,0 +1,84 @@
+#include "frame/settings.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/settings_file.h"
+
+namespace rondel {
+
+namespace {
+
+constexpr char kDefaultSettingsPath[] = "/etc/korvane/Korvane.ini";
+
+// Addresses are read with length 20 (19 characters kept), the other texts with
+// 255.
+constexpr size_t kAddressReadLength = 20;
+constexpr size_t kTextReadLength = 255;
+
+Settings g_settings;  // constant-initialised: valid before any static
+                      // constructor runs
+
+void ReadClientCharset(const char* path) {
+  platform::ReadProfileString(path, "MainServer", "ClientCharset", "GB18030",
+                              g_settings.client_charset,
+                              sizeof(g_settings.client_charset));
+}
+
+// Server, database, user and password, in the order the start-up read uses.
+void ReadConnectionSettings(const char* path) {
+  platform::ReadProfileString(path, "MainServer", "DataBaseServerIp",
+                              "127.0.0.1", g_settings.database_server_ip,
+                              kAddressReadLength);
+  platform::ReadProfileString(path, "KTV", "DataBaseName", "karaok",
+                              g_settings.database_name, kTextReadLength);
+  platform::ReadProfileString(path, "MainServer", "UserName", "sa",
+                              g_settings.user_name, kTextReadLength);
+  platform::ReadProfileString(path, "MainServer", "PassWord", "",
+                              g_settings.password, kTextReadLength);
+}
+
+}  // namespace
+
+static_assert(sizeof(Settings::file_server_ip) >= kAddressReadLength,
+              "address buffer");
+static_assert(sizeof(Settings::database_server_ip) >= kAddressReadLength,
+              "address buffer");
+static_assert(sizeof(Settings::database_name) >= kTextReadLength,
+              "text buffer");
+static_assert(sizeof(Settings::user_name) >= kTextReadLength, "text buffer");
+static_assert(sizeof(Settings::password) >= kTextReadLength, "text buffer");
+
+Settings& CurrentSettings() { return g_settings; }
+
+std::string SettingsFilePath() {
+  const char* path = std::getenv("RONDEL_SETTINGS_FILE");
+  if (path != nullptr && path[0] != '\0') return path;
+  return kDefaultSettingsPath;
+}
+
+void ReadStartupSettings(const char* path) {
+  platform::ReadProfileString(path, "MainServer", "FileServerIP", "",
+                              g_settings.file_server_ip, kAddressReadLength);
+  ReadConnectionSettings(path);
+  ReadClientCharset(path);
+}
+
+void ReadDatabaseSettings(const char* path) {
+  ReadConnectionSettings(path);
+  ReadClientCharset(path);
+}
+
+void PersistRandPlayType(int32_t play_type) {
+  char text[16];
+  std::snprintf(text, sizeof(text), "%d", static_cast<int>(play_type));
+  platform::WriteProfileString(SettingsFilePath().c_str(), "VideoServer",
+                               "RandPlayType", text);
+}
+
+int32_t RestoreRandPlayType() {
+  return platform::ReadProfileInt(SettingsFilePath().c_str(), "VideoServer",
+                                  "RandPlayType", 2);
+}
+
+}  // namespace rondel

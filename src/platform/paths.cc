@@ -1,0 +1,30 @@
+#include "platform/paths.h"
+
+#include <errno.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace rondel {
+namespace platform {
+
+std::string ExecutableDirectory() {
+  char path[4096];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof(path));
+  // A full buffer may be a cut-off path: treat it as unknown.
+  if (length <= 0 || static_cast<size_t>(length) >= sizeof(path))
+    return std::string();
+  std::string executable(path, static_cast<size_t>(length));
+  size_t slash = executable.rfind('/');
+  if (slash == std::string::npos) return std::string();
+  return executable.substr(0, slash + 1);
+}
+
+bool MakeDirectory(const std::string& path) {
+  if (mkdir(path.c_str(), 0755) == 0) return true;
+  if (errno != EEXIST) return false;
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace platform
+}  // namespace rondel

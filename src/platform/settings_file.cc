@@ -1,0 +1,348 @@
+// Private-profile settings files.
+//
+// The whole file is read into memory (at most kMaxSettingsFileBytes; a reader
+// ignores the rest, a writer refuses such a file) and cut into lines. A line
+// keeps its own terminator
+// ("\n", "\r\n" or none for the last line), so a writer can copy every line it
+// does not change exactly as it found it.
+#include "platform/settings_file.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+
+#include "platform/file.h"
+
+namespace rondel {
+namespace platform {
+
+namespace {
+
+constexpr size_t kMaxSettingsFileBytes = 4u << 20;
+
+// The integer reader looks at no more of a value than this, as the Windows one
+// does.
+constexpr size_t kIntegerTextSize = 30;
+
+struct Line {
+  size_t begin;        // first byte
+  size_t content_end;  // one past the last byte before the terminator
+  size_t end;          // one past the terminator
+};
+
+enum class LineKind { kOther, kSection, kKey };
+
+struct ParsedLine {
+  LineKind kind = LineKind::kOther;
+  // For a section, its name; for a key line, the key and the value.
+  const char* name = nullptr;
+  size_t name_length = 0;
+  const char* value = nullptr;
+  size_t value_length = 0;
+};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+
+void Trim(const char** text, size_t* length) {
+  while (*length > 0 && IsBlank((*text)[0])) {
+    ++*text;
+    --*length;
+  }
+  while (*length > 0 && IsBlank((*text)[*length - 1])) --*length;
+}
+
+// Case-insensitive for ASCII letters only; other bytes (GBK and the like) must
+// match exactly.
+bool NameEquals(const char* a, size_t a_length, const char* b) {
+  size_t b_length = std::strlen(b);
+  const char* trimmed_b = b;
+  Trim(&trimmed_b, &b_length);
+  if (a_length != b_length) return false;
+  for (size_t i = 0; i < a_length; ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(trimmed_b[i])) return false;
+  }
+  return true;
+}
+
+// Reads the file into `text`. `complete` tells whether the whole file fitted.
+bool LoadFile(const char* path, std::string* text, bool* complete) {
+  File file = File::OpenForRead(path);
+  if (!file.valid()) return false;
+  text->clear();
+  char chunk[16384];
+  *complete = false;
+  while (text->size() < kMaxSettingsFileBytes) {
+    size_t wanted = kMaxSettingsFileBytes - text->size();
+    if (wanted > sizeof(chunk)) wanted = sizeof(chunk);
+    size_t got = file.Read(chunk, wanted);
+    text->append(chunk, got);
+    if (got < wanted) {
+      *complete = true;
+      return true;
+    }
+  }
+  // Exactly at the limit: complete only when nothing follows.
+  char probe;
+  *complete = file.Read(&probe, 1) == 0;
+  return true;
+}
+
+// The line starting at `begin`; REQUIRES: begin < text.size().
+Line LineAt(const std::string& text, size_t begin) {
+  Line line;
+  line.begin = begin;
+  size_t newline = text.find('\n', begin);
+  if (newline == std::string::npos) {
+    line.content_end = text.size();
+    line.end = text.size();
+  } else {
+    line.end = newline + 1;
+    line.content_end = newline;
+    if (line.content_end > begin && text[line.content_end - 1] == '\r')
+      --line.content_end;
+  }
+  return line;
+}
+
+ParsedLine Parse(const std::string& text, const Line& line) {
+  ParsedLine parsed;
+  const char* p = text.data() + line.begin;
+  size_t length = line.content_end - line.begin;
+  Trim(&p, &length);
+  if (length == 0 || p[0] == ';' || p[0] == '#') return parsed;
+  if (p[0] == '[') {
+    const char* name = p + 1;
+    const char* close =
+        static_cast<const char*>(std::memchr(name, ']', length - 1));
+    size_t name_length = close ? static_cast<size_t>(close - name) : length - 1;
+    Trim(&name, &name_length);
+    parsed.kind = LineKind::kSection;
+    parsed.name = name;
+    parsed.name_length = name_length;
+    return parsed;
+  }
+  const char* equals = static_cast<const char*>(std::memchr(p, '=', length));
+  if (equals == nullptr) return parsed;
+  const char* key = p;
+  size_t key_length = static_cast<size_t>(equals - p);
+  Trim(&key, &key_length);
+  const char* value = equals + 1;
+  size_t value_length = static_cast<size_t>(p + length - value);
+  Trim(&value, &value_length);
+  if (value_length >= 2 && (value[0] == '"' || value[0] == '\'') &&
+      value[value_length - 1] == value[0]) {
+    ++value;
+    value_length -= 2;
+  }
+  parsed.kind = LineKind::kKey;
+  parsed.name = key;
+  parsed.name_length = key_length;
+  parsed.value = value;
+  parsed.value_length = value_length;
+  return parsed;
+}
+
+// Where a section and a key were found. Positions are npos when absent.
+struct Location {
+  size_t section_line =
+      std::string::npos;  // begin of the section's header line
+  Line key_line{std::string::npos, std::string::npos, std::string::npos};
+  ParsedLine key;
+  Line last_filled_line{std::string::npos, std::string::npos,
+                        std::string::npos};
+};
+
+// Looks for `key` inside the first section named `section`.
+Location Find(const std::string& text, const char* section, const char* key) {
+  Location found;
+  bool inside = false;
+  for (size_t at = 0; at < text.size();) {
+    Line line = LineAt(text, at);
+    at = line.end;
+    ParsedLine parsed = Parse(text, line);
+    if (parsed.kind == LineKind::kSection) {
+      if (inside) break;  // the first matching section ended without the key
+      if (NameEquals(parsed.name, parsed.name_length, section)) {
+        inside = true;
+        found.section_line = line.begin;
+        found.last_filled_line = line;
+      }
+      continue;
+    }
+    if (!inside) continue;
+    if (line.content_end > line.begin) {
+      const char* p = text.data() + line.begin;
+      size_t length = line.content_end - line.begin;
+      Trim(&p, &length);
+      if (length > 0) found.last_filled_line = line;
+    }
+    if (parsed.kind == LineKind::kKey &&
+        NameEquals(parsed.name, parsed.name_length, key)) {
+      found.key_line = line;
+      found.key = parsed;
+      break;
+    }
+  }
+  return found;
+}
+
+bool HasLineBreak(const char* text) {
+  return std::strchr(text, '\n') != nullptr ||
+         std::strchr(text, '\r') != nullptr;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// Writes `text` beside `path`, flushes it and renames it over `path`.
+bool ReplaceFile(const std::string& path, const std::string& text) {
+  static std::atomic<unsigned> sequence{0};
+  std::string temporary = path + ".new." + std::to_string(getpid()) + "." +
+                          std::to_string(sequence.fetch_add(1));
+  File file = File::CreateForWrite(temporary);
+  if (!file.valid()) return false;
+  bool written =
+      file.Write(text.data(), text.size()) == text.size() && file.Sync();
+  file.Close();
+  struct stat original;
+  if (written && stat(path.c_str(), &original) == 0) {
+    chmod(temporary.c_str(), original.st_mode & 07777);
+  }
+  if (!written || !RenameFile(temporary, path)) {
+    RemoveFile(temporary);
+    return false;
+  }
+  SyncDirectory(DirectoryOf(path));
+  return true;
+}
+
+}  // namespace
+
+size_t ReadProfileString(const char* path, const char* section, const char* key,
+                         const char* default_value, char* out,
+                         size_t out_size) {
+  if (out == nullptr || out_size == 0) return 0;
+  const char* value = default_value != nullptr ? default_value : "";
+  size_t value_length = std::strlen(value);
+  std::string text;
+  bool complete = false;
+  Location found;
+  if (path != nullptr && section != nullptr && key != nullptr &&
+      LoadFile(path, &text, &complete)) {
+    found = Find(text, section, key);
+    if (found.key_line.begin != std::string::npos) {
+      value = found.key.value;
+      value_length = found.key.value_length;
+    }
+  }
+  if (value_length > out_size - 1) value_length = out_size - 1;
+  std::memcpy(out, value, value_length);
+  out[value_length] = '\0';
+  return value_length;
+}
+
+int ReadProfileInt(const char* path, const char* section, const char* key,
+                   int default_value) {
+  // A value cannot contain a line break, so this marker can never be a stored
+  // value.
+  static const char kMissing[] = "\n";
+  char text[kIntegerTextSize];
+  ReadProfileString(path, section, key, kMissing, text, sizeof(text));
+  if (std::strcmp(text, kMissing) == 0) return default_value;
+
+  const char* p = text;
+  while (IsBlank(*p)) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') {
+    negative = *p == '-';
+    ++p;
+  }
+  // Overflow wraps modulo 2^32, as the Windows reader's does.
+  uint32_t magnitude = 0;
+  if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+    for (p += 2;; ++p) {
+      char c = AsciiLower(*p);
+      uint32_t digit;
+      if (c >= '0' && c <= '9') {
+        digit = static_cast<uint32_t>(c - '0');
+      } else if (c >= 'a' && c <= 'f') {
+        digit = static_cast<uint32_t>(c - 'a' + 10);
+      } else {
+        break;
+      }
+      magnitude = magnitude * 16u + digit;
+    }
+  } else {
+    for (; *p >= '0' && *p <= '9'; ++p) {
+      magnitude = magnitude * 10u + static_cast<uint32_t>(*p - '0');
+    }
+  }
+  if (negative) magnitude = 0u - magnitude;
+  return static_cast<int>(static_cast<int32_t>(magnitude));
+}
+
+bool WriteProfileString(const char* path, const char* section, const char* key,
+                        const char* value) {
+  if (path == nullptr || path[0] == '\0' || section == nullptr ||
+      key == nullptr || value == nullptr) {
+    return false;
+  }
+  if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value) ||
+      std::strchr(section, ']') != nullptr ||
+      std::strchr(key, '=') != nullptr) {
+    return false;
+  }
+  std::string text;
+  bool complete = true;
+  if (!LoadFile(path, &text, &complete)) {
+    // A file that exists but cannot be read must not be replaced by a new one.
+    if (access(path, F_OK) == 0) return false;
+    text.clear();
+  }
+  if (!complete) return false;
+
+  size_t first_newline = text.find('\n');
+  const char* eol = (first_newline != std::string::npos && first_newline > 0 &&
+                     text[first_newline - 1] == '\r')
+                        ? "\r\n"
+                        : "\n";
+  std::string key_line = std::string(key) + "=" + value;
+
+  Location found = Find(text, section, key);
+  if (found.key_line.begin != std::string::npos) {
+    text.replace(found.key_line.begin,
+                 found.key_line.content_end - found.key_line.begin, key_line);
+  } else if (found.section_line != std::string::npos) {
+    const Line& after = found.last_filled_line;
+    if (after.end > after.content_end) {
+      text.insert(after.end, key_line + eol);
+    } else {
+      // The section ends the file without a final line break; keep it that way.
+      text.insert(after.end, eol + key_line);
+    }
+  } else {
+    std::string added = "[" + std::string(section) + "]" + eol + key_line;
+    if (text.empty()) {
+      text = added + eol;
+    } else if (text.back() == '\n') {
+      text += added + eol;
+    } else {
+      text += eol + added;
+    }
+  }
+  return ReplaceFile(path, text);
+}
+
+}  // namespace platform
+}  // namespace rondel
