@@ -1,1 +1,49 @@
+// Start-up, shutdown, settings re-reading and the diagnostic text: the
+// host-facing frame. Nothing is thrown across this boundary: each function ends
+// in a catch-all.
+#include "catalogue/start_catalogue.h"
+#include "frame/diag.h"
+#include "frame/session.h"
+#include "frame/settings.h"
+#include "platform/message_log.h"
 #include "rondel.h"
+
+RONDEL_API void InitialDatabase() {
+  try {
+    rondel::platform::MessageLog log;
+    // When the client library does not start, start-up goes on: every database
+    // call then takes its no-connection path and the catalogue comes from the
+    // snapshot files.
+    rondel::StartDbLibrary();
+    // The log settings are process-wide: they hold for every instance, also the
+    // module's.
+    log.SetLogFileName("rondel.log");
+    log.EnableFileOutput(true);
+    log.EnableScreenOutput(false);
+    rondel::ReadStartupSettings(rondel::SettingsFilePath().c_str());
+    rondel::StartCatalogue();
+  } catch (...) {
+  }
+}
+
+RONDEL_API void ExitDatabase() {
+  try {
+    rondel::StopDbLibrary();
+  } catch (...) {
+  }
+}
+
+RONDEL_API bool LoadDBOptions(const char* settingsPath) {
+  try {
+    rondel::ReadDatabaseSettings(settingsPath);
+  } catch (...) {
+  }
+  return true;
+}
+
+RONDEL_API void KvDebugDb(char* text) {
+  try {
+    rondel::Broadcast(text);
+  } catch (...) {
+  }
+}

@@ -1,5 +1,5 @@
-// DB-Library sessions: start and stop of the client library, the error handler, and one
-// open connection as a move-only handle.
+// DB-Library sessions: start and stop of the client library, the error handler,
+// and one open connection as a move-only handle.
 #ifndef RONDEL_FRAME_SESSION_H_
 #define RONDEL_FRAME_SESSION_H_
 
@@ -7,35 +7,56 @@
 
 namespace rondel {
 
-// The one process-wide lock around every database exchange. It exists for the whole life
-// of the process (also when the client library failed to start), so a caller can always
-// enter it and then take its no-connection path.
+namespace platform {
+class MessageLog;
+}  // namespace platform
+
+// The one process-wide lock around every database exchange. It exists for the
+// whole life of the process (also when the client library failed to start), so
+// a caller can always enter it and then take its no-connection path.
 platform::Lock& CatalogueLock();
 
-// dbinit, then the error handler; true when the client library is ready. Once started, a
-// second call answers true without starting it again.
+// The module-wide log instance, through which the error handler writes
+// DB-Library's error texts. Made on first use and never destroyed.
+platform::MessageLog& ModuleLog();
+
+// dbinit, then the error handler; true when the client library is ready. Once
+// started, a second call answers true without starting it again. The error
+// handler writes each error text as one line to ModuleLog() and always answers
+// INT_CANCEL (INT_EXIT would end the process), so the failing call returns its
+// failure to the caller. No server-message handler is installed. REQUIRES: no
+// exchange is running.
 bool StartDbLibrary();
-// dbexit when started; otherwise nothing.
+// dbexit when started; otherwise nothing (so a second call does nothing).
+// REQUIRES: no exchange is running.
 void StopDbLibrary();
 bool DbLibraryStarted();
 
-// One open connection (a DBPROCESS), closed when the handle is destroyed or Close()d.
+// One open connection (a DBPROCESS), closed when the handle is destroyed or
+// Close()d.
 class Session {
  public:
   Session() = default;
   ~Session() { Close(); }
-  Session(Session&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+  Session(Session&& other) noexcept : handle_(other.handle_) {
+    other.handle_ = nullptr;
+  }
   Session& operator=(Session&& other) noexcept;
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  // OpenDbConnection: login with the current settings, select the database. Logs one line
-  // ("dblogin() error", "login database server \"...\" error" or "use database \"...\"
-  // error") on failure and answers an invalid session. REQUIRES: the catalogue lock held.
+  // OpenDbConnection: login with the current settings (user, password,
+  // application "db", TDS 7.4, the client character set, 180-second login and
+  // query time-outs), then select the database. Logs one line ("dblogin()
+  // error", "login database server \"...\" error" or "use database \"...\"
+  // error") on failure and answers an invalid session; the login record is
+  // released on every path. Without a started client library it answers an
+  // invalid session after logging "dblogin() error". An empty server name is
+  // not tried. REQUIRES: the catalogue lock held.
   static Session Open();
 
   bool valid() const { return handle_ != nullptr; }
-  void Close();            // CloseDbConnection; nothing when invalid
+  void Close();  // CloseDbConnection; nothing when invalid
   void* handle() const { return handle_; }  // the DBPROCESS*, for exchange.cc
 
  private:

@@ -1,0 +1,169 @@
+// The exchange frame and the sending side: parameters, procedure calls and SQL
+// texts. Reading rows and return parameters is in exchange_results.cc.
+#include "frame/exchange.h"
+
+#include <sqldb.h>
+#include <sybfront.h>  // must precede sqldb.h
+
+#include <cstring>
+
+namespace rondel {
+
+namespace {
+
+constexpr int kTextOutputMaxLength = 200;
+
+DBPROCESS* Db(const Session& session) {
+  return static_cast<DBPROCESS*>(session.handle());
+}
+
+Param MakeParam(Param::Kind kind, const char* name) {
+  Param p{};
+  p.kind = kind;
+  p.name = name;
+  p.max_length = -1;
+  p.data_length = -1;
+  return p;
+}
+
+}  // namespace
+
+Param Param::Int(const char* name, int32_t value) {
+  Param p = MakeParam(Kind::kInt, name);
+  p.int_value = value;
+  return p;
+}
+
+Param Param::Text(const char* name, const char* text, int max_length) {
+  Param p = MakeParam(Kind::kText, name);
+  p.text = text != nullptr ? text : "";
+  p.max_length = max_length;
+  p.data_length = static_cast<int>(std::strlen(p.text));
+  return p;
+}
+
+Param Param::NullInt(const char* name) {
+  Param p = MakeParam(Kind::kNullInt, name);
+  p.data_length = 0;
+  return p;
+}
+
+Param Param::NullText(const char* name, int max_length) {
+  Param p = MakeParam(Kind::kNullText, name);
+  p.max_length = max_length;
+  p.data_length = 0;
+  return p;
+}
+
+Param Param::IntOutput(const char* name, int32_t* ref) {
+  Param p = MakeParam(Kind::kIntOutput, name);
+  p.int_ref = ref;
+  return p;
+}
+
+Param Param::TextOutput(const char* name) {
+  Param p = MakeParam(Kind::kTextOutput, name);
+  p.max_length = kTextOutputMaxLength;
+  p.data_length = 0;
+  return p;
+}
+
+Exchange::Exchange() : Exchange(kDeferOpen) { session_ = Session::Open(); }
+
+Exchange::Exchange(DeferOpen) : lock_holder_(CatalogueLock()) {
+  std::memset(text_output_scratch_, 0, sizeof text_output_scratch_);
+}
+
+// The members do the work: the session closes first, then the lock holder
+// releases.
+Exchange::~Exchange() = default;
+
+bool Exchange::Reconnect() {
+  session_.Close();
+  session_ = Session::Open();
+  return session_.valid();
+}
+
+bool Exchange::SendProcedure(const char* procedure, const Param* params,
+                             size_t count) {
+  if (!connected()) return false;
+  DBPROCESS* db = Db(session_);
+  if (dbrpcinit(db, procedure, 0) != SUCCEED) return false;
+  for (size_t i = 0; i < count; ++i) {
+    const Param& p = params[i];
+    BYTE status = 0;
+    int type = SQLINT4;
+    BYTE* value = nullptr;
+    // The client library only reads the values; its interface is not
+    // const-correct.
+    switch (p.kind) {
+      case Param::Kind::kInt:
+        value = reinterpret_cast<BYTE*>(const_cast<int32_t*>(&p.int_value));
+        break;
+      case Param::Kind::kText:
+        type = SQLVARCHAR;
+        value = reinterpret_cast<BYTE*>(const_cast<char*>(p.text));
+        break;
+      case Param::Kind::kNullInt:
+        break;
+      case Param::Kind::kNullText:
+        type = SQLVARCHAR;
+        break;
+      case Param::Kind::kIntOutput:
+        status = DBRPCRETURN;
+        value = reinterpret_cast<BYTE*>(p.int_ref);
+        break;
+      case Param::Kind::kTextOutput:
+        status = DBRPCRETURN;
+        type = SQLVARCHAR;
+        value = reinterpret_cast<BYTE*>(text_output_scratch_);
+        break;
+    }
+    if (dbrpcparam(db, p.name, status, type, p.max_length, p.data_length,
+                   value) != SUCCEED) {
+      return false;
+    }
+  }
+  return dbrpcsend(db) == SUCCEED;
+}
+
+bool Exchange::Call(const char* procedure,
+                    std::initializer_list<Param> params) {
+  return Call(procedure, params.begin(), params.size());
+}
+
+bool Exchange::Call(const char* procedure, const Param* params, size_t count) {
+  return SendProcedure(procedure, params, count) && Confirm();
+}
+
+bool Exchange::CallSendOnly(const char* procedure,
+                            std::initializer_list<Param> params) {
+  return CallSendOnly(procedure, params.begin(), params.size());
+}
+
+bool Exchange::CallSendOnly(const char* procedure, const Param* params,
+                            size_t count) {
+  return SendProcedure(procedure, params, count);
+}
+
+bool Exchange::Confirm() {
+  return connected() && dbsqlok(Db(session_)) == SUCCEED;
+}
+
+bool Exchange::Sql(const char* text) {
+  if (!connected()) return false;
+  DBPROCESS* db = Db(session_);
+  return dbcmd(db, text) == SUCCEED && dbsqlsend(db) == SUCCEED &&
+         dbsqlok(db) == SUCCEED;
+}
+
+bool Exchange::SqlExec(const char* text) {
+  if (!connected()) return false;
+  DBPROCESS* db = Db(session_);
+  // Both calls are made whatever the first answers, as the one caller expects.
+  bool filled = dbcmd(db, text) == SUCCEED;
+  bool executed = dbsqlexec(db) == SUCCEED;
+  return filled && executed;
+}
+
+}  // namespace rondel

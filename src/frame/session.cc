@@ -1,0 +1,153 @@
+// Client-library start and stop, the error handler, and the opening of one
+// connection.
+//
+// Every DB-Library error goes through DbErrorHandler, which writes the
+// library's text to the module log and always answers INT_CANCEL: this client
+// library ends the whole process on INT_EXIT, while the venue server relies on
+// a failed call simply returning (a dead server must lead to the offline start,
+// not to an exit).
+#include "frame/session.h"
+
+#include <sqldb.h>
+#include <sybfront.h>  // must precede sqldb.h
+
+#include <atomic>
+#include <cstring>
+#include <string>
+
+#include "frame/settings.h"
+#include "platform/message_log.h"
+
+namespace rondel {
+
+namespace {
+
+constexpr int kTimeoutSeconds = 180;
+constexpr char kApplicationName[] = "db";
+
+std::atomic<bool> g_started{false};
+
+// Copies a settings buffer into a terminated local copy, so that one opening
+// uses one consistent value even while LoadDBOptions rewrites the buffer.
+template <size_t N>
+void CopySetting(char (&out)[N], const char* value) {
+  size_t n = strnlen(value, N - 1);
+  std::memcpy(out, value, n);
+  out[n] = '\0';
+}
+
+int DbErrorHandler(DBPROCESS* /*connection*/, int /*severity*/,
+                   int /*error_number*/, int /*os_error*/, char* error_text,
+                   char* /*os_error_text*/) {
+  // One line per error: line breaks inside the library's text would split the
+  // entry.
+  std::string line = error_text != nullptr ? error_text : "";
+  for (char& c : line) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  ModuleLog().AddLog(line.c_str());
+  return INT_CANCEL;
+}
+
+}  // namespace
+
+platform::Lock& CatalogueLock() {
+  // Never destroyed: exchanges may still run while static destructors do.
+  static platform::Lock* const lock = new platform::Lock;
+  return *lock;
+}
+
+platform::MessageLog& ModuleLog() {
+  static platform::MessageLog* const log = new platform::MessageLog;
+  return *log;
+}
+
+bool StartDbLibrary() {
+  if (g_started.load()) return true;
+  if (dbinit() == FAIL) return false;
+  dberrhandle(DbErrorHandler);
+  g_started.store(true);
+  return true;
+}
+
+void StopDbLibrary() {
+  if (!g_started.exchange(false)) return;
+  dbexit();
+}
+
+bool DbLibraryStarted() { return g_started.load(); }
+
+Session& Session::operator=(Session&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = nullptr;
+  }
+  return *this;
+}
+
+void Session::Close() {
+  if (handle_ == nullptr) return;
+  dbclose(static_cast<DBPROCESS*>(handle_));
+  handle_ = nullptr;
+}
+
+Session Session::Open() {
+  platform::MessageLog log;
+  if (!DbLibraryStarted()) {
+    // Without the client library there is no login record to make.
+    log.AddLog("dblogin() error");
+    return Session();
+  }
+  LOGINREC* login = dblogin();
+  if (login == nullptr) {
+    log.AddLog("dblogin() error");
+    return Session();
+  }
+
+  const Settings& settings = CurrentSettings();
+  char server[sizeof settings.database_server_ip];
+  char database[sizeof settings.database_name];
+  char user[sizeof settings.user_name];
+  char password[sizeof settings.password];
+  char charset[sizeof settings.client_charset];
+  CopySetting(server, settings.database_server_ip);
+  CopySetting(database, settings.database_name);
+  CopySetting(user, settings.user_name);
+  CopySetting(password, settings.password);
+  CopySetting(charset, settings.client_charset);
+
+  DBSETLUSER(login, user);
+  DBSETLPWD(login, password);
+  DBSETLAPP(login, kApplicationName);
+  // Pinned: with version "auto" a slow pre-login answer makes the library retry
+  // with an older protocol and hang.
+  DBSETLVERSION(login, DBVERSION_74);
+  // Same character set on both sides: code page 936 bytes pass unconverted.
+  if (charset[0] != '\0') DBSETLCHARSET(login, charset);
+  dbsetlogintime(kTimeoutSeconds);
+  dbsettime(kTimeoutSeconds);
+
+  // An empty name would make the library pick a server from its environment.
+  DBPROCESS* connection = server[0] != '\0' ? dbopen(login, server) : nullptr;
+  if (connection == nullptr) {
+    std::string line =
+        std::string("login database server \"") + server + "\" error";
+    log.AddLog(line.c_str());
+    dbloginfree(login);
+    return Session();
+  }
+  if (dbuse(connection, database) != SUCCEED) {
+    std::string line = std::string("use database \"") + database + "\" error";
+    log.AddLog(line.c_str());
+    dbclose(connection);
+    dbloginfree(login);
+    return Session();
+  }
+  dbloginfree(login);
+  Session session;
+  session.handle_ = connection;
+  return session;
+}
+
+}  // namespace rondel
