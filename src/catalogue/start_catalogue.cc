@@ -1,8 +1,66 @@
 #include "catalogue/start_catalogue.h"
 
+#include "catalogue/class_index.h"
+#include "catalogue/media_loader.h"
+#include "catalogue/play_list_loaders.h"
+#include "catalogue/refresh_catalogue.h"
+#include "catalogue/server_identity.h"
+#include "catalogue/snapshot_store.h"
+#include "catalogue/tables.h"
+#include "catalogue/venue_loaders.h"
+#include "frame/exchange.h"
+#include "frame/settings.h"
+#include "playback/lookups.h"
+
 namespace rondel {
 
-// The catalogue is not built yet: start-up runs no catalogue work.
-void StartCatalogue() {}
+namespace {
+
+// Opens and closes one connection under the lock: can the database be reached
+// at all?
+bool DatabaseAnswers() {
+  Exchange probe;
+  return probe.connected();
+}
+
+}  // namespace
+
+int RefreshCatalogue() {
+  TableRecords& counters = g_catalogue.table_records;
+  counters.FileServerCount = LoadFileServers();
+  if (counters.FileServerCount < 0) return -1;
+  if (!IdentifyServer()) return -1;
+  counters.RoomCount = LoadRooms();
+  if (counters.RoomCount < 0) return -1;
+  counters.MediaCount = LoadMedias();
+  if (counters.MediaCount < 0) return -1;
+  if (!LoadPlayType()) return -1;
+  for (Sequence list :
+       {Sequence::kAll, Sequence::kWeek, Sequence::kMonth, Sequence::kNew}) {
+    if (LoadSequence(list) < 0) return -1;
+  }
+  if (LoadUserSequence() < 0) return -1;
+  return 1;
+}
+
+void StartCatalogue() {
+  ResetCatalogue();
+  LoadLocalAddresses();
+  SnapshotStore store;
+  const bool reachable = DatabaseAnswers();
+  if (reachable && RefreshCatalogue() == 1) {
+    // Only a complete load replaces the last good snapshot and play type.
+    (void)store.SaveAllTables();
+    PersistRandPlayType(g_play_type);
+  } else {
+    // Offline start, or a failed load: serve from the last good snapshot.
+    if (reachable) ResetCatalogue();
+    (void)store.LoadAllTables();
+    (void)IdentifyServer();
+    g_play_type = RestoreRandPlayType();
+  }
+  BuildClassIndexes();
+  RebuildLookupIndexes();
+}
 
 }  // namespace rondel
