@@ -1,0 +1,59 @@
+#include "host_library.h"
+
+#include <dlfcn.h>
+
+namespace rondel {
+namespace tools {
+namespace {
+
+// Resolves `name` into `*function`, keeping the declared type of the pointer.
+// False (with the name in *error) when the library does not export it.
+template <typename Function>
+bool Resolve(void* handle, const char* name, Function* function,
+             std::string* error) {
+  dlerror();
+  void* address = dlsym(handle, name);
+  if (address == nullptr) {
+    *error = std::string("symbol ") + name + " not found";
+    if (const char* reason = dlerror()) *error += std::string(": ") + reason;
+    return false;
+  }
+  *function = reinterpret_cast<Function>(address);
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<HostLibrary> HostLibrary::Open(const std::string& path,
+                                               std::string* error) {
+  dlerror();
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char* reason = dlerror();
+    *error =
+        "cannot load " + path + ": " + (reason ? reason : "unknown reason");
+    return nullptr;
+  }
+  std::unique_ptr<HostLibrary> library(new HostLibrary(handle));
+  HostLibrary& l = *library;
+  bool ok =
+      Resolve(handle, kInitialDatabaseSymbol, &l.InitialDatabase, error) &&
+      Resolve(handle, kExitDatabaseSymbol, &l.ExitDatabase, error) &&
+      Resolve(handle, kLoadDBOptionsSymbol, &l.LoadDBOptions, error) &&
+      Resolve(handle, kKvDebugDbSymbol, &l.KvDebugDb, error) &&
+      Resolve(handle, kGetMediaInfoSymbol, &l.GetMediaInfo, error) &&
+      Resolve(handle, kGetMediaFileInfoSymbol, &l.GetMediaFileInfo, error) &&
+      Resolve(handle, kDestroyMediaFilesBufferSymbol,
+              &l.DestroyMediaFilesBuffer, error) &&
+      Resolve(handle, kGetRoomIDInfoFromIPSymbol, &l.GetRoomIDInfoFromIP,
+              error) &&
+      Resolve(handle, kGetFileServerIDSymbol, &l.GetFileServerID, error) &&
+      Resolve(handle, kGetSongTotalSymbol, &l.GetSongTotal, error);
+  if (!ok) return nullptr;
+  return library;
+}
+
+HostLibrary::~HostLibrary() { dlclose(handle_); }
+
+}  // namespace tools
+}  // namespace rondel

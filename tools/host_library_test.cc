@@ -1,0 +1,75 @@
+#include "host_library.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+namespace rondel {
+namespace tools {
+namespace {
+
+// Runs a shell command; gives its exit status and its standard output.
+int RunCommand(const std::string& command, std::string* output) {
+  output->clear();
+  FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+  if (pipe == nullptr) return -1;
+  char chunk[512];
+  size_t n;
+  while ((n = fread(chunk, 1, sizeof(chunk), pipe)) > 0)
+    output->append(chunk, n);
+  int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(HostLibraryTest, EveryMangledNameIsExportedByTheBuiltLibrary) {
+  void* handle = dlopen(RONDEL_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(nullptr, handle) << dlerror();
+  for (const char* name : kAllSymbols) {
+    EXPECT_NE(nullptr, dlsym(handle, name)) << name;
+  }
+  dlclose(handle);
+
+  std::string error;
+  std::unique_ptr<HostLibrary> library =
+      HostLibrary::Open(RONDEL_LIBRARY_PATH, &error);
+  ASSERT_TRUE(library) << error;
+  EXPECT_NE(nullptr, library->InitialDatabase);
+  EXPECT_NE(nullptr, library->GetSongTotal);
+}
+
+TEST(HostLibraryTest, MissingLibraryOrExportIsRefusedWithItsName) {
+  std::string error;
+  EXPECT_FALSE(HostLibrary::Open("/nonexistent/librondel.so", &error));
+  EXPECT_NE(std::string::npos, error.find("/nonexistent/librondel.so"))
+      << error;
+
+  EXPECT_FALSE(HostLibrary::Open(RONDEL_PARTIAL_LIBRARY_PATH, &error));
+  EXPECT_NE(std::string::npos, error.find(kLoadDBOptionsSymbol)) << error;
+}
+
+TEST(HostCommandTest, ExitStatusTellsUsageErrorsAndUnloadableLibraries) {
+  const std::string host = RONDEL_HOST_PATH;
+  std::string output;
+  EXPECT_EQ(0, RunCommand(host + " --help", &output));
+  EXPECT_NE(std::string::npos, output.find("songtotal N")) << output;
+  EXPECT_EQ(2, RunCommand(host, &output));
+  EXPECT_EQ(2, RunCommand(host + " frobnicate", &output));
+  EXPECT_EQ(2, RunCommand(host + " media 12x", &output));
+  EXPECT_EQ(2, RunCommand(host + " start --probe-ids 9-1", &output));
+  EXPECT_EQ(2, RunCommand(host + " room", &output));
+  // Checked before the library is loaded, so these never start it.
+  EXPECT_EQ(
+      3, RunCommand(host + " --library /nonexistent/librondel.so room 1.2.3.4",
+                    &output));
+  EXPECT_EQ(3, RunCommand(host + " --library " RONDEL_PARTIAL_LIBRARY_PATH
+                                 " room 1.2.3.4",
+                          &output));
+  EXPECT_EQ("", output);
+}
+
+}  // namespace
+}  // namespace tools
+}  // namespace rondel

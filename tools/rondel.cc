@@ -1,0 +1,184 @@
+// rondel: the host command. Loads librondel.so the way the venue's video server
+// does (dlopen, then dlsym of each export under its mangled name), starts it,
+// runs one action and ends it.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "host_actions.h"
+#include "host_library.h"
+#include "probe_range.h"
+
+namespace {
+
+using rondel::tools::HostLibrary;
+
+constexpr const char kUsage[] =
+    R"(usage: rondel [--library PATH] ACTION [ARGUMENTS]
+
+Loads the library, calls InitialDatabase, runs one action, calls ExitDatabase.
+
+Actions:
+  start [--probe-ids A-B] [--rooms RANGE]... [--servers RANGE]...
+                       start up, then summarise what lookups answer: media found in the
+                       id range by class, rooms and file servers found in each address
+                       range (RANGE is A.B.C.D-E.F.G.H or one address)
+  media ID...          every attribute and file path of each media
+  room ADDRESS         the information text of the room at ADDRESS
+  server ADDRESS       the id and group of the file server at ADDRESS
+  songtotal N          GetSongTotal(N): 1 when the database's media table has fewer rows
+  songtotal --count    the exact row count of the media table, bisecting on GetSongTotal
+  options FILE         LoadDBOptions(FILE), then whether the database answers with it
+
+Options:
+  --library PATH       the library to load (default: )" RONDEL_DEFAULT_LIBRARY
+    R"(,
+                       or librondel.so found as dlopen searches when that is absent)
+  --help               this text
+
+Environment (read by the library): RONDEL_SETTINGS_FILE (settings file),
+RONDEL_SNAPSHOT_DIR (snapshot directory), RONDEL_DIAG_TARGET (127.0.0.1:PORT for the
+diagnostic datagrams). The library writes rondel.log in the working directory.
+
+Exit status: 0 done, 1 not found or no answer, 2 usage error, 3 library not loadable.
+)";
+
+int UsageError(const std::string& message) {
+  std::cerr << "rondel: " << message << "\n(rondel --help shows the usage)\n";
+  return rondel::tools::kExitUsage;
+}
+
+std::string DefaultLibrary() {
+  if (access(RONDEL_DEFAULT_LIBRARY, R_OK) == 0) return RONDEL_DEFAULT_LIBRARY;
+  return "librondel.so";
+}
+
+// The parsed command line: the action and its arguments checked before the
+// library loads, so that a usage error never starts the library.
+struct Command {
+  std::string library;
+  std::string action;
+  rondel::tools::StartProbes probes;
+  std::vector<int32_t> media_ids;
+  std::string text;  // address or settings path
+  int32_t number = 0;
+  bool count_rows = false;
+};
+
+// Returns kExitOk when `args` make a command, else prints the problem and
+// returns the status.
+int Parse(const std::vector<std::string>& args, Command* command) {
+  size_t i = 0;
+  command->library = DefaultLibrary();
+  for (; i < args.size() && args[i].rfind("--", 0) == 0; ++i) {
+    if (args[i] == "--library" && i + 1 < args.size()) {
+      command->library = args[++i];
+    } else {
+      return UsageError("unknown option " + args[i]);
+    }
+  }
+  if (i == args.size()) return UsageError("no action given");
+  command->action = args[i++];
+  std::vector<std::string> rest(args.begin() + static_cast<long>(i),
+                                args.end());
+  const std::string& action = command->action;
+  if (action == "start") {
+    for (size_t k = 0; k < rest.size(); ++k) {
+      if (k + 1 >= rest.size()) return UsageError(rest[k] + " needs a value");
+      const std::string& value = rest[++k];
+      if (rest[k - 1] == "--probe-ids") {
+        if (!rondel::tools::ParseIdRange(value, &command->probes.first_id,
+                                         &command->probes.last_id)) {
+          return UsageError("bad id range " + value);
+        }
+      } else if (rest[k - 1] == "--rooms" || rest[k - 1] == "--servers") {
+        uint32_t first, last;
+        if (!rondel::tools::ParseAddressRange(value, &first, &last)) {
+          return UsageError("bad address range " + value);
+        }
+        (rest[k - 1] == "--rooms" ? command->probes.room_ranges
+                                  : command->probes.server_ranges)
+            .push_back(value);
+      } else {
+        return UsageError("unknown start option " + rest[k - 1]);
+      }
+    }
+  } else if (action == "media") {
+    if (rest.empty()) return UsageError("media needs at least one id");
+    for (const std::string& word : rest) {
+      int32_t first, last;
+      if (!rondel::tools::ParseIdRange(word, &first, &last) || first != last) {
+        return UsageError("bad media id " + word);
+      }
+      command->media_ids.push_back(first);
+    }
+  } else if (action == "room" || action == "server" || action == "options") {
+    if (rest.size() != 1) return UsageError(action + " needs one argument");
+    command->text = rest[0];
+  } else if (action == "songtotal") {
+    if (rest.size() != 1) return UsageError("songtotal needs one argument");
+    int32_t first, last;
+    if (rest[0] == "--count") {
+      command->count_rows = true;
+    } else if (rondel::tools::ParseIdRange(rest[0], &first, &last) &&
+               first == last) {
+      command->number = first;
+    } else {
+      return UsageError("bad number " + rest[0]);
+    }
+  } else {
+    return UsageError("unknown action " + action);
+  }
+  return rondel::tools::kExitOk;
+}
+
+int Run(HostLibrary& library, const Command& command) {
+  using namespace rondel::tools;
+  const std::string& action = command.action;
+  if (action == "start") return RunStart(library, command.probes, std::cout);
+  if (action == "media") return RunMedia(library, command.media_ids, std::cout);
+  if (action == "room") return RunRoom(library, command.text, std::cout);
+  if (action == "server") return RunServer(library, command.text, std::cout);
+  if (action == "options") return RunOptions(library, command.text, std::cout);
+  if (command.count_rows) return RunSongCount(library, std::cout);
+  return RunSongTotal(library, command.number, std::cout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  for (const std::string& arg : args) {
+    if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage;
+      return rondel::tools::kExitOk;
+    }
+  }
+  Command command;
+  int parsed = Parse(args, &command);
+  if (parsed != rondel::tools::kExitOk) return parsed;
+
+  std::string error;
+  std::unique_ptr<HostLibrary> library =
+      HostLibrary::Open(command.library, &error);
+  if (!library) {
+    std::cerr << "rondel: " << error << "\n";
+    return rondel::tools::kExitLibrary;
+  }
+  if (std::getenv("RONDEL_DIAG_TARGET") == nullptr) {
+    std::cerr
+        << "rondel: note: RONDEL_DIAG_TARGET is not set, so the library's "
+           "diagnostic datagrams go to the venue broadcast address\n";
+  }
+  library->InitialDatabase();
+  std::cout << "InitialDatabase: done\n";
+  int status = Run(*library, command);
+  std::cout.flush();
+  library->ExitDatabase();
+  return status;
+}
