@@ -1,0 +1,176 @@
+#include "platform/file.h"
+
+#include <gtest/gtest.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <string>
+#include <utility>
+
+#include "platform/clock.h"
+#include "platform/paths.h"
+#include "temp_dir.h"
+
+namespace rondel {
+namespace platform {
+namespace {
+
+using testing::ReadWholeFile;
+using testing::TempDir;
+using testing::WriteWholeFile;
+
+class FileTest : public ::testing::Test {
+ protected:
+  void TearDown() override { SetWriteBudget(-1); }
+  TempDir dir_;
+};
+
+TEST_F(FileTest, WriteThenReadBack) {
+  std::string path = dir_.File("Rooms.tbl");
+  std::string bytes(100000, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
+  {
+    File file = File::CreateForWrite(path);
+    ASSERT_TRUE(file.valid());
+    EXPECT_EQ(file.Write(bytes.data(), bytes.size()), bytes.size());
+    EXPECT_TRUE(file.Sync());
+  }
+  EXPECT_EQ(ReadWholeFile(path), bytes);
+
+  File file = File::OpenForRead(path);
+  ASSERT_TRUE(file.valid());
+  std::string back(bytes.size() + 10, 'x');
+  EXPECT_EQ(file.Read(&back[0], back.size()),
+            bytes.size());  // short at end of file
+  EXPECT_EQ(back.substr(0, bytes.size()), bytes);
+  EXPECT_EQ(file.Read(&back[0], 1), 0u);
+}
+
+TEST_F(FileTest, CreateTruncatesAndMissingFileIsInvalid) {
+  std::string path = dir_.File("Medias.tbl");
+  WriteWholeFile(path, "old contents");
+  {
+    File file = File::CreateForWrite(path);
+    ASSERT_TRUE(file.valid());
+    file.Write("new", 3);
+  }
+  EXPECT_EQ(ReadWholeFile(path), "new");
+  EXPECT_FALSE(File::OpenForRead(dir_.File("absent")).valid());
+  EXPECT_FALSE(File::CreateForWrite(dir_.File("no/dir/file")).valid());
+  File invalid;
+  char byte;
+  EXPECT_EQ(invalid.Read(&byte, 1), 0u);
+  EXPECT_EQ(invalid.Write("x", 1), 0u);
+  EXPECT_FALSE(invalid.Sync());
+}
+
+TEST_F(FileTest, MoveTransfersOwnership) {
+  std::string path = dir_.File("moved");
+  File first = File::CreateForWrite(path);
+  ASSERT_TRUE(first.valid());
+  File second(std::move(first));
+  EXPECT_FALSE(first.valid());
+  ASSERT_TRUE(second.valid());
+  File third;
+  third = std::move(second);
+  EXPECT_FALSE(second.valid());
+  EXPECT_EQ(third.Write("abc", 3), 3u);
+  third.Close();
+  EXPECT_FALSE(third.valid());
+  EXPECT_EQ(ReadWholeFile(path), "abc");
+}
+
+TEST_F(FileTest, WriteBudgetGivesShortWrite) {
+  std::string path = dir_.File("FILE_SERVERS.tbl");
+  std::string other = dir_.File("Rooms.tbl");
+  SetWriteBudget(10);
+  {
+    File file = File::CreateForWrite(path);
+    ASSERT_TRUE(file.valid());
+    EXPECT_EQ(file.Write("0123456", 7), 7u);
+    File second = File::CreateForWrite(other);
+    EXPECT_EQ(second.Write("abcdef", 6),
+              3u);  // the budget is shared by every file
+    EXPECT_EQ(file.Write("more", 4), 0u);
+  }
+  EXPECT_EQ(ReadWholeFile(path), "0123456");
+  EXPECT_EQ(ReadWholeFile(other), "abc");
+
+  SetWriteBudget(-1);
+  File file = File::CreateForWrite(path);
+  EXPECT_EQ(file.Write("0123456789abcdef", 16), 16u);
+
+  SetWriteBudget(0);
+  EXPECT_EQ(file.Write("x", 1), 0u);
+}
+
+TEST_F(FileTest, RenameRemoveAndReadable) {
+  std::string from = dir_.File("Rooms.tbl.new");
+  std::string to = dir_.File("Rooms.tbl");
+  WriteWholeFile(from, "new");
+  WriteWholeFile(to, "old");
+  EXPECT_TRUE(FileReadable(to));
+  EXPECT_FALSE(
+      FileReadable(dir_.path()));  // a directory is not a readable file
+  EXPECT_FALSE(FileReadable(dir_.File("absent")));
+  EXPECT_TRUE(RenameFile(from, to));
+  EXPECT_EQ(ReadWholeFile(to), "new");
+  EXPECT_FALSE(FileReadable(from));
+  EXPECT_FALSE(RenameFile(from, to));
+  EXPECT_TRUE(SyncDirectory(dir_.path()));
+  EXPECT_FALSE(SyncDirectory(dir_.File("absent")));
+  EXPECT_TRUE(RemoveFile(to));
+  EXPECT_FALSE(RemoveFile(to));
+  EXPECT_FALSE(FileReadable(to));
+}
+
+TEST_F(FileTest, MakeDirectoryIsIdempotent) {
+  std::string table_dir = dir_.File("VideoServertable");
+  EXPECT_TRUE(MakeDirectory(table_dir));
+  EXPECT_TRUE(MakeDirectory(table_dir));
+  EXPECT_FALSE(MakeDirectory(dir_.File("missing/child")));
+  std::string plain = dir_.File("plain");
+  WriteWholeFile(plain, "x");
+  EXPECT_FALSE(MakeDirectory(plain));
+}
+
+TEST(PathsTest, ExecutableDirectoryHoldsThisProgram) {
+  std::string directory = ExecutableDirectory();
+  ASSERT_FALSE(directory.empty());
+  EXPECT_EQ(directory.front(), '/');
+  EXPECT_EQ(directory.back(), '/');
+  EXPECT_TRUE(FileReadable(directory + "file_test"));
+}
+
+uint64_t MonotonicMilliseconds() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000u +
+         static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+TEST(ClockTest, TickCountIsMonotonicMillisecondsCutTo32Bits) {
+  uint64_t before = MonotonicMilliseconds();
+  uint32_t tick = TickCount();
+  uint64_t after = MonotonicMilliseconds();
+  // Offsets from `before` survive a wrap of the 32-bit count.
+  uint32_t offset = tick - static_cast<uint32_t>(before);
+  EXPECT_LE(offset, static_cast<uint32_t>(after - before));
+
+  uint32_t start = TickCount();
+  timespec pause{0, 30 * 1000000};
+  nanosleep(&pause, nullptr);
+  EXPECT_GE(static_cast<uint32_t>(TickCount() - start), 30u);
+}
+
+TEST(ClockTest, CalendarSecondsIsUnixTime) {
+  time_t before = time(nullptr);
+  int64_t now = CalendarSeconds();
+  time_t after = time(nullptr);
+  EXPECT_GE(now, static_cast<int64_t>(before));
+  EXPECT_LE(now, static_cast<int64_t>(after));
+}
+
+}  // namespace
+}  // namespace platform
+}  // namespace rondel

@@ -1,0 +1,273 @@
+#include "platform/settings_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/file.h"
+#include "temp_dir.h"
+
+namespace rondel {
+namespace platform {
+namespace {
+
+using testing::ReadWholeFile;
+using testing::TempDir;
+using testing::WriteWholeFile;
+
+class SettingsFileTest : public ::testing::Test {
+ protected:
+  void TearDown() override { SetWriteBudget(-1); }
+
+  std::string Read(const char* section, const char* key,
+                   const char* fallback = "DEF", size_t size = 256) {
+    std::string out(size, 'X');
+    size_t length = ReadProfileString(path_.c_str(), section, key, fallback,
+                                      &out[0], out.size());
+    EXPECT_EQ(out[length], '\0');
+    return out.substr(0, length);
+  }
+
+  TempDir dir_;
+  std::string path_ = dir_.File("Korvane.ini");
+};
+
+TEST_F(SettingsFileTest, NamesMatchWithoutCaseAndBlanks) {
+  WriteWholeFile(path_,
+                 "; venue settings\n"
+                 "  [ MainServer ]  \n"
+                 "  DataBaseServerIp =  10.1.2.3  \n"
+                 "username=Operator\n");
+  EXPECT_EQ(Read("mainserver", "DATABASESERVERIP"), "10.1.2.3");
+  EXPECT_EQ(Read("MAINSERVER", " UserName "), "Operator");
+}
+
+TEST_F(SettingsFileTest, FirstSectionAndFirstKeyWin) {
+  WriteWholeFile(path_,
+                 "[KTV]\n"
+                 "DataBaseName=first\n"
+                 "DataBaseName=second\n"
+                 "[ktv]\n"
+                 "DataBaseName=third\n"
+                 "Other=only-in-second-section\n");
+  EXPECT_EQ(Read("KTV", "DataBaseName"), "first");
+  // Only the first matching section is searched.
+  EXPECT_EQ(Read("KTV", "Other"), "DEF");
+}
+
+TEST_F(SettingsFileTest, MissingFileSectionOrKeyGivesDefault) {
+  EXPECT_EQ(Read("MainServer", "UserName", "sa"), "sa");
+  WriteWholeFile(path_, "[MainServer]\nUserName=boss\n");
+  EXPECT_EQ(Read("KTV", "UserName", "sa"), "sa");
+  EXPECT_EQ(Read("MainServer", "PassWord", "secret"), "secret");
+  EXPECT_EQ(Read("MainServer", "PassWord", nullptr), "");
+}
+
+TEST_F(SettingsFileTest, PresentEmptyValueIsNotTheDefault) {
+  WriteWholeFile(path_, "[MainServer]\nPassWord=\n");
+  EXPECT_EQ(Read("MainServer", "PassWord", "secret"), "");
+}
+
+TEST_F(SettingsFileTest, KeysOutsideTheirSectionAndOddLinesAreIgnored) {
+  WriteWholeFile(path_,
+                 "Stray=before-any-section\n"
+                 "[MainServer]\n"
+                 "no equals sign here\n"
+                 "# UserName=commented\n"
+                 "; UserName=commented\n"
+                 "UserName=real\n");
+  EXPECT_EQ(Read("MainServer", "Stray"), "DEF");
+  EXPECT_EQ(Read("MainServer", "UserName"), "real");
+}
+
+TEST_F(SettingsFileTest, EnclosingQuotesAreStrippedOnce) {
+  WriteWholeFile(
+      path_,
+      "[S]\nA=\"quoted value\"\nB='single'\nC=\"unbalanced\nD=\"\"x\"\"\n");
+  EXPECT_EQ(Read("S", "A"), "quoted value");
+  EXPECT_EQ(Read("S", "B"), "single");
+  EXPECT_EQ(Read("S", "C"), "\"unbalanced");
+  EXPECT_EQ(Read("S", "D"), "\"x\"");
+}
+
+TEST_F(SettingsFileTest, CrlfLinesReadWithoutCarriageReturn) {
+  WriteWholeFile(path_, "[MainServer]\r\nUserName=sa2\r\nPassWord=pw\r\n");
+  EXPECT_EQ(Read("MainServer", "UserName"), "sa2");
+  EXPECT_EQ(Read("MainServer", "PassWord"), "pw");
+}
+
+TEST_F(SettingsFileTest, ValueIsCutToBufferLengthMinusOne) {
+  WriteWholeFile(path_,
+                 "[MainServer]\nDataBaseServerIp=1234567890123456789012345\n");
+  char out[20];
+  std::memset(out, 'X', sizeof(out));
+  size_t length = ReadProfileString(path_.c_str(), "MainServer",
+                                    "DataBaseServerIp", "", out, sizeof(out));
+  EXPECT_EQ(length, 19u);
+  EXPECT_EQ(std::string(out), "1234567890123456789");
+
+  char one[1] = {'X'};
+  EXPECT_EQ(ReadProfileString(path_.c_str(), "MainServer", "DataBaseServerIp",
+                              "", one, 1),
+            0u);
+  EXPECT_EQ(one[0], '\0');
+  // Defaults are cut the same way.
+  EXPECT_EQ(Read("MainServer", "Missing", "abcdef", 4), "abc");
+}
+
+TEST_F(SettingsFileTest, HugeLineIsReadWithinTheBuffer) {
+  std::string huge(3 << 20, 'v');
+  WriteWholeFile(path_,
+                 "[MainServer]\nUserName=" + huge + "\nPassWord=after\n");
+  std::string user = Read("MainServer", "UserName", "", 255);
+  EXPECT_EQ(user, std::string(254, 'v'));
+  EXPECT_EQ(Read("MainServer", "PassWord"), "after");
+}
+
+TEST_F(SettingsFileTest, GbkBytesAreKeptAndNotCaseFolded) {
+  const std::string value = "\xC4\xCF\xBE\xA9 KTV";  // bytes of a GBK text
+  WriteWholeFile(path_, "[KTV]\nDataBaseName=" + value + "\n");
+  EXPECT_EQ(Read("KTV", "DataBaseName"), value);
+}
+
+TEST_F(SettingsFileTest, IntegersReadLikeTheWindowsReader) {
+  WriteWholeFile(path_,
+                 "[VideoServer]\n"
+                 "A=  -12abc\n"
+                 "B=abc\n"
+                 "C=+7\n"
+                 "D=0x1F\n"
+                 "E=\n"
+                 "F=4294967297\n"
+                 "G=-2147483648\n"
+                 "H=12 34\n");
+  auto read = [&](const char* key) {
+    return ReadProfileInt(path_.c_str(), "VideoServer", key, 99);
+  };
+  EXPECT_EQ(read("A"), -12);
+  EXPECT_EQ(read("B"), 0);
+  EXPECT_EQ(read("C"), 7);
+  EXPECT_EQ(read("D"), 31);
+  EXPECT_EQ(read("E"), 0);
+  EXPECT_EQ(read("F"), 1);  // wraps modulo 2^32
+  EXPECT_EQ(read("G"), -2147483647 - 1);
+  EXPECT_EQ(read("H"), 12);
+  EXPECT_EQ(read("Missing"), 99);
+  EXPECT_EQ(ReadProfileInt(path_.c_str(), "Nowhere", "A", 5), 5);
+  EXPECT_EQ(
+      ReadProfileInt(dir_.File("absent.ini").c_str(), "VideoServer", "A", 2),
+      2);
+}
+
+TEST_F(SettingsFileTest, WriteReplacesKeyAndKeepsEveryOtherByte) {
+  const std::string before =
+      "; Venue settings, edited by hand\r\n"
+      "[MainServer]\r\n"
+      "FileServerIP = 10.0.0.5\r\n"
+      "\r\n"
+      "[VideoServer]\r\n"
+      "  randplaytype = 3   ; old\r\n"
+      "RandPlayType=4\r\n"
+      "Other=x\r\n"
+      "[KTV]\r\n"
+      "DataBaseName=karaok";
+  WriteWholeFile(path_, before);
+  ASSERT_TRUE(
+      WriteProfileString(path_.c_str(), "videoserver", "RandPlayType", "7"));
+  const std::string expected =
+      "; Venue settings, edited by hand\r\n"
+      "[MainServer]\r\n"
+      "FileServerIP = 10.0.0.5\r\n"
+      "\r\n"
+      "[VideoServer]\r\n"
+      "RandPlayType=7\r\n"
+      "RandPlayType=4\r\n"
+      "Other=x\r\n"
+      "[KTV]\r\n"
+      "DataBaseName=karaok";
+  EXPECT_EQ(ReadWholeFile(path_), expected);
+  EXPECT_EQ(ReadProfileInt(path_.c_str(), "VideoServer", "RandPlayType", 2), 7);
+}
+
+TEST_F(SettingsFileTest, WriteAddsKeyAfterTheSectionsLastLine) {
+  WriteWholeFile(path_,
+                 "[VideoServer]\n"
+                 "Other=x\n"
+                 "\n"
+                 "[KTV]\n"
+                 "DataBaseName=karaok\n");
+  ASSERT_TRUE(
+      WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "-3"));
+  EXPECT_EQ(ReadWholeFile(path_),
+            "[VideoServer]\n"
+            "Other=x\n"
+            "RandPlayType=-3\n"
+            "\n"
+            "[KTV]\n"
+            "DataBaseName=karaok\n");
+}
+
+TEST_F(SettingsFileTest, WriteAddsKeyToLastSectionWithoutFinalNewline) {
+  WriteWholeFile(path_,
+                 "[MainServer]\r\nUserName=sa\r\n[VideoServer]\r\nOther=x");
+  ASSERT_TRUE(
+      WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "5"));
+  EXPECT_EQ(ReadWholeFile(path_),
+            "[MainServer]\r\nUserName=sa\r\n[VideoServer]\r\nOther="
+            "x\r\nRandPlayType=5");
+  EXPECT_EQ(ReadProfileInt(path_.c_str(), "VideoServer", "RandPlayType", 2), 5);
+}
+
+TEST_F(SettingsFileTest, WriteAddsNewSectionAtTheEnd) {
+  WriteWholeFile(path_, "; comment\n[MainServer]\nUserName=sa\n");
+  ASSERT_TRUE(
+      WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "2"));
+  EXPECT_EQ(
+      ReadWholeFile(path_),
+      "; comment\n[MainServer]\nUserName=sa\n[VideoServer]\nRandPlayType=2\n");
+
+  WriteWholeFile(path_, "[MainServer]\r\nUserName=sa");
+  ASSERT_TRUE(
+      WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "2"));
+  EXPECT_EQ(ReadWholeFile(path_),
+            "[MainServer]\r\nUserName=sa\r\n[VideoServer]\r\nRandPlayType=2");
+}
+
+TEST_F(SettingsFileTest, WriteToMissingFileCreatesIt) {
+  ASSERT_TRUE(
+      WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "7"));
+  EXPECT_EQ(ReadWholeFile(path_), "[VideoServer]\nRandPlayType=7\n");
+  // Nothing is left beside it.
+  EXPECT_EQ(dir_.EntryCount(), 1u);
+}
+
+TEST_F(SettingsFileTest, WriteIntoMissingDirectoryFails) {
+  EXPECT_FALSE(WriteProfileString(dir_.File("no/such/dir.ini").c_str(),
+                                  "VideoServer", "RandPlayType", "7"));
+}
+
+TEST_F(SettingsFileTest, WriteRefusesLineBreaksInNamesAndValues) {
+  WriteWholeFile(path_, "[VideoServer]\nRandPlayType=1\n");
+  EXPECT_FALSE(WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType",
+                                  "7\n[X]"));
+  EXPECT_FALSE(
+      WriteProfileString(path_.c_str(), "Video]Server", "RandPlayType", "7"));
+  EXPECT_EQ(ReadWholeFile(path_), "[VideoServer]\nRandPlayType=1\n");
+}
+
+TEST_F(SettingsFileTest, ShortWriteLeavesTheOldFileWhole) {
+  const std::string before = "[VideoServer]\nRandPlayType=1\n; keep me\n";
+  WriteWholeFile(path_, before);
+  SetWriteBudget(5);
+  EXPECT_FALSE(
+      WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "9"));
+  SetWriteBudget(-1);
+  EXPECT_EQ(ReadWholeFile(path_), before);
+  // The partial file written beside it was removed.
+  EXPECT_EQ(dir_.EntryCount(), 1u);
+}
+
+}  // namespace
+}  // namespace platform
+}  // namespace rondel

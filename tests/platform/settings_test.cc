@@ -1,0 +1,163 @@
+#include "frame/settings.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <string>
+
+#include "temp_dir.h"
+
+namespace rondel {
+namespace {
+
+using testing::ReadWholeFile;
+using testing::TempDir;
+using testing::WriteWholeFile;
+
+class SettingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("RONDEL_SETTINGS_FILE", path_.c_str(), 1); }
+  void TearDown() override { unsetenv("RONDEL_SETTINGS_FILE"); }
+
+  TempDir dir_;
+  std::string path_ = dir_.File("Korvane.ini");
+};
+
+// Each test runs in its own process, so this one sees the buffers as the
+// library was loaded.
+TEST(SettingsInitialTest, BuffersHoldLoadTimeValuesBeforeAnyRead) {
+  Settings& settings = CurrentSettings();
+  EXPECT_STREQ(settings.user_name, "sa");
+  EXPECT_STREQ(settings.database_name, "karaok");
+  EXPECT_STREQ(settings.file_server_ip, "");
+  EXPECT_STREQ(settings.database_server_ip, "");
+  EXPECT_STREQ(settings.password, "");
+  EXPECT_STREQ(settings.client_charset, "GB18030");
+}
+
+TEST(SettingsPathTest, EnvironmentReplacesTheFixedPath) {
+  unsetenv("RONDEL_SETTINGS_FILE");
+  EXPECT_EQ(SettingsFilePath(), "/etc/korvane/Korvane.ini");
+  setenv("RONDEL_SETTINGS_FILE", "", 1);
+  EXPECT_EQ(SettingsFilePath(), "/etc/korvane/Korvane.ini");
+  setenv("RONDEL_SETTINGS_FILE", "/tmp/other.ini", 1);
+  EXPECT_EQ(SettingsFilePath(), "/tmp/other.ini");
+  unsetenv("RONDEL_SETTINGS_FILE");
+}
+
+TEST_F(SettingsTest, NoFileGivesDefaults) {
+  Settings& settings = CurrentSettings();
+  std::strcpy(settings.file_server_ip, "stale");
+  std::strcpy(settings.password, "stale");
+  ReadStartupSettings(path_.c_str());
+  EXPECT_STREQ(settings.file_server_ip, "");
+  EXPECT_STREQ(settings.database_server_ip, "127.0.0.1");
+  EXPECT_STREQ(settings.database_name, "karaok");
+  EXPECT_STREQ(settings.user_name, "sa");
+  EXPECT_STREQ(settings.password, "");
+  EXPECT_STREQ(settings.client_charset, "GB18030");
+}
+
+TEST_F(SettingsTest, StartupReadTakesEveryValueFromItsSection) {
+  WriteWholeFile(path_,
+                 "[MainServer]\r\n"
+                 "FileServerIP=10.0.0.9\r\n"
+                 "DataBaseServerIp=10.0.0.2\r\n"
+                 "UserName=venue\r\n"
+                 "PassWord=p@ss word\r\n"
+                 "ClientCharset=CP936\r\n"
+                 "DataBaseName=wrong-section\r\n"
+                 "[KTV]\r\n"
+                 "DataBaseName=karaok2\r\n");
+  ReadStartupSettings(path_.c_str());
+  Settings& settings = CurrentSettings();
+  EXPECT_STREQ(settings.file_server_ip, "10.0.0.9");
+  EXPECT_STREQ(settings.database_server_ip, "10.0.0.2");
+  EXPECT_STREQ(settings.database_name, "karaok2");
+  EXPECT_STREQ(settings.user_name, "venue");
+  EXPECT_STREQ(settings.password, "p@ss word");
+  EXPECT_STREQ(settings.client_charset, "CP936");
+}
+
+TEST_F(SettingsTest, LongValuesAreCutToTheReadLength) {
+  const std::string long_text(300, 'n');
+  WriteWholeFile(path_,
+                 "[MainServer]\n"
+                 "FileServerIP=1234567890123456789012345\n"
+                 "DataBaseServerIp=abcdefghijklmnopqrstuvwxy\n"
+                 "UserName=" +
+                     long_text +
+                     "\n"
+                     "PassWord=" +
+                     long_text +
+                     "\n"
+                     "ClientCharset=" +
+                     long_text +
+                     "\n"
+                     "[KTV]\n"
+                     "DataBaseName=" +
+                     long_text + "\n");
+  ReadStartupSettings(path_.c_str());
+  Settings& settings = CurrentSettings();
+  EXPECT_EQ(std::string(settings.file_server_ip), "1234567890123456789");
+  EXPECT_EQ(std::string(settings.database_server_ip), "abcdefghijklmnopqrs");
+  EXPECT_EQ(std::string(settings.database_name), std::string(254, 'n'));
+  EXPECT_EQ(std::string(settings.user_name), std::string(254, 'n'));
+  EXPECT_EQ(std::string(settings.password), std::string(254, 'n'));
+  EXPECT_EQ(std::string(settings.client_charset), std::string(63, 'n'));
+}
+
+TEST_F(SettingsTest, DatabaseReadLeavesFileServerAlone) {
+  std::strcpy(CurrentSettings().file_server_ip, "10.9.9.9");
+  std::string other = dir_.File("Other.ini");
+  WriteWholeFile(
+      other,
+      "[MainServer]\nFileServerIP=10.1.1.1\nDataBaseServerIp=10.0.0.3\n"
+      "UserName=u\nPassWord=p\n[KTV]\nDataBaseName=d\n");
+  ReadDatabaseSettings(other.c_str());
+  Settings& settings = CurrentSettings();
+  EXPECT_STREQ(settings.file_server_ip, "10.9.9.9");
+  EXPECT_STREQ(settings.database_server_ip, "10.0.0.3");
+  EXPECT_STREQ(settings.database_name, "d");
+  EXPECT_STREQ(settings.user_name, "u");
+  EXPECT_STREQ(settings.password, "p");
+
+  ReadDatabaseSettings(dir_.File("missing.ini").c_str());
+  EXPECT_STREQ(settings.file_server_ip, "10.9.9.9");
+  EXPECT_STREQ(settings.database_server_ip, "127.0.0.1");
+  EXPECT_STREQ(settings.database_name, "karaok");
+  EXPECT_STREQ(settings.user_name, "sa");
+  EXPECT_STREQ(settings.password, "");
+}
+
+TEST_F(SettingsTest, RandPlayTypeSurvivesInTheSettingsFile) {
+  EXPECT_EQ(RestoreRandPlayType(), 2);  // no file yet
+  PersistRandPlayType(7);
+  EXPECT_EQ(ReadWholeFile(path_), "[VideoServer]\nRandPlayType=7\n");
+  EXPECT_EQ(RestoreRandPlayType(), 7);
+}
+
+TEST_F(SettingsTest, RandPlayTypeKeepsTheRestOfTheFile) {
+  const std::string head = "[MainServer]\r\nUserName=sa\r\n";
+  WriteWholeFile(
+      path_,
+      head + "[VideoServer]\r\nRandPlayType=11\r\n[KTV]\r\nDataBaseName=k\r\n");
+  PersistRandPlayType(-5);
+  EXPECT_EQ(
+      ReadWholeFile(path_),
+      head + "[VideoServer]\r\nRandPlayType=-5\r\n[KTV]\r\nDataBaseName=k\r\n");
+  EXPECT_EQ(RestoreRandPlayType(), -5);
+  PersistRandPlayType(-2147483647 - 1);
+  EXPECT_EQ(RestoreRandPlayType(), -2147483647 - 1);
+  PersistRandPlayType(0);
+  EXPECT_EQ(RestoreRandPlayType(), 0);
+}
+
+TEST_F(SettingsTest, RandPlayTypeWithoutKeyIsTwo) {
+  WriteWholeFile(path_, "[VideoServer]\nOther=1\n");
+  EXPECT_EQ(RestoreRandPlayType(), 2);
+}
+
+}  // namespace
+}  // namespace rondel
