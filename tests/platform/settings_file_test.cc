@@ -125,6 +125,18 @@ TEST_F(SettingsFileTest, HugeLineIsReadWithinTheBuffer) {
   EXPECT_EQ(Read("MainServer", "PassWord"), "after");
 }
 
+TEST_F(SettingsFileTest, OversizedFileIsReadInPartAndNeverRewritten) {
+  const std::string head = "[MainServer]\nUserName=boss\n";
+  const std::string filler = "; " + std::string(5 << 20, 'c') + "\n";
+  const std::string before = head + filler + "[KTV]\nDataBaseName=beyond\n";
+  WriteWholeFile(path_, before);
+  EXPECT_EQ(Read("MainServer", "UserName"), "boss");
+  EXPECT_EQ(Read("KTV", "DataBaseName"), "DEF");  // past the part that is read
+  EXPECT_FALSE(
+      WriteProfileString(path_.c_str(), "MainServer", "UserName", "x"));
+  EXPECT_EQ(ReadWholeFile(path_), before);
+}
+
 TEST_F(SettingsFileTest, GbkBytesAreKeptAndNotCaseFolded) {
   const std::string value = "\xC4\xCF\xBE\xA9 KTV";  // bytes of a GBK text
   WriteWholeFile(path_, "[KTV]\nDataBaseName=" + value + "\n");
