@@ -1,0 +1,222 @@
+// Loading checks every header field and counter: a failing table stops the load
+// with the tables before it loaded and the tables after it untouched; nothing a
+// file holds can make the load read or write beyond a table.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+#include <ostream>
+#include <random>
+#include <string>
+
+#include "catalogue/snapshot_store.h"
+#include "catalogue/tables.h"
+#include "catalogue_test_util.h"
+#include "snapshot_test_util.h"
+
+namespace rondel {
+namespace {
+
+using testing::Le32;
+
+// How one file is damaged, and what the load must then do.
+struct DamageCase {
+  const char* name;
+  int table;  // 0..8, in load order
+  std::function<void(std::string&)> damage;
+  bool load_succeeds;
+  // For a failing load: true when the failing table's first records were zeroed
+  // (the header passed), false when its memory must be untouched.
+  bool failing_table_zeroed;
+};
+
+void PrintTo(const DamageCase& c, std::ostream* os) { *os << c.name; }
+
+void PutLe32(std::string& bytes, size_t offset, int32_t value) {
+  bytes.replace(offset, 4, Le32(value));
+}
+
+const DamageCase kCases[] = {
+    {"BadMagic", 1, [](std::string& f) { f[3] = 'X'; }, false, false},
+    {"SeventhMagicByteNotZero", 6, [](std::string& f) { f[6] = 'Z'; }, false,
+     false},
+    {"EighthMagicByteIgnored", 2, [](std::string& f) { f[7] = 'Z'; }, true,
+     false},
+    {"NameDiffersInCase", 2, [](std::string& f) { f[8] = 'm'; }, false, false},
+    {"NameWithSuffix", 4, [](std::string& f) { f[8 + 11] = 'X'; }, false,
+     false},
+    {"BytesAfterNameTerminatorIgnored", 3,
+     [](std::string& f) { f[8 + 63] = 'Q'; }, true, false},
+    {"RecordSize941", 2, [](std::string& f) { PutLe32(f, 76, 941); }, false,
+     false},
+    {"RecordCount21InFileServers", 3,
+     [](std::string& f) { PutLe32(f, 72, 21); }, false, false},
+    {"RecordCountNegative", 3, [](std::string& f) { PutLe32(f, 72, -1); },
+     false, false},
+    {"ShortHeader", 5, [](std::string& f) { f.resize(79); }, false, false},
+    {"ShortRecords", 8, [](std::string& f) { f.resize(f.size() - 1); }, false,
+     true},
+    {"ExtraBytesIgnored", 1,
+     [](std::string& f) { f += std::string(100, '\x77'); }, true, false},
+    {"StoredMediaCount100001", 0,
+     [](std::string& f) { PutLe32(f, 80, 100001); }, false, false},
+    {"StoredRoomCount513", 0, [](std::string& f) { PutLe32(f, 80 + 8, 513); },
+     false, false},
+    {"StoredFileServerCountNegative", 0,
+     [](std::string& f) { PutLe32(f, 80 + 12, -1); }, false, false},
+    {"MissingFile", 7, nullptr, false, false},
+};
+
+class SnapshotLoadChecksTest : public ::testing::TestWithParam<DamageCase> {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(dir_.path().empty());
+    setenv("RONDEL_SNAPSHOT_DIR", dir_.path().c_str(), 1);
+  }
+  void TearDown() override { unsetenv("RONDEL_SNAPSHOT_DIR"); }
+
+  // Table k holds the saved records in its counted span and the paint beyond
+  // it.
+  static void ExpectLoaded(int k, const std::string& saved,
+                           const std::string& painted) {
+    const std::string now = testing::TableBytes(k);
+    const size_t in_use = testing::kFilledBytes[k];
+    EXPECT_EQ(now.substr(0, in_use), saved.substr(0, in_use))
+        << "table " << k << " was not loaded";
+    EXPECT_EQ(now.substr(in_use), painted.substr(in_use))
+        << "table " << k << " changed beyond its records";
+  }
+
+  testing::ScratchDir dir_;
+  SnapshotStore store_;
+};
+
+TEST_P(SnapshotLoadChecksTest, FailingTableStopsTheLoad) {
+  const DamageCase& c = GetParam();
+  testing::FillCatalogue(11);
+  std::string saved[9];
+  for (int k = 0; k < 9; ++k) saved[k] = testing::TableBytes(k);
+  ASSERT_TRUE(store_.SaveAllTables());
+
+  const std::string path =
+      dir_.File(testing::kSnapshotTables[c.table].file_name);
+  if (c.damage) {
+    std::string bytes = testing::ReadFileBytes(path);
+    c.damage(bytes);
+    testing::WriteFileBytes(path, bytes);
+  } else {
+    ASSERT_EQ(unlink(path.c_str()), 0);
+  }
+
+  ResetCatalogue();
+  testing::PaintTables();
+  std::string painted[9];
+  for (int k = 0; k < 9; ++k) painted[k] = testing::TableBytes(k);
+
+  EXPECT_EQ(store_.LoadAllTables(), c.load_succeeds);
+  if (c.load_succeeds) {
+    for (int k = 0; k < 9; ++k) ExpectLoaded(k, saved[k], painted[k]);
+    return;
+  }
+  for (int k = 0; k < c.table; ++k) ExpectLoaded(k, saved[k], painted[k]);
+  for (int k = c.table + 1; k < 9; ++k) {
+    EXPECT_EQ(testing::TableBytes(k), painted[k])
+        << "table " << k << " after the failure";
+  }
+  if (c.table == 0) {
+    // Counters out of range clear all seven.
+    const TableRecords& t = g_catalogue.table_records;
+    EXPECT_EQ(t.MediaCount, 0);
+    EXPECT_EQ(t.Reserved, 0);
+    EXPECT_EQ(t.RoomCount, 0);
+    EXPECT_EQ(t.FileServerCount, 0);
+    EXPECT_EQ(t.FilmCount + t.SongCount + t.AdCount, 0);
+  } else if (c.failing_table_zeroed) {
+    EXPECT_NE(testing::TableBytes(c.table), painted[c.table]);
+  } else {
+    EXPECT_EQ(testing::TableBytes(c.table), painted[c.table]);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Damage, SnapshotLoadChecksTest,
+                         ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<DamageCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+class SnapshotHostileFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(dir_.path().empty());
+    setenv("RONDEL_SNAPSHOT_DIR", dir_.path().c_str(), 1);
+    ASSERT_TRUE(store_.PrepareDirectory());
+  }
+  void TearDown() override { unsetenv("RONDEL_SNAPSHOT_DIR"); }
+
+  testing::ScratchDir dir_;
+  SnapshotStore store_;
+};
+
+TEST_F(SnapshotHostileFileTest, RandomHeadersLoadExactlyWhenConsistent) {
+  struct Limits {
+    int32_t size;
+    int32_t capacity;
+  };
+  const Limits limits[9] = {{28, 1},  {52, 512}, {942, 100000},
+                            {36, 20}, {4, 200},  {4, 200},
+                            {4, 200}, {4, 200},  {4, 100000}};
+  std::mt19937 random(20240611);
+  for (int round = 0; round < 400; ++round) {
+    const int k = static_cast<int>(random() % 9);
+    const Limits& l = limits[k];
+    int32_t count;
+    switch (random() % 4) {
+      case 0:
+        count = static_cast<int32_t>(random() % 4);
+        break;
+      case 1:
+        count = l.capacity + static_cast<int32_t>(random() % 3) - 1;
+        break;
+      case 2:
+        count = -static_cast<int32_t>(random() % 3) - 1;
+        break;
+      default:
+        count = static_cast<int32_t>(random());
+        break;
+    }
+    const int32_t size =
+        l.size +
+        (random() % 3 == 0 ? static_cast<int32_t>(random() % 3) - 1 : 0);
+    const long long wanted =
+        count > 0 && count <= l.capacity ? 1LL * count * size : 0;
+    long long present = wanted + static_cast<long long>(random() % 3) - 1;
+    if (present < 0) present = 0;
+    if (present > 4LL * 1024 * 1024)
+      present = 4LL * 1024 * 1024;  // files of sane size
+
+    std::string file =
+        std::string("TABLE:\0\0", 8) +
+        testing::Field(testing::kSnapshotTables[k].table_name, 64) +
+        Le32(count) + Le32(size);
+    std::string records(static_cast<size_t>(present), '\0');
+    // Counters stay zero so that TABLE_RECORDS fails only on its header.
+    if (k != 0) {
+      for (char& b : records) b = static_cast<char>(random());
+    }
+    file += records;
+    testing::WriteFileBytes(dir_.File("t.tbl"), file);
+
+    const bool consistent = size == l.size && count >= 0 &&
+                            count <= l.capacity && present >= wanted;
+    const bool loaded =
+        store_.LoadTable("t.tbl", testing::kSnapshotTables[k].table_name);
+    EXPECT_EQ(loaded, consistent)
+        << "round " << round << " table " << k << " count " << count << " size "
+        << size << " bytes " << present;
+  }
+}
+
+}  // namespace
+}  // namespace rondel
