@@ -127,7 +127,7 @@ TEST_F(SnapshotFormatTest, FullMediaTableRoundTrips) {
   ResetCatalogue();
   ASSERT_TRUE(store_.LoadAllTables());
   EXPECT_EQ(g_catalogue.table_records.MediaCount, kMediaCapacity);
-  EXPECT_EQ(g_catalogue.medias[kMediaCapacity - 1].MediaId,
+  EXPECT_EQ(int32_t{g_catalogue.medias[kMediaCapacity - 1].MediaId},
             (kMediaCapacity - 1) * 3 + 1);
   EXPECT_STREQ(g_catalogue.medias[kMediaCapacity - 1].MediaName, "n99999");
   EXPECT_EQ(g_catalogue.medias[12345].FileList[kFileListSize - 1],

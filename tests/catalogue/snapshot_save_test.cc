@@ -160,7 +160,7 @@ TEST_F(SnapshotSaveTest, SaveKilledMidWayLeavesThePreviousSetComplete) {
   ResetCatalogue();
   ASSERT_TRUE(store_.LoadAllTables());
   EXPECT_EQ(g_catalogue.table_records.MediaCount, 5000);
-  EXPECT_EQ(g_catalogue.medias[4999].MediaId, 94999);
+  EXPECT_EQ(int32_t{g_catalogue.medias[4999].MediaId}, 94999);
 }
 
 TEST_F(SnapshotSaveTest, SaveIntoAnUnwritableDirectoryFails) {

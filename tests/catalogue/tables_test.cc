@@ -103,7 +103,7 @@ TEST(ResetCatalogueTest, ClearsEveryMediaRecordAnyWriterReported) {
   NoteMediasWritten(kMediaCapacity + 5);
   c.medias[kMediaCapacity - 1].MediaId = 1;
   ResetCatalogue();
-  EXPECT_EQ(c.medias[kMediaCapacity - 1].MediaId, 0);
+  EXPECT_EQ(int32_t{c.medias[kMediaCapacity - 1].MediaId}, 0);
 }
 
 TEST(ResetCatalogueTest, UnwrittenMediaPagesStayOutOfMemory) {
