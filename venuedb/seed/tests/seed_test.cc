@@ -1,0 +1,239 @@
+// The seeder: deterministic venues of the sizes asked for, with GBK names kept
+// as bytes and media classes that follow their codes.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "venue_fixture.h"
+
+namespace venuedb {
+namespace {
+
+SeedOptions Options(std::vector<std::string> args) {
+  args.insert(args.begin(), "seed");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(&a[0]);
+  SeedOptions options;
+  std::string error;
+  EXPECT_TRUE(ParseSeedOptions(static_cast<int>(argv.size()), argv.data(),
+                               &options, &error))
+      << error;
+  return options;
+}
+
+bool Rejected(std::vector<std::string> args) {
+  args.insert(args.begin(), "seed");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(&a[0]);
+  SeedOptions options;
+  std::string error;
+  return !ParseSeedOptions(static_cast<int>(argv.size()), argv.data(), &options,
+                           &error) &&
+         !error.empty();
+}
+
+TEST(SeedOptionsTest, DefaultsAndRanges) {
+  SeedOptions defaults = Options({"--db", "v.db"});
+  EXPECT_EQ(defaults.medias, 2000);
+  EXPECT_EQ(defaults.files_per_media, 3);
+  EXPECT_EQ(defaults.rooms, 64);
+  EXPECT_EQ(defaults.file_servers, 4);
+  EXPECT_EQ(defaults.groups, 2);
+  EXPECT_EQ(defaults.local_address, "127.0.0.1");
+  EXPECT_EQ(defaults.play_type, 2);
+  SeedOptions largest =
+      Options({"--db", "v.db", "--medias", "100000", "--rooms", "512",
+               "--file-servers", "20", "--user-playlist", "100000",
+               "--vary-files", "--local-address", "10.9.8.7"});
+  EXPECT_EQ(largest.medias, 100000);
+  EXPECT_TRUE(largest.vary_files);
+  EXPECT_EQ(largest.local_address, "10.9.8.7");
+
+  EXPECT_TRUE(Rejected({"--medias", "10"}));  // no --db
+  EXPECT_TRUE(Rejected({"--db", "v.db", "--medias", "100001"}));
+  EXPECT_TRUE(Rejected({"--db", "v.db", "--rooms", "513"}));
+  EXPECT_TRUE(Rejected({"--db", "v.db", "--file-servers", "21"}));
+  EXPECT_TRUE(Rejected({"--db", "v.db", "--files-per-media", "0"}));
+  EXPECT_TRUE(Rejected({"--db", "v.db", "--medias", "12x"}));
+  EXPECT_TRUE(Rejected({"--db", "v.db", "--medias"}));
+  EXPECT_TRUE(Rejected({"--db", "v.db", "--colour", "red"}));
+  EXPECT_TRUE(
+      Rejected({"--db", "v.db", "--local-address", "100.100.100.100.1000"}));
+}
+
+TEST(SeedVenueTest, SameOptionsGiveIdenticalTables) {
+  SeedOptions options = Options(
+      {"--db", "v.db", "--medias", "3000", "--vary-files", "--files-per-media",
+       "4", "--rooms", "100", "--groups", "3", "--file-servers", "7"});
+  DbHandle first = SeededVenue(options);
+  DbHandle second = SeededVenue(options);
+  std::string dump = DumpTables(first.get());
+  EXPECT_GT(dump.size(), 100000u);
+  EXPECT_EQ(dump, DumpTables(second.get()));
+
+  options.play_type = 5;
+  DbHandle third = SeededVenue(options);
+  EXPECT_NE(dump, DumpTables(third.get()));
+  EXPECT_EQ(
+      QueryInt(third.get(),
+               "SELECT Configure_Set01 FROM configures WHERE Configure_ID=1"),
+      5);
+}
+
+TEST(SeedVenueTest, HonoursTheLargestSizes) {
+  SeedSummary summary;
+  DbHandle db = SeededVenue(
+      Options({"--db", "v.db", "--medias", "100000", "--rooms", "512",
+               "--file-servers", "20", "--user-playlist", "100000"}),
+      &summary);
+  sqlite3* v = db.get();
+  EXPECT_EQ(QueryInt(v, "select count(*) from medias"), 100000);
+  EXPECT_EQ(QueryInt(v, "SELECT count(*) FROM rooms"), 512);
+  EXPECT_EQ(QueryInt(v, "SELECT count(*) FROM fileservers"), 20);
+  EXPECT_EQ(QueryInt(v, "SELECT count(*) FROM MediaUserSet"), 100000);
+  // Three files per media in each group that holds it; advertisements are in
+  // every group.
+  EXPECT_EQ(
+      QueryInt(
+          v,
+          "SELECT count(*) FROM (SELECT group_id, media_id FROM media_files"
+          " GROUP BY 1, 2 HAVING count(*) <> 3)"),
+      0);
+  EXPECT_EQ(QueryInt(v, "SELECT count(DISTINCT media_id) FROM media_files"),
+            100000);
+  EXPECT_EQ(QueryInt(v, "SELECT count(*) FROM media_files"), summary.files);
+  EXPECT_EQ(summary.files, 3 * (100000 + summary.ads));
+  // Distinct room addresses and numbers, each fitting the library's fields.
+  EXPECT_EQ(QueryInt(v, "SELECT count(DISTINCT room_address) FROM rooms"), 512);
+  EXPECT_EQ(QueryInt(v,
+                     "SELECT max(length(CAST(room_info AS BLOB))) <= 19 AND"
+                     " max(length(room_address)) <= 19 FROM rooms"),
+            1);
+  // File server 1 is the local one, in group 1; every address is distinct.
+  auto first = Query(v,
+                     "SELECT fileserver_IpAddress, group_id FROM fileservers"
+                     " WHERE fileserver_id = 1");
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(first[0][0].text, "127.0.0.1");
+  EXPECT_EQ(first[0][1].number, 1);
+  EXPECT_EQ(
+      QueryInt(v,
+               "SELECT count(DISTINCT fileserver_IpAddress) FROM fileservers"),
+      20);
+  EXPECT_EQ(QueryInt(v, "SELECT count(*) FROM media_charts"), 4 * 200);
+}
+
+TEST(SeedVenueTest, VariedFileCountsStayWithinTheLimit) {
+  DbHandle db =
+      SeededVenue(Options({"--db", "v.db", "--medias", "500", "--vary-files",
+                           "--files-per-media", "5", "--groups", "1"}));
+  auto counts =
+      Query(db.get(), "SELECT count(*) FROM media_files GROUP BY media_id");
+  ASSERT_EQ(counts.size(), 500u);
+  std::set<int64_t> seen;
+  for (const auto& row : counts) seen.insert(row[0].number);
+  EXPECT_EQ(*seen.begin(), 1);
+  EXPECT_EQ(*seen.rbegin(), 5);
+  EXPECT_EQ(seen.size(), 5u);
+}
+
+// A text is valid GBK when every byte >= 0x80 leads a pair with a trail byte
+// 0x40..0xFE.
+bool IsGbk(const std::string& text, bool* has_pairs) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) continue;
+    if (lead == 0x80 || lead == 0xFF || i + 1 == text.size()) return false;
+    unsigned char trail = static_cast<unsigned char>(text[++i]);
+    if (trail < 0x40 || trail == 0x7F || trail == 0xFF) return false;
+    *has_pairs = true;
+  }
+  return true;
+}
+
+TEST(SeedVenueTest, ChineseNamesAreStoredAsGbkBytes) {
+  DbHandle db = SeededVenue(Options({"--db", "v.db"}));
+  auto first = Query(db.get(),
+                     "SELECT typeof(media_name), media_name FROM medias"
+                     " WHERE media_id = 1");
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(first[0][0].text, "text");
+  EXPECT_EQ(first[0][1].text, "\xD6\xDC\xBD\xDC\xC2\xD7");
+  int chinese = 0;
+  for (const auto& row :
+       Query(db.get(),
+             "SELECT media_name, artist_name FROM medias"
+             " UNION ALL SELECT language_name, '' FROM languages"
+             " UNION ALL SELECT room_info, '' FROM rooms")) {
+    for (const Cell& cell : row) {
+      bool has_pairs = false;
+      EXPECT_TRUE(IsGbk(cell.text, &has_pairs)) << cell.text;
+      EXPECT_LE(cell.text.size(), 99u);
+      if (has_pairs) ++chinese;
+    }
+  }
+  EXPECT_GT(chinese, 1000);
+  // Columns that land in 20-byte fields hold at most 19 bytes.
+  EXPECT_EQ(
+      QueryInt(db.get(),
+               "SELECT max(length(CAST(artist_name AS BLOB))) FROM medias") <=
+          19,
+      true);
+}
+
+TEST(SeedVenueTest, MediaClassesFollowTheirCodes) {
+  SeedSummary summary;
+  DbHandle db =
+      SeededVenue(Options({"--db", "v.db", "--medias", "5000"}), &summary);
+  auto classes = Query(
+      db.get(), "SELECT class_id, count(*) FROM media_class_of GROUP BY 1");
+  ASSERT_EQ(classes.size(), 3u);
+  EXPECT_EQ(classes[0][1].number, summary.films);
+  EXPECT_EQ(classes[1][1].number, summary.songs);
+  EXPECT_EQ(classes[2][1].number, summary.ads);
+  EXPECT_GT(summary.films, 0);
+  EXPECT_GT(summary.ads, 0);
+  // Songs include 7-digit codes that start with 8 and with 6.
+  EXPECT_GT(
+      QueryInt(db.get(),
+               "SELECT count(*) FROM medias m JOIN media_class_of c USING"
+               " (media_id) WHERE c.class_id = 2 AND length(media_code) = 7"
+               " AND substr(media_code, 1, 1) = '8'"),
+      0);
+  EXPECT_GT(
+      QueryInt(db.get(),
+               "SELECT count(*) FROM medias m JOIN media_class_of c USING"
+               " (media_id) WHERE c.class_id = 2 AND length(media_code) = 7"
+               " AND substr(media_code, 1, 1) = '6'"),
+      0);
+  EXPECT_EQ(QueryInt(db.get(), "SELECT count(DISTINCT media_code) FROM medias"),
+            5000);
+  EXPECT_EQ(
+      QueryInt(db.get(), "SELECT max(length(media_code)) FROM medias") <= 9,
+      true);
+  // Every advertisement row names an advertisement.
+  EXPECT_EQ(
+      QueryInt(db.get(),
+               "SELECT count(*) FROM advertisements a JOIN media_class_of c"
+               " USING (media_id) WHERE c.class_id <> 3"),
+      0);
+}
+
+TEST(SeedVenueTest, SmallVenuesStillHaveAnAdvertisement) {
+  SeedSummary summary;
+  DbHandle db = SeededVenue(Options({"--db", "v.db", "--medias", "3", "--rooms",
+                                     "0", "--user-playlist", "0"}),
+                            &summary);
+  EXPECT_EQ(summary.ads, 1);
+  EXPECT_EQ(
+      QueryInt(db.get(),
+               "SELECT count(*) FROM advertisements WHERE is_enabled = 1"),
+      1);
+  EXPECT_EQ(QueryInt(db.get(), "SELECT count(*) FROM rooms"), 0);
+  EXPECT_EQ(QueryInt(db.get(), "SELECT count(*) FROM room_selections"), 0);
+}
+
+}  // namespace
+}  // namespace venuedb
