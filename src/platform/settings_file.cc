@@ -254,12 +254,12 @@ size_t ReadProfileString(const char* path, const char* section, const char* key,
 
 int ReadProfileInt(const char* path, const char* section, const char* key,
                    int default_value) {
-  // A value cannot contain a line break, so this marker can never be a stored
-  // value.
-  static const char kMissing[] = "\n";
+  // The Windows reader answers the default whenever the text it reads is empty:
+  // for a missing key and for a key with an empty value alike.
   char text[kIntegerTextSize];
-  ReadProfileString(path, section, key, kMissing, text, sizeof(text));
-  if (std::strcmp(text, kMissing) == 0) return default_value;
+  if (ReadProfileString(path, section, key, "", text, sizeof(text)) == 0) {
+    return default_value;
+  }
 
   const char* p = text;
   while (IsBlank(*p)) ++p;

@@ -29,7 +29,7 @@ size_t ReadProfileString(const char* path, const char* section, const char* key,
 // The value read as the Windows integer reader does: optional leading blanks
 // and sign, decimal digits (or "0x" hex) up to the first other character, 0
 // when there are none; `default_value` when the file, section or key is
-// missing. A present but empty value reads as 0. Only the first 29 characters
+// missing or its value is empty. Only the first 29 characters
 // of the value are looked at; overflow wraps modulo 2^32.
 int ReadProfileInt(const char* path, const char* section, const char* key,
                    int default_value);
