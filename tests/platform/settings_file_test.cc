@@ -162,7 +162,7 @@ TEST_F(SettingsFileTest, IntegersReadLikeTheWindowsReader) {
   EXPECT_EQ(read("C"), 7);
   EXPECT_EQ(read("D"), 31);
   EXPECT_EQ(read("E"), 99);  // an empty value reads as the default
-  EXPECT_EQ(read("F"), 1);  // wraps modulo 2^32
+  EXPECT_EQ(read("F"), 1);   // wraps modulo 2^32
   EXPECT_EQ(read("G"), -2147483647 - 1);
   EXPECT_EQ(read("H"), 12);
   EXPECT_EQ(read("Missing"), 99);
