@@ -1,0 +1,72 @@
+// A venuedb server for one test: a fresh database in its own temporary folder
+// and the server on a free loopback port. Database tests talk to it through
+// real FreeTDS, and check what arrived through the server's journal tables
+// (vdb_journal, vdb_journal_params, vdb_connections) with Query().
+//
+//   rondel::testing::VenueServer server;              // venuedb init
+//   rondel::testing::VenueServer seeded({"--media", "100"});   // venuedb seed
+//   --db F ... server.Exec("INSERT INTO vdb_faults VALUES('refuse_login', '*',
+//   0)"); auto rows = server.Query("SELECT kind, ok FROM vdb_journal ORDER BY
+//   id");
+//
+// Failures (venuedb missing, init failing, no "listening" line) are reported
+// with ADD_FAILURE; port() is then 0. Not thread-safe: use it from the test's
+// thread.
+#ifndef RONDEL_TESTS_SUPPORT_VENUE_SERVER_H_
+#define RONDEL_TESTS_SUPPORT_VENUE_SERVER_H_
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace rondel::testing {
+
+using Row = std::vector<std::optional<std::string>>;  // NULL as nullopt, values
+                                                      // as text/bytes
+
+class VenueServer {
+ public:
+  // Creates a fresh database (venuedb init) in a new temporary folder, or seeds
+  // it when seed_args is non-empty (runs `venuedb seed --db FILE
+  // <seed_args...>`), and starts venuedb on a free loopback port (port 0, reads
+  // the "listening" line).
+  explicit VenueServer(std::vector<std::string> seed_args = {});
+  ~VenueServer();  // stops the server (SIGTERM), removes the folder
+  VenueServer(const VenueServer&) = delete;
+  VenueServer& operator=(const VenueServer&) = delete;
+
+  int port() const { return port_; }
+  std::string address() const;  // "127.0.0.1:PORT"
+  const std::string& db_path() const { return db_path_; }
+  const std::string& folder() const {
+    return folder_;
+  }  // tests may put files there
+
+  void Stop();   // stop the process; the database stays
+  void Start();  // start again on a new free port
+
+  // Runs SQL on the database file directly (fails the test on error).
+  void Exec(const std::string& sql);
+  // Runs a query on the database file directly. Integers and reals come as
+  // their decimal text, texts and blobs as their bytes. Fails the test on error
+  // (and returns no rows).
+  std::vector<Row> Query(const std::string& sql);
+
+  // Writes a settings file for the library pointing at this server:
+  // [MainServer] DataBaseServerIp=127.0.0.1:PORT, UserName=sa, PassWord=,
+  // FileServerIP=<file_server_ip>; [KTV] DataBaseName=karaok. Returns its path
+  // (inside folder()).
+  std::string WriteSettingsFile(const std::string& file_server_ip = "") const;
+
+ private:
+  std::string folder_;
+  std::string db_path_;
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+}  // namespace rondel::testing
+
+#endif  // RONDEL_TESTS_SUPPORT_VENUE_SERVER_H_

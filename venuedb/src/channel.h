@@ -1,0 +1,92 @@
+// One client socket seen as TDS packets: requests are joined until
+// end-of-message, replies are cut at the negotiated packet size and sent as
+// they fill, so a long result streams out while its rows are still being read
+// from the database.
+//
+// Packet header (8 bytes):
+//   offset size meaning
+//   0      1    type (0x04 for every reply)
+//   1      1    status (0x01 end of message)
+//   2      2    length, header included, big-endian
+//   4      2    SPID, big-endian
+//   6      1    packet id
+//   7      1    window (0)
+#ifndef VENUEDB_SRC_CHANNEL_H_
+#define VENUEDB_SRC_CHANNEL_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace venuedb {
+
+// Thrown when the peer has gone or the socket failed; the session ends.
+struct ChannelClosed : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+enum PacketType : uint8_t {
+  kSqlBatch = 0x01,
+  kRpc = 0x03,
+  kReply = 0x04,
+  kAttention = 0x06,
+  kLogin7 = 0x10,
+  kPrelogin = 0x12,
+};
+
+class Channel {
+ public:
+  // Takes ownership of fd.
+  Channel(int fd, uint16_t spid);
+  ~Channel();
+  Channel(const Channel&) = delete;
+  Channel& operator=(const Channel&) = delete;
+
+  // Reads one whole request. Returns false when the peer closed the connection.
+  bool ReadMessage(uint8_t* type, std::string* payload);
+
+  // REQUIRES: 512 <= size <= 32767.
+  void set_packet_size(size_t size) { packet_size_ = size; }
+  size_t packet_size() const { return packet_size_; }
+
+  // Appends reply bytes; each full packet goes out at once.
+  void Write(const std::string& bytes) { Write(bytes.data(), bytes.size()); }
+  void Write(const void* data, size_t size);
+  // Sends what is buffered as the last packet of the reply.
+  void EndMessage();
+  // Sends what is buffered without ending the reply (before a deliberate
+  // close).
+  void FlushPartial();
+
+  // True once the client sent an attention during this reply. Checked after
+  // every packet.
+  bool attention() const { return attention_; }
+  void clear_attention() { attention_ = false; }
+  // Sleeps up to ms milliseconds, waking early when an attention arrives;
+  // returns attention().
+  bool WaitForAttention(int ms);
+
+  // Closes the socket now; later writes throw ChannelClosed.
+  void Close();
+  // Shuts down every open client socket (the server is stopping); each session
+  // then sees its peer gone and ends.
+  static void ShutdownAll();
+
+ private:
+  void SendPacket(bool last);
+  void SendAll(const char* data, size_t size);
+  void PollAttention(int timeout_ms);
+  void ReadExact(char* data, size_t size);
+
+  int fd_;
+  uint16_t spid_;
+  uint8_t packet_id_ = 1;
+  size_t packet_size_ = 4096;
+  std::string out_;  // payload of the packet being filled
+  bool attention_ = false;
+};
+
+}  // namespace venuedb
+
+#endif  // VENUEDB_SRC_CHANNEL_H_

@@ -1,0 +1,96 @@
+// venuedb: the venue database server (TDS over SQLite) and its tools.
+//   venuedb [serve] --db FILE --listen HOST:PORT [-v] [--allow-remote]
+//   venuedb init --db FILE
+//   venuedb seed --db FILE [options]
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "server.h"
+#include "store.h"
+
+#ifdef VENUEDB_HAVE_SEED
+#include "seed.h"
+#endif
+
+namespace {
+
+const char kUsage[] =
+    "usage: venuedb [serve] --db FILE --listen HOST:PORT [-v] "
+    "[--allow-remote]\n"
+    "       venuedb init --db FILE\n"
+    "       venuedb seed --db FILE [options]\n";
+
+int Usage() {
+  std::fputs(kUsage, stderr);
+  return 2;
+}
+
+int Init(int argc, char** argv) {
+  std::string db;
+  for (int i = 0; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--db") == 0 && i + 1 < argc) {
+      db = argv[++i];
+    } else {
+      return Usage();
+    }
+  }
+  if (db.empty()) return Usage();
+  std::string error;
+  if (!venuedb::InitDatabase(db, &error)) {
+    std::fprintf(stderr, "venuedb init: %s\n", error.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+int Serve(int argc, char** argv) {
+  venuedb::ServerOptions options;
+  for (int i = 0; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--db" && i + 1 < argc) {
+      options.session.db_path = argv[++i];
+    } else if (arg == "--listen" && i + 1 < argc) {
+      options.listen = argv[++i];
+    } else if (arg == "-v" || arg == "--verbose") {
+      options.session.verbose = true;
+    } else if (arg == "--allow-remote") {
+      options.allow_remote = true;
+    } else {
+      return Usage();
+    }
+  }
+  if (options.session.db_path.empty()) return Usage();
+  // The file must exist: a server never creates an empty database by accident.
+  std::FILE* probe = std::fopen(options.session.db_path.c_str(), "rb");
+  if (!probe) {
+    std::fprintf(stderr,
+                 "venuedb: %s does not exist (venuedb init creates it)\n",
+                 options.session.db_path.c_str());
+    return 1;
+  }
+  std::fclose(probe);
+  return venuedb::RunServer(options);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage();
+  std::string command = argv[1];
+  if (command == "serve") return Serve(argc - 2, argv + 2);
+  if (command == "init") return Init(argc - 2, argv + 2);
+  if (command == "seed") {
+#ifdef VENUEDB_HAVE_SEED
+    return venuedb::SeedMain(argc - 1, argv + 1);
+#else
+    std::fputs("venuedb: seed not built\n", stderr);
+    return 1;
+#endif
+  }
+  if (command == "-h" || command == "--help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  return Serve(argc - 1, argv + 1);
+}

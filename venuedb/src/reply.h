@@ -1,0 +1,63 @@
+// Writing one reply: the tokens every request kind uses (messages, DONE
+// variants) and the streaming of a SQLite statement as a result set.
+#ifndef VENUEDB_SRC_REPLY_H_
+#define VENUEDB_SRC_REPLY_H_
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <string>
+
+#include "channel.h"
+#include "charset.h"
+#include "tokens.h"
+
+namespace venuedb {
+
+class Reply {
+ public:
+  Reply(Channel* channel, Charset* charset)
+      : channel_(channel), charset_(charset) {}
+
+  void set_tds72(bool tds72) { tds72_ = tds72; }
+  bool tds72() const { return tds72_; }
+  Channel* channel() { return channel_; }
+  Charset* charset() { return charset_; }
+
+  // ERROR (or INFO when severity <= 10). Texts are GB18030 bytes.
+  void Message(int32_t number, uint8_t severity, const std::string& text,
+               const std::string& procedure = std::string(), uint8_t state = 1);
+  void Done(DoneToken token, uint16_t status, uint64_t count = 0,
+            uint16_t command = 0xC1);
+  void Write(ByteWriter* w) {
+    channel_->Write(w->bytes());
+    w->Clear();
+  }
+
+ private:
+  Channel* channel_;
+  Charset* charset_;
+  bool tds72_ = true;
+};
+
+// How a streamed result set ended.
+struct StreamOutcome {
+  enum End { kDone, kAttention, kError, kFaultClose };
+  End end = kDone;
+  uint64_t rows = 0;
+  std::string error;  // SQLite's message for kError
+};
+
+// Steps stmt to its end, sending COLMETADATA and one ROW per row. Column types
+// come from the first row (integer that fits 32 bits: INTN 4, larger: INTN 8;
+// real: FLTN 8; text and blob: BIGVARCHAR 8000 with the collation; NULL: the
+// declared type, else varchar); later rows are converted to them. Stops after
+// the row being written when the client sends an attention, and after
+// close_after_rows rows when that is not negative (the caller closes). A first
+// step that fails sends nothing. The statement is left for the caller to reset.
+StreamOutcome StreamResultSet(Reply* reply, sqlite3_stmt* stmt,
+                              int64_t close_after_rows);
+
+}  // namespace venuedb
+
+#endif  // VENUEDB_SRC_REPLY_H_

@@ -1,0 +1,42 @@
+// Decoding an RPC request: procedure name, then parameters (name, status, type
+// info, value).
+#ifndef VENUEDB_SRC_RPC_REQUEST_H_
+#define VENUEDB_SRC_RPC_REQUEST_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "charset.h"
+#include "tokens.h"
+#include "value.h"
+
+namespace venuedb {
+
+struct RpcParam {
+  std::string
+      name;  // as sent (GB18030 bytes), possibly empty for a positional one
+  bool output = false;    // status bit 0x01
+  uint8_t type_code = 0;  // the wire type byte
+  uint32_t max_length =
+      0;  // as declared on the wire (bytes; UTF-16 bytes for NVARCHAR)
+  std::string kind;  // "int", "varchar", "float", "datetime", "binary"
+  Value value;       // integers as kInt, texts as GB18030 bytes, NULL as kNull
+  ColumnInfo return_type;  // how a returned value travels back (typed as sent)
+};
+
+struct RpcRequest {
+  std::string name;  // GB18030 bytes; empty when the call named a procedure id
+  uint16_t proc_id = 0;
+  std::vector<RpcParam> params;
+};
+
+// Parses an RPC payload (packet headers stripped). tds72 says whether
+// ALL_HEADERS leads. Only the first call of a batched RPC is read. Returns
+// false with a message in *error.
+bool ParseRpc(const std::string& payload, bool tds72, Charset* charset,
+              RpcRequest* request, std::string* error);
+
+}  // namespace venuedb
+
+#endif  // VENUEDB_SRC_RPC_REQUEST_H_

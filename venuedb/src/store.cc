@@ -1,0 +1,147 @@
+#include "store.h"
+
+#include <unistd.h>
+
+#include <vector>
+
+#include "embedded_sql.h"
+#include "procedure_text.h"
+
+namespace venuedb {
+
+const char kSystemTablesSql[] = R"sql(
+CREATE TABLE IF NOT EXISTS vdb_logins(
+  name TEXT PRIMARY KEY COLLATE NOCASE,
+  password TEXT NOT NULL DEFAULT '',
+  default_database TEXT NOT NULL DEFAULT 'master');
+CREATE TABLE IF NOT EXISTS vdb_databases(name TEXT PRIMARY KEY COLLATE NOCASE);
+CREATE TABLE IF NOT EXISTS vdb_procedures(
+  name TEXT PRIMARY KEY COLLATE NOCASE, params TEXT, body TEXT);
+CREATE TABLE IF NOT EXISTS vdb_connections(
+  conn_id INTEGER PRIMARY KEY, opened_us INTEGER, closed_us INTEGER, peer TEXT, login TEXT,
+  password TEXT, app TEXT, host TEXT, database TEXT, tds_version TEXT, packet_size INTEGER,
+  refused INTEGER DEFAULT 0);
+CREATE TABLE IF NOT EXISTS vdb_journal(
+  id INTEGER PRIMARY KEY AUTOINCREMENT, conn_id INTEGER, at_us INTEGER, kind TEXT,
+  login TEXT, text BLOB, ok INTEGER);
+CREATE TABLE IF NOT EXISTS vdb_journal_params(
+  journal_id INTEGER, ordinal INTEGER, name TEXT, type TEXT, type_code INTEGER,
+  output INTEGER, max_length INTEGER, is_null INTEGER, value BLOB);
+CREATE INDEX IF NOT EXISTS vdb_journal_params_by_journal ON vdb_journal_params(journal_id);
+CREATE TABLE IF NOT EXISTS vdb_faults(kind TEXT, target TEXT, value INTEGER);
+)sql";
+
+namespace {
+
+bool Exec(sqlite3* db, const std::string& sql, const char* what,
+          std::string* error) {
+  char* message = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+    *error = std::string(what) + ": " + (message ? message : "unknown error");
+    sqlite3_free(message);
+    return false;
+  }
+  return true;
+}
+
+// The schema file may carry "GO" separators like the procedures file; SQLite
+// needs none.
+std::string WithoutGoLines(const std::string& text) {
+  std::string out;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    std::string trimmed;
+    for (char c : line) {
+      if (c != ' ' && c != '\t' && c != '\r') trimmed.push_back(c);
+    }
+    if (trimmed != "GO" && trimmed != "go" && trimmed != "Go")
+      out += line + "\n";
+    start = end + 1;
+  }
+  return out;
+}
+
+bool InsertProcedures(sqlite3* db, std::string* error) {
+  std::string text(reinterpret_cast<const char*>(kProceduresSql),
+                   kProceduresSqlSize);
+  std::vector<ProcedureText> procedures;
+  if (!ParseProcedureFile(text, &procedures, error)) return false;
+  sqlite3_stmt* insert = nullptr;
+  if (sqlite3_prepare_v2(
+          db, "INSERT OR REPLACE INTO vdb_procedures VALUES(?1, ?2, ?3)", -1,
+          &insert, nullptr) != SQLITE_OK) {
+    *error = sqlite3_errmsg(db);
+    return false;
+  }
+  bool ok = true;
+  for (const ProcedureText& p : procedures) {
+    sqlite3_bind_text(insert, 1, p.name.data(), static_cast<int>(p.name.size()),
+                      SQLITE_TRANSIENT);
+    sqlite3_bind_text(insert, 2, p.params.data(),
+                      static_cast<int>(p.params.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_text(insert, 3, p.body.data(), static_cast<int>(p.body.size()),
+                      SQLITE_TRANSIENT);
+    if (sqlite3_step(insert) != SQLITE_DONE) {
+      *error = "procedure " + p.name + ": " + sqlite3_errmsg(db);
+      ok = false;
+      break;
+    }
+    sqlite3_reset(insert);
+  }
+  sqlite3_finalize(insert);
+  return ok;
+}
+
+}  // namespace
+
+sqlite3* OpenDatabase(const std::string& path, std::string* error) {
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(
+      path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    *error = path + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+    sqlite3_close(db);
+    return nullptr;
+  }
+  sqlite3_busy_timeout(db, 15000);
+  if (!Exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", "open",
+            error)) {
+    sqlite3_close(db);
+    return nullptr;
+  }
+  return db;
+}
+
+bool InitDatabase(const std::string& path, std::string* error) {
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+    unlink((path + suffix).c_str());
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                      nullptr) != SQLITE_OK) {
+    *error = path + ": " + sqlite3_errmsg(db);
+    sqlite3_close(db);
+    return false;
+  }
+  std::string schema(reinterpret_cast<const char*>(kSchemaSql), kSchemaSqlSize);
+  bool ok =
+      Exec(db, "PRAGMA journal_mode=WAL; BEGIN;", "begin", error) &&
+      Exec(db, kSystemTablesSql, "system tables", error) &&
+      Exec(db, WithoutGoLines(schema), "schema.sql", error) &&
+      InsertProcedures(db, error) &&
+      Exec(
+          db,
+          "INSERT OR REPLACE INTO vdb_logins(name, password, default_database) "
+          "VALUES('sa', '', 'master');"
+          "INSERT OR REPLACE INTO vdb_databases(name) VALUES('master'), "
+          "('karaok');",
+          "logins", error) &&
+      Exec(db, "COMMIT;", "commit", error);
+  sqlite3_close(db);
+  return ok;
+}
+
+}  // namespace venuedb

@@ -1,0 +1,71 @@
+// Builders of the reply tokens. Each appends one token to a ByteWriter; the
+// caller hands the bytes to its Channel. tds72 is true for TDS 7.2 and later
+// (8-byte row counts, 4-byte user types and line numbers); false for 7.1.
+#ifndef VENUEDB_SRC_TOKENS_H_
+#define VENUEDB_SRC_TOKENS_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "value.h"
+#include "wire.h"
+
+namespace venuedb {
+
+// Chinese_PRC_CI_AS: LCID 0x0804 with the usual comparison flags.
+extern const uint8_t kCollation[5];
+
+enum DoneStatus : uint16_t {
+  kDoneFinal = 0x0000,
+  kDoneMore = 0x0001,
+  kDoneError = 0x0002,
+  kDoneCount = 0x0010,
+  kDoneAttention = 0x0020,
+};
+
+enum DoneToken : uint8_t { kDone = 0xFD, kDoneProc = 0xFE, kDoneInProc = 0xFF };
+
+// How a column or returned parameter travels.
+enum class WireType {
+  kInt4,      // INTN, 4 bytes
+  kInt8,      // INTN, 8 bytes
+  kFloat8,    // FLTN, 8 bytes
+  kVarchar,   // BIGVARCHAR with the collation, bytes as stored
+  kNVarchar,  // NVARCHAR with the collation, UTF-16LE
+};
+
+struct ColumnInfo {
+  WireType type = WireType::kVarchar;
+  uint16_t max_length = 8000;  // bytes, for the text kinds
+  std::string name_utf16;
+};
+
+void PutEnvChangeText(ByteWriter* w, uint8_t type, const std::string& new_utf16,
+                      const std::string& old_utf16);
+void PutEnvChangeCollation(ByteWriter* w);
+// version is the TDS version as a 32-bit number (0x74000004 for 7.4).
+void PutLoginAck(ByteWriter* w, uint32_t version, const std::string& program);
+void PutDone(ByteWriter* w, bool tds72, DoneToken token, uint16_t status,
+             uint16_t command, uint64_t count);
+// token is 0xAA (ERROR) or 0xAB (INFO). Texts in UTF-16LE.
+void PutMessage(ByteWriter* w, bool tds72, uint8_t token, int32_t number,
+                uint8_t state, uint8_t severity,
+                const std::string& message_utf16,
+                const std::string& server_utf16,
+                const std::string& procedure_utf16, int32_t line);
+void PutColMetadata(ByteWriter* w, bool tds72,
+                    const std::vector<ColumnInfo>& columns);
+// One ROW token. For kNVarchar columns the value's text must already be
+// UTF-16LE. A text longer than the column's max_length is cut to it.
+void PutRow(ByteWriter* w, const std::vector<ColumnInfo>& columns,
+            const std::vector<Value>& values);
+void PutReturnStatus(ByteWriter* w, int32_t status);
+// name_utf16 includes the leading "@".
+void PutReturnValue(ByteWriter* w, bool tds72, uint16_t ordinal,
+                    const std::string& name_utf16, const ColumnInfo& type,
+                    const Value& value);
+
+}  // namespace venuedb
+
+#endif  // VENUEDB_SRC_TOKENS_H_

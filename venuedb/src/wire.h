@@ -1,0 +1,73 @@
+// Little helpers for the byte layouts of the wire: appending integers and
+// UTF-16 texts to a buffer, and a bounded reader over a received message.
+#ifndef VENUEDB_SRC_WIRE_H_
+#define VENUEDB_SRC_WIRE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace venuedb {
+
+// Appends to an owned byte string. All multi-byte integers are little-endian
+// unless the name says Be.
+class ByteWriter {
+ public:
+  void U8(uint8_t v) { bytes_.push_back(static_cast<char>(v)); }
+  void U16(uint16_t v);
+  void U16Be(uint16_t v);
+  void U32(uint32_t v);
+  void U32Be(uint32_t v);
+  void U64(uint64_t v);
+  void Raw(const void* data, size_t size) {
+    bytes_.append(static_cast<const char*>(data), size);
+  }
+  void Raw(const std::string& data) { bytes_.append(data); }
+  // A text already in UTF-16LE, preceded by its length in UTF-16 units (one
+  // byte).
+  void BVarchar(const std::string& utf16);
+  // The same with a two-byte length.
+  void UsVarchar(const std::string& utf16);
+
+  std::string& bytes() { return bytes_; }
+  size_t size() const { return bytes_.size(); }
+  void Clear() { bytes_.clear(); }
+
+ private:
+  std::string bytes_;
+};
+
+// Reads from a byte range it does not own. Every read past the end sets
+// failed() and yields zeros, so a parser checks once at the end instead of
+// after every field.
+class ByteReader {
+ public:
+  ByteReader(const std::string& data, size_t pos = 0)
+      : data_(data), pos_(pos) {}
+
+  uint8_t U8();
+  uint16_t U16();
+  uint16_t U16Be();
+  uint32_t U32();
+  uint64_t U64();
+  // Takes size bytes as a string (empty and failed when fewer remain).
+  std::string Bytes(size_t size);
+  void Skip(size_t size);
+
+  size_t pos() const { return pos_; }
+  size_t remaining() const { return failed_ ? 0 : data_.size() - pos_; }
+  bool failed() const { return failed_; }
+
+ private:
+  bool Need(size_t size);
+  const std::string& data_;
+  size_t pos_;
+  bool failed_ = false;
+};
+
+// ASCII text to UTF-16LE (characters above 0x7F pass as Latin-1 code points).
+std::string AsciiToUtf16(const std::string& text);
+
+}  // namespace venuedb
+
+#endif  // VENUEDB_SRC_WIRE_H_
