@@ -8,7 +8,7 @@ namespace venuedb {
 
 namespace {
 
-void Bind(sqlite3_stmt* stmt, int index, const Value& v, bool as_blob) {
+void Bind(sqlite3_stmt* stmt, int index, const Value& v) {
   switch (v.kind) {
     case Value::kNull:
       sqlite3_bind_null(stmt, index);
@@ -20,13 +20,8 @@ void Bind(sqlite3_stmt* stmt, int index, const Value& v, bool as_blob) {
       sqlite3_bind_double(stmt, index, v.real);
       break;
     case Value::kText:
-      if (as_blob) {
-        sqlite3_bind_blob(stmt, index, v.text.data(),
-                          static_cast<int>(v.text.size()), SQLITE_TRANSIENT);
-      } else {
-        sqlite3_bind_text(stmt, index, v.text.data(),
-                          static_cast<int>(v.text.size()), SQLITE_TRANSIENT);
-      }
+      sqlite3_bind_text(stmt, index, v.text.data(),
+                        static_cast<int>(v.text.size()), SQLITE_TRANSIENT);
       break;
   }
 }
@@ -47,7 +42,7 @@ bool Journal::Run(const char* sql, const std::vector<Value>& args) {
     return false;
   }
   for (size_t i = 0; i < args.size(); ++i)
-    Bind(stmt, static_cast<int>(i + 1), args[i], false);
+    Bind(stmt, static_cast<int>(i + 1), args[i]);
   int rc = sqlite3_step(stmt);
   sqlite3_finalize(stmt);
   if (rc != SQLITE_DONE) {
@@ -102,12 +97,12 @@ int64_t Journal::Record(int64_t conn_id, const std::string& kind,
           "INSERT INTO vdb_journal(conn_id, at_us, kind, login, text, ok) "
           "VALUES(?1, ?2, ?3, ?4, ?5, ?6)",
           -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) == SQLITE_OK) {
-    Bind(stmt, 1, Value::Int(conn_id), false);
-    Bind(stmt, 2, Value::Int(NowMicros()), false);
-    Bind(stmt, 3, Value::Text(kind), false);
-    Bind(stmt, 4, Value::Text(login), false);
-    Bind(stmt, 5, Value::Text(text), true);
-    Bind(stmt, 6, Value::Int(ok ? 1 : 0), false);
+    Bind(stmt, 1, Value::Int(conn_id));
+    Bind(stmt, 2, Value::Int(NowMicros()));
+    Bind(stmt, 3, Value::Text(kind));
+    Bind(stmt, 4, Value::Text(login));
+    Bind(stmt, 5, Value::Text(text));
+    Bind(stmt, 6, Value::Int(ok ? 1 : 0));
     if (sqlite3_step(stmt) == SQLITE_DONE) id = sqlite3_last_insert_rowid(db_);
     sqlite3_finalize(stmt);
   }
@@ -122,15 +117,15 @@ int64_t Journal::Record(int64_t conn_id, const std::string& kind,
             -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) == SQLITE_OK) {
       for (size_t i = 0; i < params.size(); ++i) {
         const JournalParam& p = params[i];
-        Bind(stmt, 1, Value::Int(id), false);
-        Bind(stmt, 2, Value::Int(static_cast<int64_t>(i + 1)), false);
-        Bind(stmt, 3, Value::Text(p.name), false);
-        Bind(stmt, 4, Value::Text(p.type), false);
-        Bind(stmt, 5, Value::Int(p.type_code), false);
-        Bind(stmt, 6, Value::Int(p.output ? 1 : 0), false);
-        Bind(stmt, 7, Value::Int(p.max_length), false);
-        Bind(stmt, 8, Value::Int(p.value.is_null() ? 1 : 0), false);
-        Bind(stmt, 9, p.value, true);
+        Bind(stmt, 1, Value::Int(id));
+        Bind(stmt, 2, Value::Int(static_cast<int64_t>(i + 1)));
+        Bind(stmt, 3, Value::Text(p.name));
+        Bind(stmt, 4, Value::Text(p.type));
+        Bind(stmt, 5, Value::Int(p.type_code));
+        Bind(stmt, 6, Value::Int(p.output ? 1 : 0));
+        Bind(stmt, 7, Value::Int(p.max_length));
+        Bind(stmt, 8, Value::Int(p.value.is_null() ? 1 : 0));
+        Bind(stmt, 9, p.value);
         sqlite3_step(stmt);
         sqlite3_reset(stmt);
       }
