@@ -1,0 +1,342 @@
+// The catalogue stage of start-up, end to end against venuedb: the full
+// refresh, the fall back to the snapshot files when the refresh fails, when the
+// database does not know this server and when nothing answers. Each start-up
+// runs in its own child process.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "catalogue/tables.h"
+#include "platform/net.h"
+#include "platform/settings_file.h"
+#include "playback/lookups.h"
+#include "startup_harness.h"
+#include "venue_fixture.h"
+
+namespace rondel {
+namespace testing {
+namespace {
+
+// Local addresses A then B; the venue lists B (id 3, group 2) before A (id 7,
+// group 4).
+const char kAddressA[] = "10.20.0.7";
+const char kAddressB[] = "10.20.0.8";
+const std::string kGbkName = "\xD6\xDC\xBD\xDC\xC2\xD7\xB5\xC4\xB8\xE8";
+
+template <int kCapacity>
+std::vector<int32_t> Leading(const PlayList<kCapacity>& list, int n) {
+  return std::vector<int32_t>(list.entries, list.entries + n);
+}
+
+class StartupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(venue_.port(), 0);
+    settings_path_ = venue_.WriteSettingsFile("10.9.9.9");
+    snapshot_dir_ = venue_.folder() + "/VideoServertable/";
+    setenv("RONDEL_SETTINGS_FILE", settings_path_.c_str(), 1);
+    setenv("RONDEL_SNAPSHOT_DIR", snapshot_dir_.c_str(), 1);
+    setenv("RONDEL_DIAG_TARGET", "127.0.0.1:9", 1);
+    platform::OverrideHostAddresses({kAddressA, kAddressB});
+    SeedVenue();
+  }
+
+  void SeedVenue() {
+    venue_.Exec(
+        "INSERT INTO server_groups(group_id, group_name) VALUES(1, 'g1'), (2, "
+        "'g2'), (4, "
+        "'g4');"
+        "INSERT INTO fileservers(fileserver_id, fileserver_name, "
+        "fileserver_IpAddress, "
+        "stream_port, group_id, max_connections) VALUES"
+        "(3, 'B', '10.20.0.8', 8003, 2, 50), (7, 'A', '10.20.0.7', 8007, 4, "
+        "70),"
+        "(11, 'C', '10.20.0.99', 8011, 1, 90);"
+        "INSERT INTO rooms(room_id, room_info, room_address, room_number) "
+        "VALUES"
+        "(1, 'R1', '10.30.0.1', 101), (2, " +
+        SqlBytes("\xB0\xFC\xCF\xE1") +
+        ", '10.30.0.2', 65538), (3, 'R3', '10.30.0.3', -1);"
+        "INSERT INTO medias(media_id, media_name, media_code, volume) VALUES"
+        "(101, 'film', '10500', 60), (102, " +
+        SqlBytes(kGbkName) +
+        ", '8000001', 61), (103, 'ad', '30000', 62), (104, 'song', '20000', "
+        "63),"
+        "(105, 'elsewhere', '20001', 64);"
+        "INSERT INTO media_files VALUES(2, 101, 1, 'f1a'), (2, 101, 2, 'f1b'),"
+        "(2, 102, 1, " +
+        SqlBytes("\\\\fs\\\xB8\xE8.mpg") +
+        "), (2, 103, 1, 'ad.mpg'), (2, 104, 1, 's.mpg'), (1, 105, 1, 'x.mpg');"
+        "INSERT INTO configures(Configure_ID, Configure_Set01) VALUES(1, 7);"
+        "INSERT INTO media_charts(chart_name, chart_rank, media_id) VALUES"
+        "('all', 1, 101), ('all', 2, 102), ('week', 1, 102), ('month', 1, 104),"
+        "('new', 1, 103);"
+        "INSERT INTO MediaUserSet VALUES(1, 104, 2), (2, 101, 1);");
+  }
+
+  // The catalogue that the seeded venue gives this server, however it was
+  // loaded.
+  static void ExpectSeededCatalogue() {
+    const TableRecords& counters = g_catalogue.table_records;
+    EXPECT_EQ(counters.FileServerCount, 3);
+    EXPECT_EQ(counters.RoomCount, 3);
+    EXPECT_EQ(counters.MediaCount, 4);
+    EXPECT_EQ(counters.FilmCount, 1);
+    EXPECT_EQ(counters.SongCount, 2);
+    EXPECT_EQ(counters.AdCount, 1);
+    EXPECT_EQ(g_catalogue.identity_file_server_id, 3);
+    EXPECT_EQ(g_catalogue.identity_group_id, 2);
+    EXPECT_EQ(FieldText(g_catalogue.file_servers[1].ServerAddress, 20),
+              kAddressA);
+    EXPECT_EQ(g_catalogue.rooms[1].RoomNumber, 2);
+    EXPECT_EQ(g_catalogue.rooms[2].RoomNumber, 65535);
+    EXPECT_EQ(FieldText(g_catalogue.rooms[1].RoomInfo, 20), "\xB0\xFC\xCF\xE1");
+    const MediaRecord* song = FindMedia(102);
+    ASSERT_NE(song, nullptr);
+    EXPECT_EQ(std::string(song->MediaName, kGbkName.size() + 1),
+              kGbkName + '\0');
+    EXPECT_EQ(FileListPaths(*song),
+              std::vector<std::string>{"\\\\fs\\\xB8\xE8.mpg"});
+    EXPECT_EQ(song->GroupId, 2);
+    EXPECT_EQ(song->NumberA, 61);
+    const MediaRecord* film = FindMedia(101);
+    ASSERT_NE(film, nullptr);
+    EXPECT_EQ(FileListPaths(*film), (std::vector<std::string>{"f1a", "f1b"}));
+    EXPECT_EQ(FindMedia(105), nullptr);  // another group's media
+    EXPECT_EQ(g_catalogue.song_index[0].MediaId, 102);
+    EXPECT_EQ(g_catalogue.song_index[0].CataloguePosition, 1);
+    EXPECT_EQ(g_catalogue.ad_index[0].MediaId, 103);
+    EXPECT_EQ(Leading(g_catalogue.all_sequence, 3),
+              (std::vector<int32_t>{101, 102, 0}));
+    EXPECT_EQ(Leading(g_catalogue.week_sequence, 2),
+              (std::vector<int32_t>{102, 0}));
+    EXPECT_EQ(Leading(g_catalogue.month_sequence, 2),
+              (std::vector<int32_t>{104, 0}));
+    EXPECT_EQ(Leading(g_catalogue.new_sequence, 2),
+              (std::vector<int32_t>{103, 0}));
+    EXPECT_EQ(Leading(g_catalogue.user_sequence, 3),
+              (std::vector<int32_t>{101, 104, 0}));
+  }
+
+  // A start-up from the database that must succeed: leaves the snapshot files
+  // behind.
+  void FullRefreshInChild() {
+    InChildProcess([] {
+      RunStartup();
+      ExpectSeededCatalogue();
+      EXPECT_EQ(g_play_type, 7);
+    });
+  }
+
+  // Requests after the logins, as (kind, text), from journal id `after` on.
+  std::vector<std::string> Requests(long after = 0) {
+    std::vector<std::string> out;
+    for (const Row& row :
+         venue_.Query("SELECT kind, CAST(text AS TEXT) FROM vdb_journal WHERE "
+                      "kind IN ('rpc', "
+                      "'batch') AND id > " +
+                      std::to_string(after) + " ORDER BY id")) {
+      out.push_back(*row[0] + " " + row[1].value_or(""));
+    }
+    return out;
+  }
+  long LastJournalId() {
+    auto rows = venue_.Query("SELECT coalesce(max(id), 0) FROM vdb_journal");
+    return rows.empty() ? 0 : std::stol(*rows[0][0]);
+  }
+  int StoredPlayType() {
+    return platform::ReadProfileInt(settings_path_.c_str(), "VideoServer",
+                                    "RandPlayType", -99);
+  }
+
+  VenueServer venue_;
+  std::string settings_path_;
+  std::string snapshot_dir_;
+};
+
+TEST_F(StartupTest,
+       FullRefreshLoadsEverythingSavesSnapshotsAndPersistsPlayType) {
+  ASSERT_EQ(StoredPlayType(), -99);
+  InChildProcess([this] {
+    RunStartup();
+    ExpectSeededCatalogue();
+    EXPECT_EQ(g_play_type, 7);
+    EXPECT_EQ(g_catalogue.all_sequence.count, 2);
+    EXPECT_EQ(g_catalogue.user_sequence.count, 2);
+    EXPECT_EQ(
+        Leading(g_catalogue.prefix86_list, g_catalogue.prefix86_list.count),
+        std::vector<int32_t>{102});
+    // The media snapshot holds the records byte for byte, GBK name included.
+    const std::string medias = ReadFileBytes(snapshot_dir_ + "Medias.tbl");
+    ASSERT_EQ(medias.size(), 80u + 4 * sizeof(MediaRecord));
+    EXPECT_EQ(
+        memcmp(medias.data() + 80, g_catalogue.medias, 4 * sizeof(MediaRecord)),
+        0);
+    EXPECT_EQ(medias.substr(80 + sizeof(MediaRecord) + 4, kGbkName.size() + 1),
+              kGbkName + '\0');
+  });
+
+  EXPECT_EQ(StoredPlayType(), 7);
+  auto files = ReadSnapshotFiles(snapshot_dir_);
+  EXPECT_EQ(files.size(), 9u);
+  const std::string& counters = files["TABLE_RECORDS.tbl"];
+  ASSERT_EQ(counters.size(), 108u);
+  int32_t saved[7];
+  memcpy(saved, counters.data() + 80, sizeof saved);
+  // MediaCount, Reserved, RoomCount, FileServerCount; class counts are built
+  // after the save.
+  EXPECT_EQ(std::vector<int32_t>(saved, saved + 7),
+            (std::vector<int32_t>{4, 0, 3, 3, 0, 0, 0}));
+  EXPECT_EQ(files["Rooms.tbl"].size(), 80u + 3 * sizeof(RoomRecord));
+  EXPECT_EQ(files["FILE_SERVERS.tbl"].size(),
+            80u + 3 * sizeof(FileServerRecord));
+  EXPECT_EQ(files["AllSequence.tbl"].size(), 80u + 2 * 4);
+  EXPECT_EQ(files["NewSequence.tbl"].size(), 80u + 1 * 4);
+
+  // Ten connections, one after the other: the test connection and one per
+  // loader, the loaders in their fixed order.
+  auto logins =
+      venue_.Query("SELECT count(*) FROM vdb_journal WHERE kind = 'login'");
+  EXPECT_EQ(*logins[0][0], "10");
+  EXPECT_EQ(
+      Requests(),
+      (std::vector<std::string>{
+          "rpc sp_getAllfileservers", "rpc sp_getroomInfobyvideoserver",
+          "rpc sp_getmediainfobyvideoserver",
+          "batch select Configure_Set01 as PlayType from configures where "
+          "Configure_ID=1",
+          "rpc spa_sequencemedia", "rpc spa_sequencemedia",
+          "rpc spa_sequencemedia", "rpc spa_sequencemedia",
+          "batch select MediaUserSet_MediaId from MediaUserSet order by "
+          "MediaUserSet_Shunxu"}));
+  // The play lists in the order All, Week, Month, New: (@num, @isnewsong) per
+  // call.
+  std::vector<std::string> lists;
+  for (const Row& row : venue_.Query(
+           "SELECT group_concat(CAST(p.value AS TEXT), ',') FROM vdb_journal j "
+           "JOIN vdb_journal_params p ON p.journal_id = j.id "
+           "WHERE CAST(j.text AS TEXT) = 'spa_sequencemedia' AND p.ordinal <= "
+           "2 "
+           "GROUP BY j.id ORDER BY j.id")) {
+    lists.push_back(*row[0]);
+  }
+  EXPECT_EQ(lists, (std::vector<std::string>{"0,0", "7,0", "30,0", "0,1"}));
+}
+
+TEST_F(StartupTest, FailingRoomsProcedureStartsFromTheUntouchedSnapshots) {
+  FullRefreshInChild();
+  const auto before = ReadSnapshotFiles(snapshot_dir_);
+  const std::string settings_before = ReadFileBytes(settings_path_);
+  ASSERT_EQ(before.size(), 9u);
+
+  // The database has moved on, but its rooms procedure fails.
+  venue_.Exec(
+      "UPDATE configures SET Configure_Set01 = 9 WHERE Configure_ID = 1;"
+      "INSERT INTO medias(media_id, media_name, media_code) VALUES(106, 'new', "
+      "'20002');"
+      "INSERT INTO media_files VALUES(2, 106, 1, 'n.mpg');"
+      "INSERT INTO vdb_faults VALUES('fail_procedure', "
+      "'sp_getroomInfobyvideoserver', 0)");
+  const long mark = LastJournalId();
+  InChildProcess([] {
+    RunStartup();
+    ExpectSeededCatalogue();
+    EXPECT_EQ(FindMedia(106), nullptr);
+    EXPECT_EQ(g_play_type,
+              7);  // from the RandPlayType setting, not the database's 9
+    // Play-list counts are not kept in the snapshots; Prefix86List is not kept
+    // at all.
+    EXPECT_EQ(g_catalogue.all_sequence.count, 0);
+    EXPECT_EQ(g_catalogue.prefix86_list.count, 0);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(g_catalogue.rooms[i].PlayCursor, -1);
+  });
+  EXPECT_EQ(ReadSnapshotFiles(snapshot_dir_), before);
+  EXPECT_EQ(ReadFileBytes(settings_path_), settings_before);
+  // The refresh stopped at the rooms.
+  EXPECT_EQ(Requests(mark),
+            (std::vector<std::string>{"rpc sp_getAllfileservers",
+                                      "rpc sp_getroomInfobyvideoserver"}));
+}
+
+TEST_F(StartupTest, DatabaseThatDoesNotKnowThisServerStartsFromTheSnapshots) {
+  FullRefreshInChild();
+  const auto before = ReadSnapshotFiles(snapshot_dir_);
+  venue_.Exec(
+      "UPDATE fileservers SET fileserver_IpAddress = '10.99.0.' || "
+      "fileserver_id;"
+      "UPDATE configures SET Configure_Set01 = 9 WHERE Configure_ID = 1");
+  const long mark = LastJournalId();
+  InChildProcess([] {
+    RunStartup();
+    ExpectSeededCatalogue();  // identity (3, 2) found again in the snapshot's
+                              // file servers
+    EXPECT_EQ(g_play_type, 7);
+  });
+  EXPECT_EQ(ReadSnapshotFiles(snapshot_dir_), before);
+  EXPECT_EQ(StoredPlayType(), 7);
+  EXPECT_EQ(Requests(mark),
+            std::vector<std::string>{"rpc sp_getAllfileservers"});
+}
+
+TEST_F(StartupTest, NoDatabaseStartsFromTheSnapshotsWithTheStoredPlayType) {
+  FullRefreshInChild();
+  const auto before = ReadSnapshotFiles(snapshot_dir_);
+  platform::WriteProfileString(settings_path_.c_str(), "VideoServer",
+                               "RandPlayType", "12");
+  venue_.Stop();
+  InChildProcess([] {
+    RunStartup();
+    ExpectSeededCatalogue();
+    EXPECT_EQ(g_play_type, 12);
+  });
+  EXPECT_EQ(ReadSnapshotFiles(snapshot_dir_), before);
+  EXPECT_EQ(StoredPlayType(), 12);
+}
+
+TEST_F(StartupTest, NoDatabaseAndNoSnapshotsStartsEmpty) {
+  venue_.Stop();
+  InChildProcess([] {
+    RunStartup();
+    const TableRecords& counters = g_catalogue.table_records;
+    EXPECT_EQ(counters.MediaCount, 0);
+    EXPECT_EQ(counters.RoomCount, 0);
+    EXPECT_EQ(counters.FileServerCount, 0);
+    EXPECT_EQ(counters.SongCount, 0);
+    EXPECT_EQ(g_catalogue.identity_file_server_id, 0);
+    EXPECT_EQ(g_catalogue.identity_group_id, 0);
+    EXPECT_EQ(g_play_type, 2);  // no RandPlayType setting
+  });
+  EXPECT_EQ(StoredPlayType(), -99);
+  EXPECT_TRUE(ReadSnapshotFiles(snapshot_dir_).empty());
+}
+
+TEST_F(StartupTest, EmptyRoomTableIsNoFailure) {
+  venue_.Exec("DELETE FROM rooms");
+  InChildProcess([] {
+    RunStartup();
+    EXPECT_EQ(g_catalogue.table_records.RoomCount, 0);
+    EXPECT_EQ(g_catalogue.table_records.MediaCount, 4);
+    EXPECT_EQ(g_play_type, 7);
+  });
+  EXPECT_EQ(ReadFileBytes(snapshot_dir_ + "Rooms.tbl").size(), 80u);
+  EXPECT_EQ(StoredPlayType(), 7);
+}
+
+TEST_F(StartupTest, MissingPlayTypeRowFailsTheRefresh) {
+  FullRefreshInChild();
+  const auto before = ReadSnapshotFiles(snapshot_dir_);
+  venue_.Exec("DELETE FROM configures");
+  InChildProcess([] {
+    RunStartup();
+    ExpectSeededCatalogue();
+    EXPECT_EQ(g_play_type, 7);
+  });
+  EXPECT_EQ(ReadSnapshotFiles(snapshot_dir_), before);
+}
+
+}  // namespace
+}  // namespace testing
+}  // namespace rondel
