@@ -119,7 +119,12 @@ bool Exchange::SendProcedure(const char* procedure, const Param* params,
         value = reinterpret_cast<BYTE*>(text_output_scratch_);
         break;
     }
-    if (dbrpcparam(db, p.name, status, type, p.max_length, p.data_length,
+    // A maximum length means something only for output parameters; this client
+    // library refuses a positive one on an input (error 20194) and would fail
+    // the whole call, so an input goes with -1 and the server sees the value's
+    // own length.
+    const int max_length = status == 0 && p.max_length > 0 ? -1 : p.max_length;
+    if (dbrpcparam(db, p.name, status, type, max_length, p.data_length,
                    value) != SUCCEED) {
       return false;
     }

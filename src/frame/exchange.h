@@ -65,7 +65,8 @@ struct Param {
   static Param Int(const char* name, int32_t value);
   // Text input: SQLVARCHAR, maxlen -1 (or `max_length`), datalen strlen(text).
   // An empty text has datalen 0, which the client library sends as NULL; a null
-  // `text` is sent as NULL too.
+  // `text` is sent as NULL too. FreeTDS refuses a positive maxlen on an input
+  // parameter (error 20194), so Call passes -1 for it; 0 goes as given.
   static Param Text(const char* name, const char* text, int max_length = -1);
   // Null inputs: SQLINT4 or SQLVARCHAR, maxlen -1 (or `max_length`), datalen 0,
   // no value.

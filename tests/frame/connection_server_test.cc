@@ -1,0 +1,145 @@
+// Connection opening against venuedb: what the login carries, settings re-read
+// between connections, refused logins and unknown databases, and bytes of code
+// page 936.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "frame/exchange.h"
+#include "frame/session.h"
+#include "frame/settings.h"
+#include "rondel.h"
+#include "server_fixture.h"
+
+namespace rondel {
+namespace {
+
+using testing::WriteTextFile;
+
+class ConnectionTest : public testing::ServerTest {
+ protected:
+  std::vector<testing::Row> Connections() {
+    return server_.Query(
+        "SELECT login, password, app, database, tds_version, refused, "
+        "closed_us IS NOT NULL "
+        "FROM vdb_connections ORDER BY conn_id");
+  }
+};
+
+TEST_F(ConnectionTest, SettingsNamingOnlyTheServerLogInAsSaToKaraokWithTds74) {
+  std::string path = scratch_.File("port-only.ini");
+  WriteTextFile(path,
+                "[MainServer]\nDataBaseServerIp=" + server_.address() + "\n");
+  ReadStartupSettings(path.c_str());
+  {
+    Exchange x;
+    EXPECT_TRUE(x.connected());
+  }
+  auto rows = Connections();
+  ASSERT_EQ(1u, rows.size());
+  EXPECT_EQ("sa", rows[0][0]);
+  EXPECT_EQ("", rows[0][1]);
+  EXPECT_EQ("db", rows[0][2]);
+  EXPECT_EQ("karaok", rows[0][3]);
+  EXPECT_EQ("7.4", rows[0][4]);
+  EXPECT_EQ("0", rows[0][5]);
+  auto use = server_.Query("SELECT text, ok FROM vdb_journal WHERE kind='use'");
+  ASSERT_EQ(1u, use.size());
+  EXPECT_EQ("karaok", use[0][0]);
+  EXPECT_EQ("1", use[0][1]);
+  EXPECT_TRUE(AllConnectionsClosed());
+  EXPECT_TRUE(log_.Lines().empty());
+}
+
+TEST_F(ConnectionTest, LoadDBOptionsTakesEffectAtTheNextConnection) {
+  server_.Exec(
+      "INSERT INTO vdb_logins(name, password, default_database) "
+      "VALUES('video', 'k9pw', "
+      "'master'); INSERT INTO vdb_databases(name) VALUES('ktv2')");
+  { Exchange first; }
+  std::string path = scratch_.File("other.ini");
+  WriteTextFile(
+      path, "[MainServer]\nDataBaseServerIp=" + server_.address() +
+                "\nUserName=video\nPassWord=k9pw\n[KTV]\nDataBaseName=ktv2\n");
+  EXPECT_TRUE(LoadDBOptions(path.c_str()));
+  {
+    Exchange second;
+    EXPECT_TRUE(second.connected());
+  }
+  auto rows = Connections();
+  ASSERT_EQ(2u, rows.size());
+  EXPECT_EQ("sa", rows[0][0]);
+  EXPECT_EQ("video", rows[1][0]);
+  EXPECT_EQ(std::string("k9pw"), rows[1][1]);
+  EXPECT_EQ("ktv2", rows[1][3]);
+}
+
+TEST_F(ConnectionTest, RefusedLoginLogsServerLineAndLeavesNothingOpen) {
+  server_.Exec("INSERT INTO vdb_faults VALUES('refuse_login', '*', 0)");
+  {
+    Exchange x;
+    EXPECT_FALSE(x.connected());
+    EXPECT_FALSE(x.Call("sp_getfileservers", {}));
+  }
+  EXPECT_EQ(1, log_.Count("login database server \"" + server_.address() +
+                          "\" error"));
+  EXPECT_EQ(0, log_.CountContaining("use database"));
+  auto rows = Connections();
+  ASSERT_EQ(1u, rows.size());
+  EXPECT_EQ("1", rows[0][5]);
+  EXPECT_TRUE(AllConnectionsClosed());
+
+  // Only the fault stood in the way: the next exchange logs in.
+  server_.Exec("DELETE FROM vdb_faults");
+  Exchange y;
+  EXPECT_TRUE(y.connected());
+}
+
+TEST_F(ConnectionTest, UnknownDatabaseLogsUseLineAndClosesTheConnection) {
+  std::string path = scratch_.File("nosuch.ini");
+  WriteTextFile(path, "[MainServer]\nDataBaseServerIp=" + server_.address() +
+                          "\n[KTV]\nDataBaseName=nosuch\n");
+  ReadDatabaseSettings(path.c_str());
+  {
+    Exchange x;
+    EXPECT_FALSE(x.connected());
+    EXPECT_FALSE(x.Sql("select count(*) from medias"));
+  }
+  EXPECT_EQ(1, log_.Count("use database \"nosuch\" error"));
+  EXPECT_EQ(0, log_.CountContaining("login database server"));
+  auto use = server_.Query("SELECT text, ok FROM vdb_journal WHERE kind='use'");
+  ASSERT_EQ(1u, use.size());
+  EXPECT_EQ("0", use[0][1]);
+  // The closed connection was not used: nothing but the login and the use
+  // reached it.
+  auto kinds = server_.Query(
+      "SELECT count(*) FROM vdb_journal WHERE kind IN ('batch','rpc')");
+  EXPECT_EQ("0", kinds[0][0]);
+  EXPECT_TRUE(AllConnectionsClosed());
+}
+
+TEST_F(ConnectionTest, CodePage936BytesTravelUnchangedBothWays) {
+  const char kName[] = "\xD6\xDC\xBD\xDC\xC2\xD7";  // three GBK characters
+  DefineProcedure("frame_echo", "@s varchar(200) = NULL",
+                  "SELECT @s AS echoed");
+  char echoed[64] = "";
+  long rows = 0;
+  {
+    Exchange x;
+    ASSERT_TRUE(x.Call("frame_echo", {Param::Text("@s", kName)}));
+    EXPECT_TRUE(x.ReadRows(
+        {Column::Text(1, echoed, sizeof echoed)}, [] { return true; }, &rows));
+  }
+  EXPECT_EQ(1, rows);
+  EXPECT_STREQ(kName, echoed);
+  auto sent =
+      server_.Query("SELECT value FROM vdb_journal_params WHERE name='@s'");
+  ASSERT_EQ(1u, sent.size());
+  EXPECT_EQ(std::string(kName), sent[0][0]);
+  // No character-conversion complaint was logged.
+  EXPECT_TRUE(log_.Lines().empty());
+}
+
+}  // namespace
+}  // namespace rondel
