@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "channel.h"
+#include "store.h"
 
 namespace venuedb {
 
@@ -99,6 +100,16 @@ int RunServer(const ServerOptions& options) {
   char host[INET_ADDRSTRLEN];
   inet_ntop(AF_INET, &address.sin_addr, host, sizeof host);
 
+  // A handle held for the server's life: when a session closes the last handle,
+  // SQLite checkpoints and removes the WAL with an fsync, which would stall
+  // every next login.
+  sqlite3* anchor = OpenDatabase(options.session.db_path, &error);
+  if (!anchor) {
+    std::fprintf(stderr, "venuedb: %s\n", error.c_str());
+    close(listener);
+    return 1;
+  }
+
   if (pipe2(stop_pipe, O_CLOEXEC) != 0) return 1;
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
@@ -148,6 +159,7 @@ int RunServer(const ServerOptions& options) {
     Channel::ShutdownAll();
     sessions.done.wait_for(lock, std::chrono::milliseconds(100));
   }
+  sqlite3_close_v2(anchor);
   return 0;
 }
 

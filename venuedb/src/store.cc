@@ -97,6 +97,21 @@ bool InsertProcedures(sqlite3* db, std::string* error) {
 
 }  // namespace
 
+namespace {
+
+// Waits for another connection's write in short steps: SQLite's own handler
+// sleeps up to 100 ms at a time, far longer than any write of this server
+// lasts.
+int BusyWait(void*, int attempt) {
+  constexpr int kStepMicros = 200;
+  constexpr int kLimitMicros = 20 * 1000 * 1000;
+  if (attempt * kStepMicros >= kLimitMicros) return 0;
+  usleep(attempt < 10 ? 20 : kStepMicros);
+  return 1;
+}
+
+}  // namespace
+
 sqlite3* OpenDatabase(const std::string& path, std::string* error) {
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(
@@ -106,7 +121,7 @@ sqlite3* OpenDatabase(const std::string& path, std::string* error) {
     sqlite3_close(db);
     return nullptr;
   }
-  sqlite3_busy_timeout(db, 15000);
+  sqlite3_busy_handler(db, BusyWait, nullptr);
   if (!Exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", "open",
             error)) {
     sqlite3_close(db);
