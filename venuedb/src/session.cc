@@ -53,6 +53,8 @@ class Session : public BatchHost {
   // Records the attention in the journal and acknowledges it.
   void AcknowledgeAttention();
   [[noreturn]] void FaultClose();
+  // Writes the close row and closed_us once.
+  void RecordClose(const std::string& reason);
   bool KnownDatabase(const std::string& name, std::string* canonical);
 
   SessionOptions options_;
@@ -64,6 +66,7 @@ class Session : public BatchHost {
   Journal journal_;
   int64_t conn_id_ = 0;
   bool logged_in_ = false;
+  bool close_recorded_ = false;
   std::string user_;
   std::string database_;
 };
@@ -192,11 +195,20 @@ void Session::AcknowledgeAttention() {
 }
 
 void Session::FaultClose() {
-  journal_.Record(conn_id_, "close", user_, "close_after_rows", true);
+  // Recorded before the socket goes, so a client that sees the cut finds the
+  // rows.
+  RecordClose("close_after_rows");
   Log("closing after rows (fault)");
   channel_.FlushPartial();
   channel_.Close();
   throw ChannelClosed("fault close");
+}
+
+void Session::RecordClose(const std::string& reason) {
+  if (close_recorded_) return;
+  close_recorded_ = true;
+  journal_.Record(conn_id_, "close", user_, reason, true);
+  journal_.CloseConnection(conn_id_);
 }
 
 void Session::HandleBatch(const std::string& payload) {
@@ -306,8 +318,7 @@ void Session::Serve() {
     Log("connection ended: %s", e.what());
   }
   channel_.Close();
-  journal_.Record(conn_id_, "close", user_, "", true);
-  journal_.CloseConnection(conn_id_);
+  RecordClose("");
   Log("closed");
 }
 
