@@ -21,9 +21,19 @@ const char* g_server;
 const char* g_database;
 long long g_rows = 0;
 
-int CancelOnError(DBPROCESS*, int, int, int, char*, char*) {
+std::string g_last_error;
+
+// Keeps the last DB-Library error for the failure report; never ends the
+// process.
+int CancelOnError(DBPROCESS*, int, int error_number, int, char* error_text,
+                  char*) {
+  g_last_error = std::to_string(error_number) + " " +
+                 (error_text != nullptr ? error_text : "");
   return INT_CANCEL;
 }
+
+// Names the exchange that failed, for the report.
+const char* g_step = "start";
 
 // A connection for one exchange, set up as the library sets up its own.
 DBPROCESS* Open() {
@@ -137,11 +147,13 @@ bool Sequence(DBINT days, DBINT new_songs) {
 
 bool FetchAll(const char* local_address) {
   // 1. The test connection.
+  g_step = "test connection";
   DBPROCESS* connection = Open();
   if (connection == nullptr) return false;
   dbclose(connection);
 
   // 2. File servers; this server is the one at the local address.
+  g_step = "file servers";
   DBINT server_id = 0, group_id = 0;
   connection = Open();
   if (connection == nullptr) return false;
@@ -159,6 +171,7 @@ bool FetchAll(const char* local_address) {
   if (!ok || server_id == 0) return false;
 
   // 3. Rooms.
+  g_step = "rooms";
   connection = Open();
   if (connection == nullptr) return false;
   const Column room_columns[] = {{1, 0}, {2, 20}, {3, 20}, {4, 0}};
@@ -169,6 +182,7 @@ bool FetchAll(const char* local_address) {
   if (!ok) return false;
 
   // 4. Media with their files.
+  g_step = "media";
   connection = Open();
   if (connection == nullptr) return false;
   const Column media_columns[] = {{1, 0}, {2, 200}, {3, 10},
@@ -183,6 +197,7 @@ bool FetchAll(const char* local_address) {
   if (!ok) return false;
 
   // 5. The play type.
+  g_step = "play type";
   connection = Open();
   if (connection == nullptr) return false;
   const Column play_type_columns[] = {{1, 0}};
@@ -194,12 +209,14 @@ bool FetchAll(const char* local_address) {
   if (!ok) return false;
 
   // 6-9. The four ranked play lists, in start-up order: all, week, month, new.
+  g_step = "ranked play lists";
   if (!Sequence(0, 0) || !Sequence(7, 0) || !Sequence(30, 0) ||
       !Sequence(0, 1)) {
     return false;
   }
 
   // 10. The user play list.
+  g_step = "user play list";
   connection = Open();
   if (connection == nullptr) return false;
   const Column user_columns[] = {{1, 0}};
@@ -228,7 +245,8 @@ int main(int argc, char** argv) {
   dbexit();
   int64_t end = rondel::bench::NowNanoseconds();
   if (!ok) {
-    std::fprintf(stderr, "bench_bare_fetch: an exchange failed\n");
+    std::fprintf(stderr, "bench_bare_fetch: the %s exchange failed (%s)\n",
+                 g_step, g_last_error.c_str());
     return 1;
   }
   std::printf("elapsed_ns %lld\n", static_cast<long long>(end - begin));

@@ -110,6 +110,8 @@ bool VenueServer::Start(const std::string& venuedb, const std::string& database,
   std::vector<std::string> arguments = {venuedb,  "serve",    "--db",
                                         database, "--listen", "127.0.0.1:0"};
   std::vector<char*> pointers = Pointers(arguments);
+  // A line left by an earlier server must not be taken for this one's.
+  std::remove(out_path.c_str());
   pid_t pid = fork();
   if (pid < 0) return false;
   if (pid == 0) {
