@@ -35,8 +35,8 @@ void LoadLocalAddresses() {
 bool IdentifyServer() {
   g_catalogue.identity_file_server_id = 0;
   g_catalogue.identity_group_id = 0;
-  const int servers = std::clamp(g_catalogue.table_records.FileServerCount, 0,
-                                 kFileServerCapacity);
+  const int32_t stored = g_catalogue.table_records.FileServerCount;
+  const int servers = std::clamp(stored, 0, kFileServerCapacity);
   for (int i = 0; i < servers; ++i) {
     const FileServerRecord& server = g_catalogue.file_servers[i];
     if (server.ServerAddress[0] == '\0')

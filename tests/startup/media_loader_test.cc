@@ -60,15 +60,16 @@ TEST_F(MediaLoaderTest, ConsecutiveRowsOfOneMediaBecomeOneRecordWithItsFiles) {
   AddFile(8, 1, "other group", 2);
 
   ASSERT_EQ(LoadMedias(), 3);
-  EXPECT_EQ(Media(0).MediaId, 5);
+  EXPECT_EQ(int32_t{Media(0).MediaId}, 5);
   EXPECT_EQ(std::string(Media(0).FileList, 6), std::string("a\0b\0\0\0", 6));
   EXPECT_EQ(FileListPaths(Media(0)), (Paths{"a", "b"}));
-  EXPECT_EQ(Media(1).MediaId, 6);
+  EXPECT_EQ(int32_t{Media(1).MediaId}, 6);
   EXPECT_EQ(std::string(Media(1).FileList, kFileListSize),
             std::string(kFileListSize, '\0'));
-  EXPECT_EQ(Media(2).MediaId, 7);
+  EXPECT_EQ(int32_t{Media(2).MediaId}, 7);
   EXPECT_EQ(std::string(Media(2).FileList, 3), std::string("x\0\0", 3));
-  EXPECT_EQ(Media(3).MediaId, 0);  // nothing written past the records stored
+  EXPECT_EQ(int32_t{Media(3).MediaId},
+            0);  // nothing written past the records stored
 
   // The procedure was asked for this server's group and id.
   auto params = venue_.Query(
@@ -96,14 +97,15 @@ TEST_F(MediaLoaderTest,
   const MediaRecord& m = Media(0);
   EXPECT_EQ(std::string(m.MediaName, 100), std::string(99, 'n') + '\0');
   EXPECT_EQ(std::string(m.MediaCode, 10), std::string("123456789\0", 10));
-  EXPECT_EQ(m.Class, kSong);  // the class of the stored code, 123456789
+  EXPECT_EQ(int32_t{m.Class},
+            kSong);  // the class of the stored code, 123456789
   EXPECT_EQ(FieldText(m.TextA, sizeof m.TextA), "artist");
   EXPECT_EQ(std::string(m.TextB, 20),
             std::string("Cantonese-and-more-") + '\0');
-  EXPECT_EQ(m.NumberA, 77);
-  EXPECT_EQ(m.NumberB, 2);
-  EXPECT_EQ(m.NumberC, 13);
-  EXPECT_EQ(m.GroupId, 1);
+  EXPECT_EQ(int32_t{m.NumberA}, 77);
+  EXPECT_EQ(int32_t{m.NumberB}, 2);
+  EXPECT_EQ(int32_t{m.NumberC}, 13);
+  EXPECT_EQ(int32_t{m.GroupId}, 1);
 }
 
 TEST_F(MediaLoaderTest, FileListKeeps768BytesAndStillTakesALaterShorterPath) {
@@ -156,7 +158,7 @@ TEST_F(MediaLoaderTest, ClassAndPrefix86ListFollowTheCode) {
   }
   ASSERT_EQ(LoadMedias(), static_cast<int>(codes.size()));
   for (size_t i = 0; i < codes.size(); ++i) {
-    EXPECT_EQ(Media(static_cast<int>(i)).Class, codes[i].second)
+    EXPECT_EQ(int32_t{Media(static_cast<int>(i)).Class}, codes[i].second)
         << "code " << codes[i].first;
   }
   // 8000001, 6000002 and 6100000 (ids 116, 117, 123), in catalogue order.
@@ -176,13 +178,13 @@ TEST_F(MediaLoaderTest,
                    "UNION ALL SELECT 6, 'n6', '30000', 0, 0, '', '', 0, 0, 'c';"
                    "SELECT 5, 'n5', '8000001', 0, 0, '', '', 0, 0, 'd';");
   ASSERT_EQ(LoadMedias(), 3);
-  EXPECT_EQ(Media(0).MediaId, 5);
+  EXPECT_EQ(int32_t{Media(0).MediaId}, 5);
   EXPECT_EQ(FileListPaths(Media(0)), (Paths{"a", "b"}));
   EXPECT_EQ(FieldText(Media(0).MediaName, 100),
             "n5");  // the first row's columns
-  EXPECT_EQ(Media(0).Class, kSong);
-  EXPECT_EQ(Media(1).MediaId, 6);
-  EXPECT_EQ(Media(2).MediaId, 5);
+  EXPECT_EQ(int32_t{Media(0).Class}, kSong);
+  EXPECT_EQ(int32_t{Media(1).MediaId}, 6);
+  EXPECT_EQ(int32_t{Media(2).MediaId}, 5);
   EXPECT_EQ(FileListPaths(Media(2)), (Paths{"d"}));
   EXPECT_EQ(Prefix86(), (std::vector<int32_t>{5, 5}));
 }
@@ -199,8 +201,8 @@ TEST_F(MediaLoaderTest, RowsBeyond100000RecordsAreReadAndDropped) {
       "INSERT INTO media_files SELECT 1, media_id, 2, 'g' FROM medias WHERE "
       "media_id > 99999");
   ASSERT_EQ(LoadMedias(), kMediaCapacity);
-  EXPECT_EQ(Media(0).MediaId, 1);
-  EXPECT_EQ(Media(kMediaCapacity - 1).MediaId, 100000);
+  EXPECT_EQ(int32_t{Media(0).MediaId}, 1);
+  EXPECT_EQ(int32_t{Media(kMediaCapacity - 1).MediaId}, 100000);
   // Even the continuation row of the last record arrives after the table is
   // full.
   EXPECT_EQ(FileListPaths(Media(kMediaCapacity - 1)), (Paths{"f100000"}));
@@ -246,12 +248,12 @@ TEST_F(MediaLoaderTest, ConnectionLostMidResultFailsButKeepsStoredRecords) {
       "INSERT INTO vdb_faults VALUES('close_after_rows', "
       "'sp_getmediainfobyvideoserver', 4)");
   EXPECT_EQ(LoadMedias(), -1);
-  EXPECT_EQ(Media(0).MediaId, 1);
-  EXPECT_EQ(Media(3).MediaId, 4);
-  EXPECT_EQ(Media(4).MediaId, 0);
+  EXPECT_EQ(int32_t{Media(0).MediaId}, 1);
+  EXPECT_EQ(int32_t{Media(3).MediaId}, 4);
+  EXPECT_EQ(int32_t{Media(4).MediaId}, 0);
   // A later reset clears what the failed load wrote.
   ResetCatalogue();
-  EXPECT_EQ(Media(0).MediaId, 0);
+  EXPECT_EQ(int32_t{Media(0).MediaId}, 0);
   EXPECT_EQ(FileListPaths(Media(3)), Paths{});
 }
 

@@ -91,8 +91,8 @@ class StartupTest : public ::testing::Test {
     EXPECT_EQ(g_catalogue.identity_group_id, 2);
     EXPECT_EQ(FieldText(g_catalogue.file_servers[1].ServerAddress, 20),
               kAddressA);
-    EXPECT_EQ(g_catalogue.rooms[1].RoomNumber, 2);
-    EXPECT_EQ(g_catalogue.rooms[2].RoomNumber, 65535);
+    EXPECT_EQ(int32_t{g_catalogue.rooms[1].RoomNumber}, 2);
+    EXPECT_EQ(int32_t{g_catalogue.rooms[2].RoomNumber}, 65535);
     EXPECT_EQ(FieldText(g_catalogue.rooms[1].RoomInfo, 20), "\xB0\xFC\xCF\xE1");
     const MediaRecord* song = FindMedia(102);
     ASSERT_NE(song, nullptr);
@@ -100,15 +100,15 @@ class StartupTest : public ::testing::Test {
               kGbkName + '\0');
     EXPECT_EQ(FileListPaths(*song),
               std::vector<std::string>{"\\\\fs\\\xB8\xE8.mpg"});
-    EXPECT_EQ(song->GroupId, 2);
-    EXPECT_EQ(song->NumberA, 61);
+    EXPECT_EQ(int32_t{song->GroupId}, 2);
+    EXPECT_EQ(int32_t{song->NumberA}, 61);
     const MediaRecord* film = FindMedia(101);
     ASSERT_NE(film, nullptr);
     EXPECT_EQ(FileListPaths(*film), (std::vector<std::string>{"f1a", "f1b"}));
     EXPECT_EQ(FindMedia(105), nullptr);  // another group's media
-    EXPECT_EQ(g_catalogue.song_index[0].MediaId, 102);
-    EXPECT_EQ(g_catalogue.song_index[0].CataloguePosition, 1);
-    EXPECT_EQ(g_catalogue.ad_index[0].MediaId, 103);
+    EXPECT_EQ(int32_t{g_catalogue.song_index[0].MediaId}, 102);
+    EXPECT_EQ(int32_t{g_catalogue.song_index[0].CataloguePosition}, 1);
+    EXPECT_EQ(int32_t{g_catalogue.ad_index[0].MediaId}, 103);
     EXPECT_EQ(Leading(g_catalogue.all_sequence, 3),
               (std::vector<int32_t>{101, 102, 0}));
     EXPECT_EQ(Leading(g_catalogue.week_sequence, 2),
@@ -251,7 +251,8 @@ TEST_F(StartupTest, FailingRoomsProcedureStartsFromTheUntouchedSnapshots) {
     // at all.
     EXPECT_EQ(g_catalogue.all_sequence.count, 0);
     EXPECT_EQ(g_catalogue.prefix86_list.count, 0);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(g_catalogue.rooms[i].PlayCursor, -1);
+    for (int i = 0; i < 3; ++i)
+      EXPECT_EQ(int32_t{g_catalogue.rooms[i].PlayCursor}, -1);
   });
   EXPECT_EQ(ReadSnapshotFiles(snapshot_dir_), before);
   EXPECT_EQ(ReadFileBytes(settings_path_), settings_before);

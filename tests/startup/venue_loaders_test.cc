@@ -44,15 +44,15 @@ TEST_F(VenueLoadersTest, FileServersFillRecordsInOrderUpTo20) {
   AddFileServers(21);
   ASSERT_EQ(LoadFileServers(), kFileServerCapacity);
   const FileServerRecord& first = g_catalogue.file_servers[0];
-  EXPECT_EQ(first.FileServerId, 1);
+  EXPECT_EQ(int32_t{first.FileServerId}, 1);
   EXPECT_EQ(FieldText(first.ServerAddress, 20), "10.0.0.1");
-  EXPECT_EQ(first.ServerValue3, 8001);
-  EXPECT_EQ(first.GroupId, 2);
-  EXPECT_EQ(first.ServerValue5, 101);
+  EXPECT_EQ(int32_t{first.ServerValue3}, 8001);
+  EXPECT_EQ(int32_t{first.GroupId}, 2);
+  EXPECT_EQ(int32_t{first.ServerValue5}, 101);
   const FileServerRecord& last = g_catalogue.file_servers[19];
-  EXPECT_EQ(last.FileServerId, 20);
+  EXPECT_EQ(int32_t{last.FileServerId}, 20);
   EXPECT_EQ(FieldText(last.ServerAddress, 20), "10.0.0.20");
-  EXPECT_EQ(last.GroupId, 1);
+  EXPECT_EQ(int32_t{last.GroupId}, 1);
   // The counter is RefreshCatalogue's to write.
   EXPECT_EQ(g_catalogue.table_records.FileServerCount, 0);
 }
@@ -73,15 +73,15 @@ TEST_F(VenueLoadersTest, RoomsFillRecordsUpTo512WithCursorMinusOne) {
   AddRooms(513);
   ASSERT_EQ(LoadRooms(), kRoomCapacity);
   const RoomRecord& first = g_catalogue.rooms[0];
-  EXPECT_EQ(first.RoomId, 1);
+  EXPECT_EQ(int32_t{first.RoomId}, 1);
   EXPECT_EQ(FieldText(first.RoomInfo, 20), "room 1");
   EXPECT_EQ(FieldText(first.RoomAddress, 20), "10.1.0.1");
-  EXPECT_EQ(first.RoomNumber, 1001);
-  EXPECT_EQ(first.PlayCursor, -1);
+  EXPECT_EQ(int32_t{first.RoomNumber}, 1001);
+  EXPECT_EQ(int32_t{first.PlayCursor}, -1);
   const RoomRecord& last = g_catalogue.rooms[511];
-  EXPECT_EQ(last.RoomId, 512);
+  EXPECT_EQ(int32_t{last.RoomId}, 512);
   EXPECT_EQ(FieldText(last.RoomAddress, 20), "10.1.2.0");
-  EXPECT_EQ(last.PlayCursor, -1);
+  EXPECT_EQ(int32_t{last.PlayCursor}, -1);
   EXPECT_EQ(g_catalogue.table_records.RoomCount, 0);
 }
 
@@ -92,10 +92,10 @@ TEST_F(VenueLoadersTest, RoomNumbersKeepTheirLow16Bits) {
       "(3, 'c', '10.0.0.3', 65535), (4, 'd', '10.0.0.4', 131072), "
       "(5, 'the info text is long', '10.0.0.5', 0)");
   ASSERT_EQ(LoadRooms(), 5);
-  EXPECT_EQ(g_catalogue.rooms[0].RoomNumber, 7);
-  EXPECT_EQ(g_catalogue.rooms[1].RoomNumber, 65535);
-  EXPECT_EQ(g_catalogue.rooms[2].RoomNumber, 65535);
-  EXPECT_EQ(g_catalogue.rooms[3].RoomNumber, 0);
+  EXPECT_EQ(int32_t{g_catalogue.rooms[0].RoomNumber}, 7);
+  EXPECT_EQ(int32_t{g_catalogue.rooms[1].RoomNumber}, 65535);
+  EXPECT_EQ(int32_t{g_catalogue.rooms[2].RoomNumber}, 65535);
+  EXPECT_EQ(int32_t{g_catalogue.rooms[3].RoomNumber}, 0);
   EXPECT_EQ(std::string(g_catalogue.rooms[4].RoomInfo, 20),
             std::string("the info text is lo") + '\0');
 }
