@@ -74,10 +74,17 @@ class Session : public BatchHost {
 void Session::Log(const char* format, const std::string& a,
                   const std::string& b) {
   if (!options_.verbose) return;
+  // One line per event: line breaks of SQL texts become blanks.
+  auto flat = [](std::string text) {
+    for (char& c : text) {
+      if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+    }
+    return text;
+  };
   std::lock_guard<std::mutex> lock(log_mutex);
   std::fprintf(stderr,
                "venuedb: conn %lld: ", static_cast<long long>(conn_id_));
-  std::fprintf(stderr, format, a.c_str(), b.c_str());
+  std::fprintf(stderr, format, flat(a).c_str(), flat(b).c_str());
   std::fputc('\n', stderr);
 }
 
