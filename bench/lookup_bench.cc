@@ -3,9 +3,11 @@
 // run and reported as ratios. Links the core directly and fills the catalogue
 // by hand, as start-up would.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <map>
 #include <string>
 
@@ -106,6 +108,10 @@ BENCHMARK_TEMPLATE(BM_MediaInfo, ScanMediaInfo)
 // nanoseconds.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  // Colours only on a terminal, so that saved output stays plain text.
+  RatioReporter()
+      : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.error_occurred) continue;
@@ -128,6 +134,8 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
+  std::cout.flush();  // the reporter writes through std::cout, the table below
+                      // through stdio
   std::printf("\nGetMediaInfo over %d media, time per lookup\n", kMedias);
   std::printf("%-14s %14s %14s %10s %10s\n", "media", "rondel", "plain scan",
               "scan/rondel", "target");
@@ -137,6 +145,7 @@ int main(int argc, char** argv) {
     std::printf("%-14s %11.1f ns %11.1f ns %10.0fx %10s\n", which, library,
                 scan, library > 0 ? scan / library : 0.0, "<= 1000 ns");
   }
+  std::fflush(stdout);
   benchmark::Shutdown();
   return 0;
 }
