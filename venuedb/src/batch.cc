@@ -229,10 +229,10 @@ BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
       ProcedureOutcome p = RunProcedure(db, reply, call);
       out.attention = p.attention;
       out.fault_close = p.fault_close;
-      if (!p.ok) {
-        out.ok = false;
-        break;
-      }
+      if (p.attention || p.fault_close) break;
+      // A failed procedure ends its own part (its last DONE says whether more
+      // follows); the batch goes on with the next statement.
+      if (!p.ok) out.ok = false;
       continue;
     }
     sqlite3_stmt* stmt = nullptr;

@@ -4,9 +4,9 @@
 // thread before the reply is finished, so a client that has its answer can read
 // them at once.
 //
-// Texts (journal text, parameter values) are stored with the TEXT storage class holding the
-// bytes exactly as received or converted (GB18030), so `text = 'sp_addlog'` matches and
-// hex(text) shows the bytes.
+// Texts (journal text, parameter values) are stored with the TEXT storage class
+// holding the bytes exactly as received or converted (GB18030), so `text =
+// 'sp_addlog'` matches and hex(text) shows the bytes.
 //
 // REQUIRES: no statement of the same handle is still stepping when a method is
 // called (a WAL reader that has fallen behind could not write).

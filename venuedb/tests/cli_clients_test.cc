@@ -65,7 +65,9 @@ TEST_F(CliClientsTest, TsqlCountsMediaAndRunsProcedure) {
 }
 
 TEST_F(CliClientsTest, TsqlShowsServerErrors) {
-  WriteInput("select * from no_such_table\ngo\nexec sp_nosuch\ngo\n");
+  WriteInput(
+      "select * from no_such_table\ngo\nexec sp_nosuch\nselect 'after' || "
+      "'wards'\ngo\n");
   std::string out =
       RunShell("TDSVER=7.4 tsql -H 127.0.0.1 -p " +
                std::to_string(server_.port()) + " -U sa -P '' < " + input_);
@@ -74,6 +76,8 @@ TEST_F(CliClientsTest, TsqlShowsServerErrors) {
   EXPECT_NE(out.find("Could not find stored procedure 'sp_nosuch'."),
             std::string::npos)
       << out;
+  // The statement after the failed call still ran.
+  EXPECT_NE(out.find("afterwards"), std::string::npos) << out;
 }
 
 TEST_F(CliClientsTest, BsqldbCountsMediaAndRunsProcedure) {

@@ -383,5 +383,17 @@ TEST_F(ProtocolTest, ConnectionRowRecordsLoginDetailsAndClose) {
                                            "master", "1", "1"}));
 }
 
+TEST_F(ProtocolTest, FailedExecInBatchGoesOnWithNextStatement) {
+  Client c(server_.port());
+  Outcome out = c.Batch("exec sp_nosuch\nselect 5");
+  ASSERT_FALSE(out.messages.empty());
+  EXPECT_EQ(out.messages[0].number, 2812);
+  EXPECT_EQ(server_.Query("SELECT ok FROM vdb_journal WHERE kind='batch'"),
+            (std::vector<rondel::testing::Row>{{"0"}}));
+  Outcome after = c.Batch("select 6");
+  ASSERT_TRUE(after.ok);
+  EXPECT_EQ(after.results[0].rows, (std::vector<Cells>{{"6"}}));
+}
+
 }  // namespace
 }  // namespace venuedb::testing
