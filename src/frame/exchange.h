@@ -9,21 +9,22 @@
 //
 //   Exchange x;
 //   if (!x.connected()) return kNoConnection;
-//   int32_t id = 0; char name[20];
-//   if (!x.Call("sp_something", {Param::Int("@group_id", group)})) return
-//   kFailed; bool ok = x.ReadRows({Column::Int(1, &id), Column::Text(2, name,
-//   sizeof name)},
-//                        [&] { ...use id, name...; return true; });
+//   int32_t id = 0;
+//   char name[20];
+//   if (!x.Call("sp_something", {Param::Int("@group_id", group)})) return 0;
+//   bool ok = x.ReadRows(
+//       {Column::Int(1, &id), Column::Text(2, name, sizeof name)},
+//       [&] { ...use id, name...; return true; });
 //
 // Return parameters instead of rows:
 //
-//   int32_t error_code = caller_value; char error_text[201];
-//   if (!x.Call("sp_addlog", {Param::IntOutput("@error_code", &error_code),
+//   int32_t code = caller_value;
+//   char text[201];
+//   if (!x.Call("sp_addlog", {Param::IntOutput("@error_code", &code),
 //                             Param::TextOutput("@error_string")})) return 0;
-//   unsigned found = x.HarvestReturns({ReturnTarget::Int("@error_code",
-//   &error_code),
-//                                      ReturnTarget::Text("@error_string",
-//                                      error_text, 200)});
+//   unsigned found = x.HarvestReturns(
+//       {ReturnTarget::Int("@error_code", &code),
+//        ReturnTarget::Text("@error_string", text, 200)});
 //
 // A parameter list whose length depends on the arguments (an input omitted when
 // its text is null) is built in an array and passed as pointer and count. Work
@@ -34,8 +35,8 @@
 //   ...                                 // e.g. look up this host's addresses
 //   if (!x.Reconnect()) return 0;       // opens the connection
 //
-// Nothing here includes the DB-Library header; only exchange.cc and session.cc
-// do.
+// Nothing here includes the DB-Library header; only the frame's .cc files do
+// (session.cc, exchange.cc, exchange_results.cc).
 #ifndef RONDEL_FRAME_EXCHANGE_H_
 #define RONDEL_FRAME_EXCHANGE_H_
 
@@ -83,7 +84,9 @@ struct Param {
 // One bound result column (column numbers from 1). Integers are bound with
 // INTBIND into a 32-bit integer; texts with NTBSTRINGBIND and the destination's
 // size, so a longer value is cut to size - 1 bytes and terminated (trailing
-// blanks removed; NULL gives "" or 0).
+// blanks removed; NULL gives "" or 0). Each cut value also writes one log line
+// through the error handler ("Data conversion resulted in overflow"); the row
+// is still delivered.
 struct Column {
   int number;
   int32_t* int_dest;  // integer column, or null
