@@ -27,7 +27,7 @@ static_assert(kMagicSize + kTableNameSize + 4 + 4 == kHeaderSize,
 
 // One of the nine tables: where it lives, how big a record is, how many records
 // a load may bring, and where the count a save writes is kept.
-struct TableSpec {
+struct TableInfo {
   const char* table_name;
   const char* file_name;
   int32_t record_size;
@@ -38,7 +38,7 @@ struct TableSpec {
 
 Catalogue& C() { return g_catalogue; }
 
-const TableSpec kTables[] = {
+const TableInfo kTables[] = {
     {"TABLE_RECORDS", "TABLE_RECORDS.tbl", sizeof(TableRecords), 1,
      [] { return static_cast<void*>(&C().table_records); },
      [] { return int32_t{1}; }},
@@ -68,10 +68,10 @@ const TableSpec kTables[] = {
      [] { return C().user_sequence.count; }},
 };
 
-const TableSpec* FindTable(const char* table_name) {
+const TableInfo* FindTable(const char* table_name) {
   if (table_name == nullptr || table_name[0] == '\0') return nullptr;
-  for (const TableSpec& spec : kTables) {
-    if (std::strcmp(spec.table_name, table_name) == 0) return &spec;
+  for (const TableInfo& table : kTables) {
+    if (std::strcmp(table.table_name, table_name) == 0) return &table;
   }
   return nullptr;
 }
@@ -97,9 +97,9 @@ bool WriteTableFile(SnapshotStore& store, const std::string& path,
   }
   // A count outside the table (a counter gone wrong) must not make the write
   // read past it; the header then still says what was written.
-  const TableSpec* spec = FindTable(table_name);
+  const TableInfo* table = FindTable(table_name);
   if (count < 0) count = 0;
-  if (count > spec->capacity) count = spec->capacity;
+  if (count > table->capacity) count = table->capacity;
   if (!WriteAll(file, &count, sizeof count) ||
       !WriteAll(file, &size, sizeof size)) {
     return false;
@@ -134,22 +134,22 @@ bool SnapshotStore::FileExists(const std::string& full_name) {
 bool SnapshotStore::GetTableForSave(const char* table_name,
                                     int32_t* record_count, int32_t* record_size,
                                     void** first_record) {
-  const TableSpec* spec = FindTable(table_name);
-  if (spec == nullptr) return false;
-  *record_count = spec->save_count();
-  *record_size = spec->record_size;
-  *first_record = spec->first_record();
+  const TableInfo* table = FindTable(table_name);
+  if (table == nullptr) return false;
+  *record_count = table->save_count();
+  *record_size = table->record_size;
+  *first_record = table->first_record();
   return true;
 }
 
 bool SnapshotStore::GetTableForLoad(const char* table_name,
                                     int32_t record_count, int32_t record_size,
                                     void** first_record) {
-  const TableSpec* spec = FindTable(table_name);
-  if (spec == nullptr) return false;
-  if (record_size != spec->record_size) return false;
-  if (record_count < 0 || record_count > spec->capacity) return false;
-  void* first = spec->first_record();
+  const TableInfo* table = FindTable(table_name);
+  if (table == nullptr) return false;
+  if (record_size != table->record_size) return false;
+  if (record_count < 0 || record_count > table->capacity) return false;
+  void* first = table->first_record();
   std::memset(
       first, 0,
       static_cast<size_t>(record_count) * static_cast<size_t>(record_size));
@@ -234,10 +234,10 @@ bool SnapshotStore::SaveAllTablesReplacing() {
   // mid-save leaves the last good set whole.
   size_t written = 0;
   bool ok = true;
-  for (const TableSpec& spec : kTables) {
+  for (const TableInfo& table : kTables) {
     if (!WriteTableFile(*this,
-                        DirectoryPath + spec.file_name + kTemporarySuffix,
-                        spec.table_name, /*sync=*/true)) {
+                        DirectoryPath + table.file_name + kTemporarySuffix,
+                        table.table_name, /*sync=*/true)) {
       ok = false;
       break;
     }
@@ -252,8 +252,8 @@ bool SnapshotStore::SaveAllTablesReplacing() {
     }
     return false;
   }
-  for (const TableSpec& spec : kTables) {
-    const std::string target = DirectoryPath + spec.file_name;
+  for (const TableInfo& table : kTables) {
+    const std::string target = DirectoryPath + table.file_name;
     if (!platform::RenameFile(target + kTemporarySuffix, target)) ok = false;
   }
   platform::SyncDirectory(DirectoryPath);
@@ -266,8 +266,8 @@ bool SnapshotStore::LoadAllTables() {
   } catch (...) {
     return false;
   }
-  for (const TableSpec& spec : kTables) {
-    if (!LoadTable(spec.file_name, spec.table_name)) return false;
+  for (const TableInfo& table : kTables) {
+    if (!LoadTable(table.file_name, table.table_name)) return false;
   }
   return true;
 }

@@ -42,17 +42,17 @@ class SnapshotFormatTest : public ::testing::Test {
 };
 
 TEST_F(SnapshotFormatTest, RoomsFileOfThreeRoomsIsByteExact) {
-  AddRoom(1, "A01", "192.168.1.101", 101, -1);
-  AddRoom(2, "A02", "192.168.1.102", 65535, 7);
-  AddRoom(-3, "VIP", "192.168.1.103", 0, 0);
+  AddRoom(1, "A01", "10.20.1.101", 101, -1);
+  AddRoom(2, "A02", "10.20.1.102", 65535, 7);
+  AddRoom(-3, "VIP", "10.20.1.103", 0, 0);
   ASSERT_TRUE(store_.SaveAllTables());
 
   std::string expected = Header("Rooms", 3, 52);
-  expected += Le32(1) + Field("A01", 20) + Field("192.168.1.101", 20) +
+  expected += Le32(1) + Field("A01", 20) + Field("10.20.1.101", 20) +
               Le32(101) + Le32(-1);
-  expected += Le32(2) + Field("A02", 20) + Field("192.168.1.102", 20) +
+  expected += Le32(2) + Field("A02", 20) + Field("10.20.1.102", 20) +
               Le32(65535) + Le32(7);
-  expected += Le32(-3) + Field("VIP", 20) + Field("192.168.1.103", 20) +
+  expected += Le32(-3) + Field("VIP", 20) + Field("10.20.1.103", 20) +
               Le32(0) + Le32(0);
   const std::string file = ReadFileBytes(dir_.File("Rooms.tbl"));
   ASSERT_EQ(file.size(), 236u);

@@ -22,16 +22,16 @@ class HostAddressesTest : public ::testing::Test {
 };
 
 TEST_F(HostAddressesTest, OverrideAnswersInOrderUpToCapacity) {
-  OverrideHostAddresses({"10.0.0.7", "192.168.5.20", "172.16.0.1"});
+  OverrideHostAddresses({"10.0.0.7", "10.9.5.20", "172.16.0.1"});
   ASSERT_EQ(HostAddresses(out_, 8), 3);
   EXPECT_STREQ(out_[0], "10.0.0.7");
-  EXPECT_STREQ(out_[1], "192.168.5.20");
+  EXPECT_STREQ(out_[1], "10.9.5.20");
   EXPECT_STREQ(out_[2], "172.16.0.1");
 
   std::memset(out_, 'Z', sizeof(out_));
   ASSERT_EQ(HostAddresses(out_, 2), 2);
   EXPECT_STREQ(out_[0], "10.0.0.7");
-  EXPECT_STREQ(out_[1], "192.168.5.20");
+  EXPECT_STREQ(out_[1], "10.9.5.20");
   EXPECT_EQ(out_[2][0], 'Z');  // nothing beyond the capacity is touched
 
   EXPECT_EQ(HostAddresses(out_, 0), 0);
