@@ -167,6 +167,8 @@ TEST_F(OfflineConnectionTest,
        InitialDatabaseWithoutSettingsFileLogsLocalServer) {
   std::string missing = scratch_.File("absent.ini");
   setenv("RONDEL_SETTINGS_FILE", missing.c_str(), 1);
+  // The offline start reads (and creates) the snapshot folder: keep it here.
+  setenv("RONDEL_SNAPSHOT_DIR", scratch_.File("VideoServertable").c_str(), 1);
   char here[4096];
   ASSERT_NE(nullptr, getcwd(here, sizeof here));
   ASSERT_EQ(0, chdir(scratch_.path().c_str()));
