@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "charset.h"
 #include "wire.h"
 
 namespace venuedb {
@@ -27,13 +28,11 @@ std::string DecodePassword(const std::string& utf16) {
   return plain;
 }
 
-std::string LowBytes(const std::string& utf16) {
+// Login texts travel as UTF-16; the journal and the logins table hold them as
+// the server's GB18030 bytes, like every other text.
+std::string ToServerText(Charset& charset, const std::string& utf16) {
   std::string out;
-  for (size_t i = 0; i + 1 < utf16.size(); i += 2) {
-    uint16_t unit = static_cast<uint8_t>(utf16[i]) |
-                    (static_cast<uint8_t>(utf16[i + 1]) << 8);
-    out.push_back(unit < 0x100 ? static_cast<char>(unit) : '?');
-  }
+  charset.Utf16ToGb(utf16, &out);
   return out;
 }
 
@@ -90,15 +89,19 @@ bool ParseLogin7(const std::string& payload, LoginRequest* login) {
     std::string raw = payload.substr(offset, units * 2u);
     return password ? DecodePassword(raw) : raw;
   };
-  login->host = LowBytes(field(36, false));
-  login->user = LowBytes(field(40, false));
-  login->password = LowBytes(field(44, true));
-  login->app = LowBytes(field(48, false));
-  login->server = LowBytes(field(52, false));
-  login->library = LowBytes(field(60, false));
-  login->language = LowBytes(field(64, false));
+  Charset charset;
+  auto text = [&charset](const std::string& utf16) {
+    return ToServerText(charset, utf16);
+  };
+  login->host = text(field(36, false));
+  login->user = text(field(40, false));
+  login->password = text(field(44, true));
+  login->app = text(field(48, false));
+  login->server = text(field(52, false));
+  login->library = text(field(60, false));
+  login->language = text(field(64, false));
   login->database_utf16 = field(68, false);
-  login->database = LowBytes(login->database_utf16);
+  login->database = text(login->database_utf16);
   return true;
 }
 

@@ -62,6 +62,21 @@ TEST_F(ProtocolTest, LoginWithWrongPasswordIsRefusedAndJournaled) {
   EXPECT_EQ(journal[1][0], "1");
 }
 
+TEST_F(ProtocolTest, GbkLoginNamesArriveByteForByte) {
+  // "\xD6\xDC" and "\xBD\xDC\xC2\xD7" are code page 936 characters; the
+  // client sends them as UTF-16 and the server must store its own bytes.
+  const std::string user = "\xD6\xDC";
+  const std::string password = "\xBD\xDC\xC2\xD7";
+  server_.Exec("INSERT INTO vdb_logins (name, password) VALUES('" + user +
+               "', '" + password + "')");
+  Client c(server_.port(), user, password, "GB18030");
+  ASSERT_TRUE(c.connected());
+  auto rows = server_.Query(
+      "SELECT hex(login), hex(password), refused FROM vdb_connections");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0], (rondel::testing::Row{"D6DC", "BDDCC2D7", "0"}));
+}
+
 TEST_F(ProtocolTest, UnknownUserIsRefused) {
   Client nobody(server_.port(), "nobody", "");
   EXPECT_FALSE(nobody.connected());
