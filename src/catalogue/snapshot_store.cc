@@ -21,6 +21,7 @@ constexpr size_t kHeaderSize = 80;
 constexpr char kMagic[kMagicSize] = {'T', 'A', 'B', 'L', 'E', ':', 0, 0};
 constexpr char kDirectoryName[] = "VideoServertable/";
 constexpr char kTemporarySuffix[] = ".new";
+constexpr char kPreviousSuffix[] = ".prev";
 
 static_assert(kMagicSize + kTableNameSize + 4 + 4 == kHeaderSize,
               "snapshot header layout");
@@ -34,6 +35,10 @@ struct TableInfo {
   int32_t capacity;
   void* (*first_record)();
   int32_t (*save_count)();
+  // Keeps the replaced file as "<file>.prev" and writes the next save over it:
+  // freeing and allocating the space of a 94 MB file costs more than the rest
+  // of a save.
+  bool reuses_space = false;
 };
 
 Catalogue& C() { return g_catalogue; }
@@ -47,7 +52,7 @@ const TableInfo kTables[] = {
      [] { return C().table_records.RoomCount; }},
     {"Medias", "Medias.tbl", sizeof(MediaRecord), kMediaCapacity,
      [] { return static_cast<void*>(C().medias); },
-     [] { return C().table_records.MediaCount; }},
+     [] { return C().table_records.MediaCount; }, /*reuses_space=*/true},
     {"FILE_SERVERS", "FILE_SERVERS.tbl", sizeof(FileServerRecord),
      kFileServerCapacity, [] { return static_cast<void*>(C().file_servers); },
      [] { return C().table_records.FileServerCount; }},
@@ -80,11 +85,10 @@ bool WriteAll(platform::File& file, const void* data, size_t length) {
   return file.Write(data, length) == length;
 }
 
-// Writes one table's header and records to `path` and flushes it to the disk.
-bool WriteTableFile(SnapshotStore& store, const std::string& path,
-                    const char* table_name, bool sync) {
-  platform::File file = platform::File::CreateForWrite(path);
-  if (!file.valid()) return false;
+// Writes one table's header and records into `file`, which is open at its
+// start, and cuts the file to their length.
+bool WriteTable(SnapshotStore& store, platform::File& file,
+                const char* table_name) {
   char name_field[kTableNameSize] = {};
   std::strncpy(name_field, table_name, kTableNameSize - 1);
   int32_t count = 0;
@@ -106,9 +110,20 @@ bool WriteTableFile(SnapshotStore& store, const std::string& path,
   }
   const size_t bytes = static_cast<size_t>(count) * static_cast<size_t>(size);
   if (bytes > 0 && !WriteAll(file, first, bytes)) return false;
-  if (sync && !file.Sync()) return false;
-  file.Close();
-  return true;
+  return file.Truncate(kHeaderSize + bytes);
+}
+
+// Opens the temporary file of `table` for a new save: for a table that reuses
+// space, the file the save before last replaced becomes the temporary.
+platform::File OpenTemporary(const std::string& directory,
+                             const TableInfo& table) {
+  const std::string temporary = directory + table.file_name + kTemporarySuffix;
+  if (table.reuses_space) {
+    (void)platform::RenameFile(directory + table.file_name + kPreviousSuffix,
+                               temporary);
+    return platform::File::OpenForOverwrite(temporary);
+  }
+  return platform::File::CreateForWrite(temporary);
 }
 
 }  // namespace
@@ -160,8 +175,9 @@ bool SnapshotStore::GetTableForLoad(const char* table_name,
 bool SnapshotStore::SaveTable(const char* file_name, const char* table_name) {
   if (file_name == nullptr || FindTable(table_name) == nullptr) return false;
   try {
-    return WriteTableFile(*this, DirectoryPath + file_name, table_name,
-                          /*sync=*/false);
+    platform::File file =
+        platform::File::CreateForWrite(DirectoryPath + file_name);
+    return file.valid() && WriteTable(*this, file, table_name);
   } catch (...) {
     return false;  // the file, if open, was closed on the way out
   }
@@ -227,33 +243,77 @@ bool SnapshotStore::SaveAllTables() {
   }
 }
 
+bool SnapshotStore::StageTable(const char* table_name) {
+  DiscardStaged();
+  const TableInfo* table = FindTable(table_name);
+  if (table == nullptr) return false;
+  try {
+    PrepareDirectory();
+    platform::File file = OpenTemporary(DirectoryPath, *table);
+    if (!file.valid() || !WriteTable(*this, file, table_name)) {
+      platform::RemoveFile(DirectoryPath + table->file_name + kTemporarySuffix);
+      return false;
+    }
+    file.StartSync();
+    staged_file_ = std::move(file);
+    staged_table_ = table->table_name;
+    return true;
+  } catch (...) {
+    DiscardStaged();
+    return false;
+  }
+}
+
+void SnapshotStore::DiscardStaged() {
+  if (staged_table_ == nullptr) return;
+  staged_file_.Close();
+  platform::RemoveFile(DirectoryPath + FindTable(staged_table_)->file_name +
+                       kTemporarySuffix);
+  staged_table_ = nullptr;
+}
+
 bool SnapshotStore::SaveAllTablesReplacing() {
+  const std::string staged_directory = DirectoryPath;
   PrepareDirectory();
+  if (staged_table_ != nullptr && DirectoryPath != staged_directory) {
+    // The directory moved since the table was staged: write it again.
+    staged_file_.Close();
+    platform::RemoveFile(staged_directory +
+                         FindTable(staged_table_)->file_name +
+                         kTemporarySuffix);
+    staged_table_ = nullptr;
+  }
   // Every table is first written and flushed under a temporary name; only a
   // complete set replaces the previous one, so a crash or a failed write
   // mid-save leaves the last good set whole.
-  size_t written = 0;
   bool ok = true;
   for (const TableInfo& table : kTables) {
-    if (!WriteTableFile(*this,
-                        DirectoryPath + table.file_name + kTemporarySuffix,
-                        table.table_name, /*sync=*/true)) {
-      ok = false;
-      break;
+    if (staged_table_ == table.table_name) {
+      ok = staged_file_.Sync();
+      staged_file_.Close();
+    } else {
+      platform::File file = OpenTemporary(DirectoryPath, table);
+      ok = file.valid() && WriteTable(*this, file, table.table_name) &&
+           file.Sync();
     }
-    ++written;
+    if (!ok) break;
   }
+  staged_table_ = nullptr;
   if (!ok) {
-    // Remove the temporaries, including the one whose write failed.
-    for (size_t i = 0; i <= written && i < sizeof kTables / sizeof kTables[0];
-         ++i) {
-      platform::RemoveFile(DirectoryPath + kTables[i].file_name +
-                           kTemporarySuffix);
+    // Remove every temporary, including the one whose write failed.
+    for (const TableInfo& table : kTables) {
+      platform::RemoveFile(DirectoryPath + table.file_name + kTemporarySuffix);
     }
     return false;
   }
   for (const TableInfo& table : kTables) {
     const std::string target = DirectoryPath + table.file_name;
+    if (table.reuses_space) {
+      // The replaced file lives on under a second name, for the next save to
+      // write over; failing that it is simply freed by the rename.
+      platform::RemoveFile(target + kPreviousSuffix);
+      (void)platform::LinkFile(target, target + kPreviousSuffix);
+    }
     if (!platform::RenameFile(target + kTemporarySuffix, target)) ok = false;
   }
   platform::SyncDirectory(DirectoryPath);

@@ -1,25 +1,28 @@
 // The snapshot store: the catalogue's nine tables as nine files on disk.
 //
+// clang-format off
 // Each file is an 80-byte header followed by the table's first RecordCount
 // records, byte for byte as they lie in memory:
 //   offset size field        content
 //        0    8 Magic        "TABLE:" and two zero bytes
 //        8   64 TableName    the table name, then zero bytes
 //       72    4 RecordCount  signed int32, records that follow
-//       76    4 RecordSize   signed int32, bytes per record (the table's record
-//       size) 80    n Records      RecordCount * RecordSize bytes
+//       76    4 RecordSize   signed int32, bytes per record (the table's)
+//       80    n Records      RecordCount * RecordSize bytes
 //
 // The nine tables, in save and load order:
-//   table name      file                record size  count saved       largest
-//   count loaded TABLE_RECORDS   TABLE_RECORDS.tbl   28           1 1 Rooms
-//   Rooms.tbl           52           RoomCount         512 Medias Medias.tbl
-//   942          MediaCount        100000 FILE_SERVERS    FILE_SERVERS.tbl 36
-//   FileServerCount   20 AllSequence     AllSequence.tbl     4            its
-//   entry count   200 MonthSequence   MonthSequence.tbl   4            its
-//   entry count   200 WeekSequence    WeekSequence.tbl    4            its
-//   entry count   200 NewSequence     NewSequence.tbl     4            its
-//   entry count   200 UserSequence    UserSequence.tbl    4            its
-//   entry count   100000
+//   table name     file               record  count saved      largest count
+//                                     size                     loaded
+//   TABLE_RECORDS  TABLE_RECORDS.tbl  28      1                1
+//   Rooms          Rooms.tbl          52      RoomCount        512
+//   Medias         Medias.tbl         942     MediaCount       100000
+//   FILE_SERVERS   FILE_SERVERS.tbl   36      FileServerCount  20
+//   AllSequence    AllSequence.tbl    4       its entry count  200
+//   MonthSequence  MonthSequence.tbl  4       its entry count  200
+//   WeekSequence   WeekSequence.tbl   4       its entry count  200
+//   NewSequence    NewSequence.tbl    4       its entry count  200
+//   UserSequence   UserSequence.tbl   4       its entry count  100000
+// clang-format on
 //
 // The files live in "VideoServertable/" in the directory of the host
 // executable, or in $RONDEL_SNAPSHOT_DIR itself when that variable is set.
@@ -27,7 +30,9 @@
 // A save never destroys the last good set: the nine files are first written and
 // flushed under temporary names ("Rooms.tbl.new") in the same directory and
 // renamed into place only when all nine were written; a failed save removes its
-// temporaries.
+// temporaries. The media file a save replaces stays as "Medias.tbl.prev", and
+// the next save writes over its space instead of freeing and allocating 94 MB
+// again; loads never read it.
 //
 // Used only by the catalogue stage of start-up, on the thread of
 // InitialDatabase, while no other code touches the tables or the files. Nothing
@@ -37,6 +42,8 @@
 
 #include <cstdint>
 #include <string>
+
+#include "platform/file.h"
 
 namespace rondel {
 
@@ -57,6 +64,16 @@ class SnapshotStore {
   // was read before the failure, later ones are untouched. Medias records
   // loaded are reported through NoteMediasWritten.
   bool LoadAllTables();
+
+  // Writes one table's temporary file now and starts flushing it to the disk
+  // in the background; the next SaveAllTables finishes the flush and puts it in
+  // place with the others instead of writing it again. Lets start-up save the
+  // media table while the play lists are still loading. REQUIRES: the table
+  // does not change before that SaveAllTables. False (nothing staged) on any
+  // failure; the save then simply writes the table itself.
+  bool StageTable(const char* table_name);
+  // Drops a staged table and its temporary file (a load that failed after it).
+  void DiscardStaged();
 
   // Writes one table to DirectoryPath + file_name, in place (no temporary
   // name). False when the file cannot be created or a write comes up short, or
@@ -97,6 +114,9 @@ class SnapshotStore {
  private:
   bool ReadTableFile(const char* file_name, const char* table_name);
   bool SaveAllTablesReplacing();
+
+  const char* staged_table_ = nullptr;  // one of the nine names, or null
+  platform::File staged_file_;
 };
 
 }  // namespace rondel

@@ -25,7 +25,7 @@ bool DatabaseAnswers() {
 
 }  // namespace
 
-int RefreshCatalogue() {
+int RefreshCatalogue(SnapshotStore* snapshots) {
   TableRecords& counters = g_catalogue.table_records;
   counters.FileServerCount = LoadFileServers();
   if (counters.FileServerCount < 0) return -1;
@@ -34,6 +34,9 @@ int RefreshCatalogue() {
   if (counters.RoomCount < 0) return -1;
   counters.MediaCount = LoadMedias();
   if (counters.MediaCount < 0) return -1;
+  // The media table is final now: its snapshot file is written while the play
+  // lists load (a failed staging just leaves the work to the save).
+  if (snapshots != nullptr) (void)snapshots->StageTable("Medias");
   if (!LoadPlayType()) return -1;
   for (Sequence list :
        {Sequence::kAll, Sequence::kWeek, Sequence::kMonth, Sequence::kNew}) {
@@ -48,12 +51,13 @@ void StartCatalogue() {
   LoadLocalAddresses();
   SnapshotStore store;
   const bool reachable = DatabaseAnswers();
-  if (reachable && RefreshCatalogue() == 1) {
+  if (reachable && RefreshCatalogue(&store) == 1) {
     // Only a complete load replaces the last good snapshot and play type.
     (void)store.SaveAllTables();
     PersistRandPlayType(g_play_type);
   } else {
     // Offline start, or a failed load: serve from the last good snapshot.
+    store.DiscardStaged();
     if (reachable) ResetCatalogue();
     (void)store.LoadAllTables();
     (void)IdentifyServer();

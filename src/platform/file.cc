@@ -67,6 +67,14 @@ File File::CreateForWrite(const std::string& path) {
   return File(fd);
 }
 
+File File::OpenForOverwrite(const std::string& path) {
+  int fd;
+  do {
+    fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  } while (fd < 0 && errno == EINTR);
+  return File(fd);
+}
+
 size_t File::Read(void* data, size_t length) {
   if (fd_ < 0) return 0;
   char* at = static_cast<char*>(data);
@@ -104,6 +112,19 @@ size_t File::Write(const void* data, size_t length) {
 
 bool File::Sync() { return fd_ >= 0 && fsync(fd_) == 0; }
 
+void File::StartSync() {
+  if (fd_ >= 0) (void)sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
+bool File::Truncate(unsigned long long length) {
+  if (fd_ < 0) return false;
+  int rc;
+  do {
+    rc = ftruncate(fd_, static_cast<off_t>(length));
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0;
+}
+
 void File::Close() {
   if (fd_ >= 0) {
     // Linux releases the descriptor even when close is interrupted: never retry
@@ -125,6 +146,10 @@ bool RenameFile(const std::string& from, const std::string& to) {
 }
 
 bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+
+bool LinkFile(const std::string& existing, const std::string& new_name) {
+  return link(existing.c_str(), new_name.c_str()) == 0;
+}
 
 bool SyncDirectory(const std::string& path) {
   int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -18,15 +18,26 @@ class File {
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
-  static File OpenForRead(const std::string& path);   // invalid when it cannot be opened
-  static File CreateForWrite(const std::string& path);  // truncates; invalid on failure
+  static File OpenForRead(
+      const std::string& path);  // invalid when it cannot be opened
+  static File CreateForWrite(
+      const std::string& path);  // truncates; invalid on failure
+  // Opens (or creates) for writing from the start without truncating, so an
+  // existing file's disk space is written over instead of freed and allocated
+  // again.
+  static File OpenForOverwrite(const std::string& path);
 
   bool valid() const { return fd_ >= 0; }
-  // Both return the bytes actually moved (short on end of file or error); they retry
-  // interrupted and partial transfers, so a short count means the rest cannot be moved.
+  // Both return the bytes actually moved (short on end of file or error); they
+  // retry interrupted and partial transfers, so a short count means the rest
+  // cannot be moved.
   size_t Read(void* data, size_t length);
   size_t Write(const void* data, size_t length);
   bool Sync();  // flushes to the disk
+  // Starts writing the file's dirty pages to the disk without waiting; a later
+  // Sync then has little left to wait for. Best effort: nothing is reported.
+  void StartSync();
+  bool Truncate(unsigned long long length);  // sets the file's length
   void Close();
 
  private:
@@ -35,12 +46,16 @@ class File {
 };
 
 bool FileReadable(const std::string& path);
-bool RenameFile(const std::string& from, const std::string& to);  // replaces `to`
+bool RenameFile(const std::string& from,
+                const std::string& to);  // replaces `to`
 bool RemoveFile(const std::string& path);
+bool LinkFile(const std::string& existing,
+              const std::string& new_name);  // a second name
 bool SyncDirectory(const std::string& path);
 
-// Fault injection for tests. After SetWriteBudget(n), writes through File deliver n more
-// bytes in total and then come up short; a negative budget (the default) turns it off.
+// Fault injection for tests. After SetWriteBudget(n), writes through File
+// deliver n more bytes in total and then come up short; a negative budget (the
+// default) turns it off.
 void SetWriteBudget(long long bytes);
 
 }  // namespace platform

@@ -163,6 +163,59 @@ TEST_F(SnapshotSaveTest, SaveKilledMidWayLeavesThePreviousSetComplete) {
   EXPECT_EQ(int32_t{g_catalogue.medias[4999].MediaId}, 94999);
 }
 
+// A save keeps the media file it replaces as "Medias.tbl.prev" and the next
+// save writes over that file's space instead of freeing and allocating 94 MB.
+TEST_F(SnapshotSaveTest, ReplacedMediaFileIsWrittenOverByTheNextSave) {
+  const std::vector<std::string> files_a = SaveFirstSet();
+  const std::string medias = dir_.File("Medias.tbl");
+  const std::string previous = dir_.File("Medias.tbl.prev");
+  struct stat first_file;
+  ASSERT_EQ(stat(medias.c_str(), &first_file), 0);
+
+  FillSecondSet(300);
+  ASSERT_TRUE(store_.SaveAllTables());
+  struct stat kept;
+  ASSERT_EQ(stat(previous.c_str(), &kept), 0);
+  EXPECT_EQ(kept.st_ino, first_file.st_ino);
+  EXPECT_EQ(testing::ReadFileBytes(previous), files_a[2]);  // Medias is table 3
+
+  // The third save (smaller again) lands in the first file's space, cut to
+  // its new length, and the set loads as written.
+  testing::FillCatalogue(21);
+  ASSERT_TRUE(store_.SaveAllTables());
+  struct stat third;
+  ASSERT_EQ(stat(medias.c_str(), &third), 0);
+  EXPECT_EQ(third.st_ino, first_file.st_ino);
+  EXPECT_EQ(testing::ReadSnapshotSet(dir_.path()), files_a);
+  ExpectFirstSetLoads();
+}
+
+// Start-up stages the media file while the play lists load; the save then
+// puts the staged file in place, and a failed load discards it.
+TEST_F(SnapshotSaveTest, StagedMediaFileIsSavedOrDiscarded) {
+  const std::vector<std::string> files_a = SaveFirstSet();
+  FillSecondSet(300);
+  ASSERT_TRUE(store_.StageTable("Medias"));
+  EXPECT_TRUE(platform::FileReadable(dir_.File("Medias.tbl.new")));
+  store_.DiscardStaged();
+  EXPECT_EQ(testing::SortedListing(dir_.path()), testing::NineFileListing());
+  EXPECT_EQ(testing::ReadSnapshotSet(dir_.path()), files_a);
+
+  ASSERT_TRUE(store_.StageTable("Medias"));
+  const std::vector<std::string> expected_b = [&] {
+    SnapshotStore plain;
+    testing::ScratchDir other;
+    setenv("RONDEL_SNAPSHOT_DIR", other.path().c_str(), 1);
+    EXPECT_TRUE(plain.SaveAllTables());
+    setenv("RONDEL_SNAPSHOT_DIR", dir_.path().c_str(), 1);
+    return testing::ReadSnapshotSet(other.path());
+  }();
+  ASSERT_TRUE(store_.SaveAllTables());
+  EXPECT_EQ(testing::ReadSnapshotSet(dir_.path()), expected_b);
+  EXPECT_EQ(testing::SortedListing(dir_.path()), testing::NineFileListing());
+  EXPECT_FALSE(store_.StageTable("NoSuchTable"));
+}
+
 TEST_F(SnapshotSaveTest, SaveIntoAnUnwritableDirectoryFails) {
   setenv("RONDEL_SNAPSHOT_DIR", (dir_.path() + "/no/such/levels").c_str(), 1);
   testing::FillCatalogue(1);

@@ -170,7 +170,10 @@ inline std::string SortedListing(const std::string& directory) {
   size_t at = 0;
   while (at < listing.size()) {
     const size_t end = listing.find('\n', at);
-    names.push_back(listing.substr(at, end - at));
+    std::string name = listing.substr(at, end - at);
+    // The replaced media file, kept for the next save to write over, is not
+    // part of the set.
+    if (name != "Medias.tbl.prev") names.push_back(name);
     at = end + 1;
   }
   std::sort(names.begin(), names.end());
