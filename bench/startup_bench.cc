@@ -2,18 +2,15 @@
 // in fresh processes in the same run, reported as ratios (never as pass or
 // fail).
 //
-//   database start-up   InitialDatabase against venuedb (100,000 media x 3
-//   files, 512
-//                       rooms, 20 file servers, full play lists)  /  a bare
-//                       DB-Library program fetching the same rows from the same
-//                       server
-//   offline start-up    InitialDatabase from the snapshot files of that
-//   catalogue (the
-//                       server stopped)  /  reading the nine files with plain
-//                       reads
-//   memory              resident memory of the host process after a database
-//   start-up
-//                       with 5,000 media
+//   database start-up  InitialDatabase against venuedb (100,000 media x 3
+//                      files, 512 rooms, 20 file servers, full play lists) /
+//                      a bare DB-Library program fetching the same rows from
+//                      the same server
+//   offline start-up   InitialDatabase from the snapshot files of that
+//                      catalogue (the server stopped) / reading the nine files
+//                      with plain reads
+//   memory             resident memory of the host process after a database
+//                      start-up with 5,000 media
 //
 // Seeded databases are kept in the state directory and reused by later runs.
 #include <netdb.h>
