@@ -1,57 +1,67 @@
 // rondel.h: the functions a venue's video server calls.
 //
 // Conventions
-//  - Call InitialDatabase() once, on one thread, before anything else; ExitDatabase() last.
-//  - Every function returns a flag (1 or true: done or found; 0 or false: not) unless its
-//    comment says otherwise. Nothing is thrown; failures are not explained beyond the flag
-//    (connection failures go to the log file "rondel.log", progress to the diagnostic
-//    datagrams of KvDebugDb).
-//  - Texts are zero-terminated byte strings, passed through unconverted. Output buffers are
-//    owned and sized by the caller: each function states the size it needs.
-//  - Catalogue lookups read the in-memory catalogue without touching the database and may
-//    run on any thread. Database operations run one at a time in the whole process.
+//  - Call InitialDatabase() once, on one thread, before anything else, and
+//    ExitDatabase() last.
+//  - Every function returns a flag (1 or true: done or found; 0 or false: not)
+//    unless its comment says otherwise. Nothing is thrown; failures are not
+//    explained beyond the flag (connection failures go to the log file
+//    "rondel.log", progress to the diagnostic datagrams of KvDebugDb).
+//  - Texts are zero-terminated byte strings, passed through unconverted.
+//    Output buffers are owned and sized by the caller: each function states
+//    the size it needs.
+//  - Catalogue lookups read the in-memory catalogue without touching the
+//    database and may run on any thread. Database operations run one at a time
+//    in the whole process.
 #ifndef RONDEL_RONDEL_H_
 #define RONDEL_RONDEL_H_
 
 #define RONDEL_API __attribute__((visibility("default")))
 
-// --- Lifecycle ---------------------------------------------------------------------------
+// --- Lifecycle ----------------------------------------------------------
 
-// Reads the settings file, starts the database client and loads the catalogue: from the
-// database when it answers (then saves the snapshot files), else from the snapshot files.
+// Reads the settings file, starts the database client and loads the catalogue:
+// from the database when it answers (then saves the snapshot files), else from
+// the snapshot files.
 RONDEL_API void InitialDatabase();
 // Ends database use. A second call does nothing.
 RONDEL_API void ExitDatabase();
-// Re-reads the database server, database name, user and password from `settingsPath`;
-// missing keys take their defaults. Always true. Takes effect at the next exchange.
+// Re-reads the database server, database name, user and password from
+// `settingsPath`; missing keys take their defaults. Always true. Takes effect
+// at the next exchange.
 RONDEL_API bool LoadDBOptions(const char* settingsPath);
 
-// --- Diagnostics -------------------------------------------------------------------------
+// --- Diagnostics --------------------------------------------------------
 
-// Sends `text` (without its terminator) as one UDP datagram to the diagnostic destination.
-// A null text sends nothing. Never fails visibly.
+// Sends `text` (without its terminator) as one UDP datagram to the diagnostic
+// destination. A null text sends nothing. Never fails visibly.
 RONDEL_API void KvDebugDb(char* text);
 
-// --- Catalogue lookups -------------------------------------------------------------------
+// --- Catalogue lookups --------------------------------------------------
 
-// Copies the attributes of media `mediaId` into the non-null outputs: name (100 bytes),
-// code (10 bytes), class (1 film, 2 song, 3 ad), textA (20), textB (20), numberA, numberB,
-// numberC, group id. Returns 1 when found, 0 (nothing written) when not.
-RONDEL_API int GetMediaInfo(int mediaId, char* name, char* code, int* mediaClass, char* textA,
-                            char* textB, int* numberA, int* numberB, int* numberC,
+// Copies the attributes of media `mediaId` into the non-null outputs: name (100
+// bytes), code (10 bytes), class (1 film, 2 song, 3 ad), textA (20), textB
+// (20), numberA, numberB, numberC, group id. Returns 1 when found, 0 (nothing
+// written) when not.
+RONDEL_API int GetMediaInfo(int mediaId, char* name, char* code,
+                            int* mediaClass, char* textA, char* textB,
+                            int* numberA, int* numberB, int* numberC,
                             int* groupId);
-// Hands out a 2048-byte buffer holding the media's file paths, each zero-terminated, ended
-// by an empty path. Release it with DestroyMediaFilesBuffer. Returns 0 (out untouched)
-// when the media is unknown.
+// Hands out a 2048-byte buffer holding the media's file paths, each
+// zero-terminated, ended by an empty path. Release it with
+// DestroyMediaFilesBuffer. Returns 0 (out untouched) when the media is unknown.
 RONDEL_API int GetMediaFileInfo(int mediaId, char** files);
 // Releases a buffer from GetMediaFileInfo; null is ignored.
 RONDEL_API void DestroyMediaFilesBuffer(char* files);
-// Copies the information text (20 bytes) of the room at `roomAddress`. 0 when no room has it.
+// Copies the information text (20 bytes) of the room at `roomAddress`. 0 when
+// no room has it.
 RONDEL_API int GetRoomIDInfoFromIP(char* roomAddress, char* roomInfo);
-// Sets the id and group of the file server at `serverAddress`; both 0 when none has it.
-RONDEL_API int GetFileServerID(const char* serverAddress, int* fileServerId, int* groupId);
-// 1 when the database's media table holds fewer rows than `number`, else 0 (also when the
-// database cannot be asked).
+// Sets the id and group of the file server at `serverAddress`; both 0 when none
+// has it.
+RONDEL_API int GetFileServerID(const char* serverAddress, int* fileServerId,
+                               int* groupId);
+// 1 when the database's media table holds fewer rows than `number`, else 0
+// (also when the database cannot be asked).
 RONDEL_API int GetSongTotal(int number);
 
 #endif  // RONDEL_RONDEL_H_

@@ -4,9 +4,10 @@
 
 namespace rondel {
 
-// Fills the catalogue: from the database when it answers (then saves the snapshot files and
-// persists the play type), else from the snapshot files (then restores the play type); the
-// class indexes are built on every path. Runs once, inside InitialDatabase.
+// Fills the catalogue: from the database when it answers (then saves the
+// snapshot files and persists the play type), else from the snapshot files
+// (then restores the play type); the class indexes are built on every path.
+// Runs once, inside InitialDatabase.
 void StartCatalogue();
 
 }  // namespace rondel

@@ -1,14 +1,15 @@
-// The catalogue: the in-memory copy of what the database assigns to this video server.
+// The catalogue: the in-memory copy of what the database assigns to this video
+// server.
 //
-// Every table exists once per process, statically allocated and zero when the library is
-// loaded. Records are packed with no gaps, so several int32 fields sit at offsets that are
-// not multiples of 4; the snapshot files copy these layouts byte for byte. Because members
-// of packed records may be misaligned, never take their address as an int32_t*: copy the
-// value instead.
+// Every table exists once per process, statically allocated and zero when the
+// library is loaded. Records are packed with no gaps, so several int32 fields
+// sit at offsets that are not multiples of 4; the snapshot files copy these
+// layouts byte for byte. Because members of packed records may be misaligned,
+// never take their address as an int32_t*: copy the value instead.
 //
-// Filled once by the catalogue stage of start-up (on the thread of InitialDatabase); read
-// without a lock afterwards. The only later writes are a room's PlayCursor and a play
-// list's entry count, made by background play.
+// Filled once by the catalogue stage of start-up (on the thread of
+// InitialDatabase); read without a lock afterwards. The only later writes are a
+// room's PlayCursor and a play list's entry count, made by background play.
 #ifndef RONDEL_CATALOGUE_TABLES_H_
 #define RONDEL_CATALOGUE_TABLES_H_
 
@@ -53,14 +54,14 @@ struct TableRecords {
 //        0    4 MediaId    media id, the key of every media lookup
 //        4  100 MediaName  name text
 //      104   10 MediaCode  numeric code text; decides Class
-//      114    4 Class      MediaClass (1 film, 2 song, 3 ad; any value from a snapshot)
+//      114    4 Class      MediaClass: 1 film, 2 song, 3 ad (a snapshot: any)
 //      118   20 TextA      text attribute
 //      138   20 TextB      text attribute
 //      158    4 NumberA    number attribute
 //      162    4 NumberB    number attribute
 //      166    4 NumberC    number attribute
 //      170    4 GroupId    server group of this video server at load time
-//      174  768 FileList   paths, each zero-terminated, then an empty text, then zeros
+//      174  768 FileList   zero-terminated paths, an empty text, then zeros
 struct MediaRecord {
   int32_t MediaId;
   char MediaName[100];
@@ -79,9 +80,9 @@ struct MediaRecord {
 //   offset size field        meaning
 //        0    4 RoomId       room id (kept, not read)
 //        4   20 RoomInfo     the text GetRoomIDInfoFromIP answers
-//       24   20 RoomAddress  dotted IPv4 address of the room's player; the lookup key
+//       24   20 RoomAddress  IPv4 address of the room's player; the key
 //       44    4 RoomNumber   low 16 bits of the room number (kept, not read)
-//       48    4 PlayCursor   position in sequential background play; -1 after a load
+//       48    4 PlayCursor   place in sequential background play; -1 loaded
 struct RoomRecord {
   int32_t RoomId;
   char RoomInfo[20];
@@ -105,7 +106,8 @@ struct FileServerRecord {
   int32_t ServerValue5;
 };
 
-// ClassIndex entry: 8 bytes, a media id and the 0-based position of its record in Medias.
+// ClassIndex entry: 8 bytes, a media id and the 0-based position of its record
+// in Medias.
 struct ClassIndexEntry {
   int32_t MediaId;
   int32_t CataloguePosition;
@@ -117,7 +119,8 @@ static_assert(sizeof(TableRecords) == 28, "TableRecords layout");
 static_assert(offsetof(TableRecords, MediaCount) == 0, "TableRecords layout");
 static_assert(offsetof(TableRecords, Reserved) == 4, "TableRecords layout");
 static_assert(offsetof(TableRecords, RoomCount) == 8, "TableRecords layout");
-static_assert(offsetof(TableRecords, FileServerCount) == 12, "TableRecords layout");
+static_assert(offsetof(TableRecords, FileServerCount) == 12,
+              "TableRecords layout");
 static_assert(offsetof(TableRecords, FilmCount) == 16, "TableRecords layout");
 static_assert(offsetof(TableRecords, SongCount) == 20, "TableRecords layout");
 static_assert(offsetof(TableRecords, AdCount) == 24, "TableRecords layout");
@@ -143,17 +146,22 @@ static_assert(offsetof(RoomRecord, RoomNumber) == 44, "RoomRecord layout");
 static_assert(offsetof(RoomRecord, PlayCursor) == 48, "RoomRecord layout");
 
 static_assert(sizeof(FileServerRecord) == 36, "FileServerRecord layout");
-static_assert(offsetof(FileServerRecord, FileServerId) == 0, "FileServerRecord layout");
-static_assert(offsetof(FileServerRecord, ServerAddress) == 4, "FileServerRecord layout");
-static_assert(offsetof(FileServerRecord, ServerValue3) == 24, "FileServerRecord layout");
-static_assert(offsetof(FileServerRecord, GroupId) == 28, "FileServerRecord layout");
-static_assert(offsetof(FileServerRecord, ServerValue5) == 32, "FileServerRecord layout");
+static_assert(offsetof(FileServerRecord, FileServerId) == 0,
+              "FileServerRecord layout");
+static_assert(offsetof(FileServerRecord, ServerAddress) == 4,
+              "FileServerRecord layout");
+static_assert(offsetof(FileServerRecord, ServerValue3) == 24,
+              "FileServerRecord layout");
+static_assert(offsetof(FileServerRecord, GroupId) == 28,
+              "FileServerRecord layout");
+static_assert(offsetof(FileServerRecord, ServerValue5) == 32,
+              "FileServerRecord layout");
 
 static_assert(sizeof(ClassIndexEntry) == 8, "ClassIndex layout");
 
-// A play list: media ids in database order with the number of entries in use beside them.
-// A count of 0 means "not yet counted": background play then counts the leading non-zero
-// entries.
+// A play list: media ids in database order with the number of entries in use
+// beside them. A count of 0 means "not yet counted": background play then
+// counts the leading non-zero entries.
 template <int kCapacity>
 struct PlayList {
   static constexpr int kSize = kCapacity;
@@ -161,8 +169,9 @@ struct PlayList {
   int32_t count;
 };
 
-// Every table of the catalogue. The one instance is zero-initialised static storage (it
-// lies in .bss, so pages nobody writes are never touched); keep it free of initialisers.
+// Every table of the catalogue. The one instance is zero-initialised static
+// storage (it lies in .bss, so pages nobody writes are never touched); keep it
+// free of initialisers.
 struct Catalogue {
   TableRecords table_records;
   MediaRecord medias[kMediaCapacity];
@@ -173,23 +182,27 @@ struct Catalogue {
   PlayList<kSequenceCapacity> week_sequence;
   PlayList<kSequenceCapacity> new_sequence;
   PlayList<kUserSequenceCapacity> user_sequence;
-  PlayList<kMediaCapacity> prefix86_list;  // songs whose 7-digit code starts with 8 or 6
+  PlayList<kMediaCapacity>
+      prefix86_list;  // songs whose 7-digit code starts with 8 or 6
   ClassIndexEntry film_index[kMediaCapacity];
   ClassIndexEntry song_index[kMediaCapacity];
   ClassIndexEntry ad_index[kMediaCapacity];
-  char local_addresses[kLocalAddressCapacity][20];  // ends at its first empty entry
-  int32_t identity_file_server_id;                  // ServerIdentity; 0, 0 when unknown
+  char local_addresses[kLocalAddressCapacity]
+                      [20];         // ends at its first empty entry
+  int32_t identity_file_server_id;  // ServerIdentity; 0, 0 when unknown
   int32_t identity_group_id;
 };
 
-// Records every writer of Medias must report: the number of leading records it may have
-// written (a load that writes positions 0..n-1 reports n). ResetCatalogue clears Medias only
-// that far, so the pages of a 94 MB table that nobody wrote are never touched.
+// Records every writer of Medias must report: the number of leading records it
+// may have written (a load that writes positions 0..n-1 reports n).
+// ResetCatalogue clears Medias only that far, so the pages of a 94 MB table
+// that nobody wrote are never touched.
 void NoteMediasWritten(int records);
 
-// Clears the counters, every room and file-server record, the media records written so far
-// and the first 20 entries of each class index, and sets the play type to 2. Play lists,
-// their counts, Prefix86List, the local addresses and the server identity are kept.
+// Clears the counters, every room and file-server record, the media records
+// written so far and the first 20 entries of each class index, and sets the
+// play type to 2. Play lists, their counts, Prefix86List, the local addresses
+// and the server identity are kept.
 void ResetCatalogue();
 
 // The one catalogue of the process.

@@ -4,8 +4,9 @@
 
 namespace rondel {
 
-// Sends the text's bytes (no terminator) to the venue broadcast address, port 6001, or to the "ip:port" of
-// $RONDEL_DIAG_TARGET when set. Null sends nothing; failures are silent.
+// Sends the text's bytes (no terminator) to the venue broadcast address, port
+// 6001, or to the "ip:port" of $RONDEL_DIAG_TARGET when set. Null sends
+// nothing; failures are silent.
 void Broadcast(const char* text);
 
 }  // namespace rondel

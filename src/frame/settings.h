@@ -1,7 +1,8 @@
 // The process-wide settings and the settings file.
 //
-// The buffers are read by every connection opening and written by InitialDatabase,
-// LoadDBOptions and (FileServerIP) the file-server registry, without a lock.
+// The buffers are read by every connection opening and written by
+// InitialDatabase, LoadDBOptions and (FileServerIP) the file-server registry,
+// without a lock.
 #ifndef RONDEL_FRAME_SETTINGS_H_
 #define RONDEL_FRAME_SETTINGS_H_
 
@@ -10,29 +11,36 @@
 
 namespace rondel {
 
+// Each value with its section, key and default; texts keep at most their
+// buffer size minus one bytes.
 struct Settings {
-  char file_server_ip[20] = "";             // [MainServer] FileServerIP, default ""
-  char database_server_ip[20] = "";         // [MainServer] DataBaseServerIp, "127.0.0.1"
-  char database_name[256] = "karaok";       // [KTV] DataBaseName, "karaok"
-  char user_name[256] = "sa";               // [MainServer] UserName, "sa"
-  char password[256] = "";                  // [MainServer] PassWord, ""
-  char client_charset[64] = "GB18030";      // [MainServer] ClientCharset, "GB18030"
+  char file_server_ip[20] = "";         // MainServer FileServerIP ""
+  char database_server_ip[20] = "";     // MainServer DataBaseServerIp 127.0.0.1
+  char database_name[256] = "karaok";   // KTV DataBaseName karaok
+  char user_name[256] = "sa";           // MainServer UserName sa
+  char password[256] = "";              // MainServer PassWord ""
+  char client_charset[64] = "GB18030";  // MainServer ClientCharset GB18030
 };
 
 // The one instance.
 Settings& CurrentSettings();
 
-// The fixed settings file: /etc/korvane/Korvane.ini, or $RONDEL_SETTINGS_FILE when set.
+// The fixed settings file: /etc/korvane/Korvane.ini, or $RONDEL_SETTINGS_FILE
+// when set.
 std::string SettingsFilePath();
 
-// InitialDatabase's read: the five values (and the client character set) from `path`.
+// InitialDatabase's read: the five values (and the client character set) from
+// `path`.
 void ReadStartupSettings(const char* path);
-// LoadDBOptions' read: server, database, user and password (and the client character set).
+// LoadDBOptions' read: server, database, user and password (and the client
+// character set).
 void ReadDatabaseSettings(const char* path);
 
-// The background play type kept under [VideoServer] RandPlayType of the settings file.
-void PersistRandPlayType(int32_t play_type);  // result ignored, as a failed write is
-int32_t RestoreRandPlayType();                  // 2 when missing
+// The background play type kept under [VideoServer] RandPlayType of the
+// settings file.
+void PersistRandPlayType(
+    int32_t play_type);         // result ignored, as a failed write is
+int32_t RestoreRandPlayType();  // 2 when missing
 
 }  // namespace rondel
 

@@ -7,8 +7,8 @@
 namespace rondel {
 namespace platform {
 
-// Directory of the host executable (the program, not this library), with a trailing '/'.
-// Empty when it cannot be determined.
+// Directory of the host executable (the program, not this library), with a
+// trailing '/'. Empty when it cannot be determined.
 std::string ExecutableDirectory();
 
 // Creates one directory level; true when it exists afterwards.

@@ -52,8 +52,8 @@ TEST_F(SnapshotFormatTest, RoomsFileOfThreeRoomsIsByteExact) {
               Le32(101) + Le32(-1);
   expected += Le32(2) + Field("A02", 20) + Field("10.20.1.102", 20) +
               Le32(65535) + Le32(7);
-  expected += Le32(-3) + Field("VIP", 20) + Field("10.20.1.103", 20) +
-              Le32(0) + Le32(0);
+  expected += Le32(-3) + Field("VIP", 20) + Field("10.20.1.103", 20) + Le32(0) +
+              Le32(0);
   const std::string file = ReadFileBytes(dir_.File("Rooms.tbl"));
   ASSERT_EQ(file.size(), 236u);
   EXPECT_EQ(file, expected);

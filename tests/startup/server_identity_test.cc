@@ -90,8 +90,7 @@ TEST_F(ServerIdentityTest, ServersBeyondTheCountAreNotConsidered) {
 
 TEST_F(ServerIdentityTest, LocalAddressesKeepResolverOrderAndAtMost32) {
   std::vector<std::string> many;
-  for (int i = 1; i <= 40; ++i)
-    many.push_back("10.20.1." + std::to_string(i));
+  for (int i = 1; i <= 40; ++i) many.push_back("10.20.1." + std::to_string(i));
   platform::OverrideHostAddresses(many);
   LoadLocalAddresses();
   std::vector<std::string> expected(many.begin(), many.begin() + 32);
