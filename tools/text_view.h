@@ -16,8 +16,12 @@ std::string FieldText(const char* field, size_t field_size);
 
 // The bytes in quotes, unconverted except that control bytes show as '?'. When
 // any byte is outside printable ASCII, " [hex xx xx ...]" follows with every
-// byte of the text.
+// byte of the text, and then, for valid code page 936 text without control
+// bytes, ' [GBK "..."]' with the text converted to UTF-8.
 std::string ShowText(const std::string& text);
+
+// `text` read as GB18030 and written as UTF-8; empty when it is not valid.
+std::string Gb18030ToUtf8(const std::string& text);
 
 }  // namespace tools
 }  // namespace rondel

@@ -21,10 +21,17 @@ TEST(TextViewTest, AsciiShowsPlain) {
 }
 
 TEST(TextViewTest, GbkBytesShowRawWithTheirHex) {
-  // "Song" in code page 936: the bytes must come out unconverted, then in hex.
+  // "Song" in code page 936: the bytes must come out unconverted, then in hex,
+  // then readable as UTF-8.
   const std::string gbk = "\xb8\xe8\xc7\xfa";
-  EXPECT_EQ("\"\xb8\xe8\xc7\xfa\" [hex b8 e8 c7 fa]", ShowText(gbk));
-  EXPECT_EQ("\"a\xb8\xe8\" [hex 61 b8 e8]", ShowText("a\xb8\xe8"));
+  EXPECT_EQ(
+      "\"\xb8\xe8\xc7\xfa\" [hex b8 e8 c7 fa] [GBK "
+      "\"\xe6\xad\x8c\xe6\x9b\xb2\"]",
+      ShowText(gbk));
+  EXPECT_EQ("\"a\xb8\xe8\" [hex 61 b8 e8] [GBK \"a\xe6\xad\x8c\"]",
+            ShowText("a\xb8\xe8"));
+  // A lone lead byte is no code page 936 text: the bytes and hex only.
+  EXPECT_EQ("\"\xb8\" [hex b8]", ShowText("\xb8"));
 }
 
 TEST(TextViewTest, ControlBytesAreMaskedButKeptInHex) {
