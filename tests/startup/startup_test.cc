@@ -262,6 +262,41 @@ TEST_F(StartupTest, FailingRoomsProcedureStartsFromTheUntouchedSnapshots) {
                                       "rpc sp_getroomInfobyvideoserver"}));
 }
 
+// The media snapshot is written while the play lists load: a load that fails
+// after that (here at the user play list) must leave the last good set as it
+// was and no temporary behind, and the next full load saves the new catalogue.
+TEST_F(StartupTest, RefreshFailingAfterTheMediaKeepsTheLastGoodSet) {
+  FullRefreshInChild();
+  FullRefreshInChild();  // the replaced media file is now kept for reuse
+  const auto before = ReadSnapshotFiles(snapshot_dir_);
+  venue_.Exec(
+      "INSERT INTO medias(media_id, media_name, media_code) VALUES(106, 'new', "
+      "'20002');"
+      "INSERT INTO media_files VALUES(2, 106, 1, 'n.mpg');"
+      "ALTER TABLE MediaUserSet RENAME TO MediaUserSetGone");
+  InChildProcess([] {
+    RunStartup();
+    ExpectSeededCatalogue();
+    EXPECT_EQ(FindMedia(106), nullptr);
+  });
+  EXPECT_EQ(ReadSnapshotFiles(snapshot_dir_), before);
+  EXPECT_FALSE(FileExists(snapshot_dir_ + "Medias.tbl.new"));
+
+  venue_.Exec("ALTER TABLE MediaUserSetGone RENAME TO MediaUserSet");
+  InChildProcess([] {
+    RunStartup();
+    EXPECT_NE(FindMedia(106), nullptr);
+  });
+  // Offline now: the saved set holds the new media.
+  venue_.Stop();
+  InChildProcess([] {
+    RunStartup();
+    EXPECT_EQ(g_catalogue.table_records.MediaCount, 5);
+    EXPECT_NE(FindMedia(106), nullptr);
+  });
+  EXPECT_FALSE(FileExists(snapshot_dir_ + "Medias.tbl.new"));
+}
+
 TEST_F(StartupTest, DatabaseThatDoesNotKnowThisServerStartsFromTheSnapshots) {
   FullRefreshInChild();
   const auto before = ReadSnapshotFiles(snapshot_dir_);
