@@ -1,98 +1,19 @@
-// Helpers for the catalogue tests: a scratch snapshot directory, whole-file
-// access, records put into the tables by hand, and a loopback listener for the
-// diagnostic datagrams.
+// Helpers for the catalogue tests: snapshot field bytes and records put into
+// the tables by hand. Scratch directories, whole-file access and the loopback
+// listener for the diagnostic datagrams are shared by all tests
+// (tests/support).
 #ifndef RONDEL_TESTS_CATALOGUE_CATALOGUE_TEST_UTIL_H_
 #define RONDEL_TESTS_CATALOGUE_CATALOGUE_TEST_UTIL_H_
 
-#include <arpa/inet.h>
-#include <dirent.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <initializer_list>
-#include <sstream>
 #include <string>
 
 #include "catalogue/tables.h"
 
 namespace rondel {
 namespace testing {
-
-// A directory removed with its contents when the object goes.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = "/tmp/rondel-catalogue-XXXXXX";
-    if (mkdtemp(&pattern[0]) != nullptr) path_ = pattern;
-  }
-  ~ScratchDir() {
-    if (!path_.empty()) RemoveTree(path_);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-  static void RemoveTree(const std::string& path) {
-    if (DIR* dir = opendir(path.c_str())) {
-      while (dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == "..") continue;
-        const std::string child = path + "/" + name;
-        struct stat info;
-        if (lstat(child.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-          RemoveTree(child);
-        } else {
-          unlink(child.c_str());
-        }
-      }
-      closedir(dir);
-    }
-    rmdir(path.c_str());
-  }
-
- private:
-  std::string path_;
-};
-
-inline std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline bool PathExists(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0;
-}
-
-// Names in a directory, sorted, one per line.
-inline std::string ListDirectory(const std::string& path) {
-  std::string names;
-  if (DIR* dir = opendir(path.c_str())) {
-    while (dirent* entry = readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") names += name + "\n";
-    }
-    closedir(dir);
-  }
-  return names;
-}
 
 // Little-endian int32 bytes, as a snapshot file holds them.
 inline std::string Le32(int32_t value) {
@@ -162,49 +83,6 @@ inline FileServerRecord& AddFileServer(int32_t id, const std::string& address,
   s.ServerValue5 = value5;
   return s;
 }
-
-// A UDP socket on a loopback port that RONDEL_DIAG_TARGET points at while it
-// lives.
-class DiagListener {
- public:
-  DiagListener() {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    socklen_t length = sizeof address;
-    if (fd_ >= 0 &&
-        bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-      port_ = ntohs(address.sin_port);
-      setenv("RONDEL_DIAG_TARGET",
-             ("127.0.0.1:" + std::to_string(port_)).c_str(), 1);
-    }
-  }
-  ~DiagListener() {
-    unsetenv("RONDEL_DIAG_TARGET");
-    if (fd_ >= 0) close(fd_);
-  }
-  DiagListener(const DiagListener&) = delete;
-  DiagListener& operator=(const DiagListener&) = delete;
-
-  bool ready() const { return port_ != 0; }
-
-  // The next datagram's payload; "<none>" when nothing arrives within five
-  // seconds.
-  std::string Next() {
-    pollfd waiting{fd_, POLLIN, 0};
-    if (poll(&waiting, 1, 5000) != 1) return "<none>";
-    char payload[2048];
-    const ssize_t got = recv(fd_, payload, sizeof payload, 0);
-    return got < 0 ? "<error>" : std::string(payload, static_cast<size_t>(got));
-  }
-
- private:
-  int fd_ = -1;
-  uint16_t port_ = 0;
-};
 
 }  // namespace testing
 }  // namespace rondel

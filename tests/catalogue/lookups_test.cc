@@ -15,6 +15,7 @@
 #include "frame/diag.h"
 #include "playback/media_index.h"
 #include "rondel.h"
+#include "udp_receiver.h"
 
 namespace rondel {
 namespace {

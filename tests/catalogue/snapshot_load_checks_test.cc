@@ -14,6 +14,8 @@
 #include "catalogue/snapshot_store.h"
 #include "catalogue/tables.h"
 #include "catalogue_test_util.h"
+#include "files.h"
+#include "scratch_dir.h"
 #include "snapshot_test_util.h"
 
 namespace rondel {

@@ -7,11 +7,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "catalogue/tables.h"
 #include "catalogue_test_util.h"
+#include "files.h"
 
 namespace rondel {
 namespace testing {
@@ -164,22 +166,15 @@ inline std::string NineFileListing() {
   return listing;
 }
 
+// The directory's names, sorted, one per line, without the replaced media
+// file: it is kept for the next save to write over and is not part of the set.
 inline std::string SortedListing(const std::string& directory) {
-  std::string listing = ListDirectory(directory);
-  std::vector<std::string> names;
-  size_t at = 0;
-  while (at < listing.size()) {
-    const size_t end = listing.find('\n', at);
-    std::string name = listing.substr(at, end - at);
-    // The replaced media file, kept for the next save to write over, is not
-    // part of the set.
-    if (name != "Medias.tbl.prev") names.push_back(name);
-    at = end + 1;
+  std::istringstream names(ListDirectory(directory));
+  std::string listing;
+  for (std::string name; std::getline(names, name);) {
+    if (name != "Medias.tbl.prev") listing += name + "\n";
   }
-  std::sort(names.begin(), names.end());
-  std::string sorted;
-  for (const std::string& n : names) sorted += n + "\n";
-  return sorted;
+  return listing;
 }
 
 }  // namespace testing

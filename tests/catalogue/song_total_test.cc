@@ -5,10 +5,10 @@
 #include <climits>
 #include <string>
 
-#include "catalogue_test_util.h"
 #include "frame/session.h"
 #include "frame/settings.h"
 #include "rondel.h"
+#include "udp_receiver.h"
 #include "venue_server.h"
 
 namespace rondel {

@@ -7,11 +7,13 @@
 
 #include <string>
 
+#include "files.h"
 #include "frame/exchange.h"
 #include "frame/session.h"
 #include "frame/settings.h"
 #include "frame_test_support.h"
 #include "rondel.h"
+#include "scratch_dir.h"
 
 namespace rondel {
 namespace {
@@ -19,7 +21,7 @@ namespace {
 using testing::CapturedLog;
 using testing::RefusingPort;
 using testing::ScratchDir;
-using testing::WriteTextFile;
+using testing::WriteFileBytes;
 
 class OfflineConnectionTest : public ::testing::Test {
  protected:
@@ -29,7 +31,7 @@ class OfflineConnectionTest : public ::testing::Test {
   }
   std::string SettingsWithServer(const std::string& server) {
     std::string path = scratch_.File("Korvane.ini");
-    WriteTextFile(path, "[MainServer]\nDataBaseServerIp=" + server + "\n");
+    WriteFileBytes(path, "[MainServer]\nDataBaseServerIp=" + server + "\n");
     return path;
   }
   bool OpenOnce() {
@@ -95,10 +97,10 @@ TEST_F(OfflineConnectionTest,
        LoadDBOptionsOnMissingFileRestoresDefaultsForNextConnection) {
   RefusingPort refusing;
   std::string path = scratch_.File("named.ini");
-  WriteTextFile(path,
-                "[MainServer]\nDataBaseServerIp=127.0.0.1:" +
-                    std::to_string(refusing.port()) +
-                    "\nUserName=bob\nPassWord=pw\n[KTV]\nDataBaseName=other\n");
+  WriteFileBytes(
+      path, "[MainServer]\nDataBaseServerIp=127.0.0.1:" +
+                std::to_string(refusing.port()) +
+                "\nUserName=bob\nPassWord=pw\n[KTV]\nDataBaseName=other\n");
   EXPECT_TRUE(LoadDBOptions(path.c_str()));
   EXPECT_STREQ("bob", CurrentSettings().user_name);
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "files.h"
 #include "frame/exchange.h"
 #include "frame/session.h"
 #include "frame/settings.h"
@@ -15,7 +16,7 @@
 namespace rondel {
 namespace {
 
-using testing::WriteTextFile;
+using testing::WriteFileBytes;
 
 class ConnectionTest : public testing::ServerTest {
  protected:
@@ -29,8 +30,8 @@ class ConnectionTest : public testing::ServerTest {
 
 TEST_F(ConnectionTest, SettingsNamingOnlyTheServerLogInAsSaToKaraokWithTds74) {
   std::string path = scratch_.File("port-only.ini");
-  WriteTextFile(path,
-                "[MainServer]\nDataBaseServerIp=" + server_.address() + "\n");
+  WriteFileBytes(path,
+                 "[MainServer]\nDataBaseServerIp=" + server_.address() + "\n");
   ReadStartupSettings(path.c_str());
   {
     Exchange x;
@@ -59,7 +60,7 @@ TEST_F(ConnectionTest, LoadDBOptionsTakesEffectAtTheNextConnection) {
       "'master'); INSERT INTO vdb_databases(name) VALUES('ktv2')");
   { Exchange first; }
   std::string path = scratch_.File("other.ini");
-  WriteTextFile(
+  WriteFileBytes(
       path, "[MainServer]\nDataBaseServerIp=" + server_.address() +
                 "\nUserName=video\nPassWord=k9pw\n[KTV]\nDataBaseName=ktv2\n");
   EXPECT_TRUE(LoadDBOptions(path.c_str()));
@@ -98,8 +99,8 @@ TEST_F(ConnectionTest, RefusedLoginLogsServerLineAndLeavesNothingOpen) {
 
 TEST_F(ConnectionTest, UnknownDatabaseLogsUseLineAndClosesTheConnection) {
   std::string path = scratch_.File("nosuch.ini");
-  WriteTextFile(path, "[MainServer]\nDataBaseServerIp=" + server_.address() +
-                          "\n[KTV]\nDataBaseName=nosuch\n");
+  WriteFileBytes(path, "[MainServer]\nDataBaseServerIp=" + server_.address() +
+                           "\n[KTV]\nDataBaseName=nosuch\n");
   ReadDatabaseSettings(path.c_str());
   {
     Exchange x;

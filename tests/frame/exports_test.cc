@@ -5,15 +5,15 @@
 
 #include <string>
 
-#include "frame_test_support.h"
 #include "rondel.h"
+#include "udp_receiver.h"
 
 namespace {
 
-using rondel::testing::DatagramReceiver;
+using rondel::testing::UdpReceiver;
 
 TEST(KvDebugDbExport, SendsTextBytesAsOneDatagramAndNothingForNull) {
-  DatagramReceiver receiver;
+  UdpReceiver receiver;
   setenv("RONDEL_DIAG_TARGET", receiver.target().c_str(), 1);
 
   char thirty[] = "GetNextVideo begin 0123456789x";
@@ -38,7 +38,7 @@ TEST(KvDebugDbExport, SendsTextBytesAsOneDatagramAndNothingForNull) {
 }
 
 TEST(KvDebugDbExport, GbkBytesPassUnchanged) {
-  DatagramReceiver receiver;
+  UdpReceiver receiver;
   setenv("RONDEL_DIAG_TARGET", receiver.target().c_str(), 1);
   char text[] = "\xD6\xDC\xBD\xDC\xC2\xD7";
   KvDebugDb(text);

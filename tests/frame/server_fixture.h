@@ -14,6 +14,8 @@
 #include "frame/session.h"
 #include "frame/settings.h"
 #include "frame_test_support.h"
+#include "scratch_dir.h"
+#include "sql_text.h"
 #include "venue_server.h"
 
 namespace rondel {
@@ -31,17 +33,8 @@ class ServerTest : public ::testing::Test {
   // varchar(200) = NULL OUTPUT"), `body` SQLite statements.
   void DefineProcedure(const std::string& name, const std::string& params,
                        const std::string& body) {
-    server_.Exec("INSERT OR REPLACE INTO vdb_procedures VALUES(" + Quote(name) +
-                 ", " + Quote(params) + ", " + Quote(body) + ")");
-  }
-
-  static std::string Quote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-      quoted += c;
-      if (c == '\'') quoted += '\'';
-    }
-    return quoted + "'";
+    server_.Exec("INSERT OR REPLACE INTO vdb_procedures VALUES(" + Sql(name) +
+                 ", " + Sql(params) + ", " + Sql(body) + ")");
   }
 
   // The id of the last journal entry of this kind (0 when none).

@@ -7,22 +7,23 @@
 #include <string>
 #include <utility>
 
+#include "files.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
-#include "temp_dir.h"
+#include "scratch_dir.h"
 
 namespace rondel {
 namespace platform {
 namespace {
 
-using testing::ReadWholeFile;
-using testing::TempDir;
-using testing::WriteWholeFile;
+using testing::ReadFileBytes;
+using testing::ScratchDir;
+using testing::WriteFileBytes;
 
 class FileTest : public ::testing::Test {
  protected:
   void TearDown() override { SetWriteBudget(-1); }
-  TempDir dir_;
+  ScratchDir dir_;
 };
 
 TEST_F(FileTest, WriteThenReadBack) {
@@ -35,7 +36,7 @@ TEST_F(FileTest, WriteThenReadBack) {
     EXPECT_EQ(file.Write(bytes.data(), bytes.size()), bytes.size());
     EXPECT_TRUE(file.Sync());
   }
-  EXPECT_EQ(ReadWholeFile(path), bytes);
+  EXPECT_EQ(ReadFileBytes(path), bytes);
 
   File file = File::OpenForRead(path);
   ASSERT_TRUE(file.valid());
@@ -48,13 +49,13 @@ TEST_F(FileTest, WriteThenReadBack) {
 
 TEST_F(FileTest, CreateTruncatesAndMissingFileIsInvalid) {
   std::string path = dir_.File("Medias.tbl");
-  WriteWholeFile(path, "old contents");
+  WriteFileBytes(path, "old contents");
   {
     File file = File::CreateForWrite(path);
     ASSERT_TRUE(file.valid());
     file.Write("new", 3);
   }
-  EXPECT_EQ(ReadWholeFile(path), "new");
+  EXPECT_EQ(ReadFileBytes(path), "new");
   EXPECT_FALSE(File::OpenForRead(dir_.File("absent")).valid());
   EXPECT_FALSE(File::CreateForWrite(dir_.File("no/dir/file")).valid());
   File invalid;
@@ -77,7 +78,7 @@ TEST_F(FileTest, MoveTransfersOwnership) {
   EXPECT_EQ(third.Write("abc", 3), 3u);
   third.Close();
   EXPECT_FALSE(third.valid());
-  EXPECT_EQ(ReadWholeFile(path), "abc");
+  EXPECT_EQ(ReadFileBytes(path), "abc");
 }
 
 TEST_F(FileTest, WriteBudgetGivesShortWrite) {
@@ -93,8 +94,8 @@ TEST_F(FileTest, WriteBudgetGivesShortWrite) {
               3u);  // the budget is shared by every file
     EXPECT_EQ(file.Write("more", 4), 0u);
   }
-  EXPECT_EQ(ReadWholeFile(path), "0123456");
-  EXPECT_EQ(ReadWholeFile(other), "abc");
+  EXPECT_EQ(ReadFileBytes(path), "0123456");
+  EXPECT_EQ(ReadFileBytes(other), "abc");
 
   SetWriteBudget(-1);
   File file = File::CreateForWrite(path);
@@ -107,14 +108,14 @@ TEST_F(FileTest, WriteBudgetGivesShortWrite) {
 TEST_F(FileTest, RenameRemoveAndReadable) {
   std::string from = dir_.File("Rooms.tbl.new");
   std::string to = dir_.File("Rooms.tbl");
-  WriteWholeFile(from, "new");
-  WriteWholeFile(to, "old");
+  WriteFileBytes(from, "new");
+  WriteFileBytes(to, "old");
   EXPECT_TRUE(FileReadable(to));
   EXPECT_FALSE(
       FileReadable(dir_.path()));  // a directory is not a readable file
   EXPECT_FALSE(FileReadable(dir_.File("absent")));
   EXPECT_TRUE(RenameFile(from, to));
-  EXPECT_EQ(ReadWholeFile(to), "new");
+  EXPECT_EQ(ReadFileBytes(to), "new");
   EXPECT_FALSE(FileReadable(from));
   EXPECT_FALSE(RenameFile(from, to));
   EXPECT_TRUE(SyncDirectory(dir_.path()));
@@ -130,7 +131,7 @@ TEST_F(FileTest, MakeDirectoryIsIdempotent) {
   EXPECT_TRUE(MakeDirectory(table_dir));
   EXPECT_FALSE(MakeDirectory(dir_.File("missing/child")));
   std::string plain = dir_.File("plain");
-  WriteWholeFile(plain, "x");
+  WriteFileBytes(plain, "x");
   EXPECT_FALSE(MakeDirectory(plain));
 }
 

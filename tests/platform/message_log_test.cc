@@ -10,14 +10,15 @@
 #include <thread>
 #include <vector>
 
-#include "temp_dir.h"
+#include "files.h"
+#include "scratch_dir.h"
 
 namespace rondel {
 namespace platform {
 namespace {
 
-using testing::ReadWholeFile;
-using testing::TempDir;
+using testing::ReadFileBytes;
+using testing::ScratchDir;
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -72,7 +73,7 @@ class MessageLogTest : public ::testing::Test {
     log.EnableScreenOutput(false);
   }
 
-  TempDir dir_;
+  ScratchDir dir_;
   std::string path_ = dir_.File("rondel.log");
 };
 
@@ -81,7 +82,7 @@ TEST_F(MessageLogTest, EntryIsOneStampedLine) {
   log.AddLog("connection to 127.0.0.1 failed");
   log.AddLog("");
   log.AddLog(nullptr);
-  std::string text = ReadWholeFile(path_);
+  std::string text = ReadFileBytes(path_);
   ASSERT_FALSE(text.empty());
   EXPECT_EQ(text.back(), '\n');
   std::vector<std::string> lines = Lines(text);
@@ -101,21 +102,21 @@ TEST_F(MessageLogTest, SwitchesAreSharedByEveryInstance) {
     configuring.EnableFileOutput(false);
   }
   early.AddLog("not written");
-  EXPECT_FALSE(testing::Exists(path_));
+  EXPECT_FALSE(testing::PathExists(path_));
 
   MessageLog().EnableFileOutput(true);
   early.AddLog("written");
-  EXPECT_EQ(Lines(ReadWholeFile(path_)).size(), 1u);
+  EXPECT_EQ(Lines(ReadFileBytes(path_)).size(), 1u);
 
   std::string moved = dir_.File("other.log");
   MessageLog().SetLogFileName(moved.c_str());
   early.AddLog("elsewhere");
-  EXPECT_EQ(Lines(ReadWholeFile(path_)).size(), 1u);
-  EXPECT_EQ(Lines(ReadWholeFile(moved)).size(), 1u);
+  EXPECT_EQ(Lines(ReadFileBytes(path_)).size(), 1u);
+  EXPECT_EQ(Lines(ReadFileBytes(moved)).size(), 1u);
 
   MessageLog().SetLogFileName("");
   early.AddLog("nowhere");
-  EXPECT_EQ(Lines(ReadWholeFile(moved)).size(), 1u);
+  EXPECT_EQ(Lines(ReadFileBytes(moved)).size(), 1u);
 }
 
 TEST_F(MessageLogTest, RelativeNameLandsInWorkingDirectory) {
@@ -126,7 +127,7 @@ TEST_F(MessageLogTest, RelativeNameLandsInWorkingDirectory) {
   log.SetLogFileName("relative.log");
   log.AddLog("here");
   ASSERT_EQ(chdir(previous), 0);
-  EXPECT_EQ(Lines(ReadWholeFile(dir_.File("relative.log"))).size(), 1u);
+  EXPECT_EQ(Lines(ReadFileBytes(dir_.File("relative.log"))).size(), 1u);
 }
 
 TEST_F(MessageLogTest, ScreenOutputGoesToStandardError) {
@@ -141,7 +142,7 @@ TEST_F(MessageLogTest, ScreenOutputGoesToStandardError) {
   std::string entry;
   ASSERT_TRUE(ParseEntry(lines[0], &entry)) << lines[0];
   EXPECT_EQ(entry, "on screen");
-  EXPECT_FALSE(testing::Exists(path_));
+  EXPECT_FALSE(testing::PathExists(path_));
 }
 
 TEST_F(MessageLogTest, LinesFromManyThreadsStayWhole) {
@@ -162,7 +163,7 @@ TEST_F(MessageLogTest, LinesFromManyThreadsStayWhole) {
   }
   for (std::thread& thread : threads) thread.join();
 
-  std::string text = ReadWholeFile(path_);
+  std::string text = ReadFileBytes(path_);
   ASSERT_FALSE(text.empty());
   EXPECT_EQ(text.back(), '\n');
   std::vector<std::string> lines = Lines(text);

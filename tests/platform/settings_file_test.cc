@@ -5,16 +5,17 @@
 #include <cstring>
 #include <string>
 
+#include "files.h"
 #include "platform/file.h"
-#include "temp_dir.h"
+#include "scratch_dir.h"
 
 namespace rondel {
 namespace platform {
 namespace {
 
-using testing::ReadWholeFile;
-using testing::TempDir;
-using testing::WriteWholeFile;
+using testing::ReadFileBytes;
+using testing::ScratchDir;
+using testing::WriteFileBytes;
 
 class SettingsFileTest : public ::testing::Test {
  protected:
@@ -29,12 +30,12 @@ class SettingsFileTest : public ::testing::Test {
     return out.substr(0, length);
   }
 
-  TempDir dir_;
+  ScratchDir dir_;
   std::string path_ = dir_.File("Korvane.ini");
 };
 
 TEST_F(SettingsFileTest, NamesMatchWithoutCaseAndBlanks) {
-  WriteWholeFile(path_,
+  WriteFileBytes(path_,
                  "; venue settings\n"
                  "  [ MainServer ]  \n"
                  "  DataBaseServerIp =  10.1.2.3  \n"
@@ -44,7 +45,7 @@ TEST_F(SettingsFileTest, NamesMatchWithoutCaseAndBlanks) {
 }
 
 TEST_F(SettingsFileTest, FirstSectionAndFirstKeyWin) {
-  WriteWholeFile(path_,
+  WriteFileBytes(path_,
                  "[KTV]\n"
                  "DataBaseName=first\n"
                  "DataBaseName=second\n"
@@ -58,19 +59,19 @@ TEST_F(SettingsFileTest, FirstSectionAndFirstKeyWin) {
 
 TEST_F(SettingsFileTest, MissingFileSectionOrKeyGivesDefault) {
   EXPECT_EQ(Read("MainServer", "UserName", "sa"), "sa");
-  WriteWholeFile(path_, "[MainServer]\nUserName=boss\n");
+  WriteFileBytes(path_, "[MainServer]\nUserName=boss\n");
   EXPECT_EQ(Read("KTV", "UserName", "sa"), "sa");
   EXPECT_EQ(Read("MainServer", "PassWord", "secret"), "secret");
   EXPECT_EQ(Read("MainServer", "PassWord", nullptr), "");
 }
 
 TEST_F(SettingsFileTest, PresentEmptyValueIsNotTheDefault) {
-  WriteWholeFile(path_, "[MainServer]\nPassWord=\n");
+  WriteFileBytes(path_, "[MainServer]\nPassWord=\n");
   EXPECT_EQ(Read("MainServer", "PassWord", "secret"), "");
 }
 
 TEST_F(SettingsFileTest, KeysOutsideTheirSectionAndOddLinesAreIgnored) {
-  WriteWholeFile(path_,
+  WriteFileBytes(path_,
                  "Stray=before-any-section\n"
                  "[MainServer]\n"
                  "no equals sign here\n"
@@ -82,7 +83,7 @@ TEST_F(SettingsFileTest, KeysOutsideTheirSectionAndOddLinesAreIgnored) {
 }
 
 TEST_F(SettingsFileTest, EnclosingQuotesAreStrippedOnce) {
-  WriteWholeFile(
+  WriteFileBytes(
       path_,
       "[S]\nA=\"quoted value\"\nB='single'\nC=\"unbalanced\nD=\"\"x\"\"\n");
   EXPECT_EQ(Read("S", "A"), "quoted value");
@@ -92,13 +93,13 @@ TEST_F(SettingsFileTest, EnclosingQuotesAreStrippedOnce) {
 }
 
 TEST_F(SettingsFileTest, CrlfLinesReadWithoutCarriageReturn) {
-  WriteWholeFile(path_, "[MainServer]\r\nUserName=sa2\r\nPassWord=pw\r\n");
+  WriteFileBytes(path_, "[MainServer]\r\nUserName=sa2\r\nPassWord=pw\r\n");
   EXPECT_EQ(Read("MainServer", "UserName"), "sa2");
   EXPECT_EQ(Read("MainServer", "PassWord"), "pw");
 }
 
 TEST_F(SettingsFileTest, ValueIsCutToBufferLengthMinusOne) {
-  WriteWholeFile(path_,
+  WriteFileBytes(path_,
                  "[MainServer]\nDataBaseServerIp=1234567890123456789012345\n");
   char out[20];
   std::memset(out, 'X', sizeof(out));
@@ -118,7 +119,7 @@ TEST_F(SettingsFileTest, ValueIsCutToBufferLengthMinusOne) {
 
 TEST_F(SettingsFileTest, HugeLineIsReadWithinTheBuffer) {
   std::string huge(3 << 20, 'v');
-  WriteWholeFile(path_,
+  WriteFileBytes(path_,
                  "[MainServer]\nUserName=" + huge + "\nPassWord=after\n");
   std::string user = Read("MainServer", "UserName", "", 255);
   EXPECT_EQ(user, std::string(254, 'v'));
@@ -129,22 +130,22 @@ TEST_F(SettingsFileTest, OversizedFileIsReadInPartAndNeverRewritten) {
   const std::string head = "[MainServer]\nUserName=boss\n";
   const std::string filler = "; " + std::string(5 << 20, 'c') + "\n";
   const std::string before = head + filler + "[KTV]\nDataBaseName=beyond\n";
-  WriteWholeFile(path_, before);
+  WriteFileBytes(path_, before);
   EXPECT_EQ(Read("MainServer", "UserName"), "boss");
   EXPECT_EQ(Read("KTV", "DataBaseName"), "DEF");  // past the part that is read
   EXPECT_FALSE(
       WriteProfileString(path_.c_str(), "MainServer", "UserName", "x"));
-  EXPECT_EQ(ReadWholeFile(path_), before);
+  EXPECT_EQ(ReadFileBytes(path_), before);
 }
 
 TEST_F(SettingsFileTest, GbkBytesAreKeptAndNotCaseFolded) {
   const std::string value = "\xC4\xCF\xBE\xA9 KTV";  // bytes of a GBK text
-  WriteWholeFile(path_, "[KTV]\nDataBaseName=" + value + "\n");
+  WriteFileBytes(path_, "[KTV]\nDataBaseName=" + value + "\n");
   EXPECT_EQ(Read("KTV", "DataBaseName"), value);
 }
 
 TEST_F(SettingsFileTest, IntegersReadLikeTheWindowsReader) {
-  WriteWholeFile(path_,
+  WriteFileBytes(path_,
                  "[VideoServer]\n"
                  "A=  -12abc\n"
                  "B=abc\n"
@@ -184,7 +185,7 @@ TEST_F(SettingsFileTest, WriteReplacesKeyAndKeepsEveryOtherByte) {
       "Other=x\r\n"
       "[KTV]\r\n"
       "DataBaseName=karaok";
-  WriteWholeFile(path_, before);
+  WriteFileBytes(path_, before);
   ASSERT_TRUE(
       WriteProfileString(path_.c_str(), "videoserver", "RandPlayType", "7"));
   const std::string expected =
@@ -198,12 +199,12 @@ TEST_F(SettingsFileTest, WriteReplacesKeyAndKeepsEveryOtherByte) {
       "Other=x\r\n"
       "[KTV]\r\n"
       "DataBaseName=karaok";
-  EXPECT_EQ(ReadWholeFile(path_), expected);
+  EXPECT_EQ(ReadFileBytes(path_), expected);
   EXPECT_EQ(ReadProfileInt(path_.c_str(), "VideoServer", "RandPlayType", 2), 7);
 }
 
 TEST_F(SettingsFileTest, WriteAddsKeyAfterTheSectionsLastLine) {
-  WriteWholeFile(path_,
+  WriteFileBytes(path_,
                  "[VideoServer]\n"
                  "Other=x\n"
                  "\n"
@@ -211,7 +212,7 @@ TEST_F(SettingsFileTest, WriteAddsKeyAfterTheSectionsLastLine) {
                  "DataBaseName=karaok\n");
   ASSERT_TRUE(
       WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "-3"));
-  EXPECT_EQ(ReadWholeFile(path_),
+  EXPECT_EQ(ReadFileBytes(path_),
             "[VideoServer]\n"
             "Other=x\n"
             "RandPlayType=-3\n"
@@ -221,35 +222,35 @@ TEST_F(SettingsFileTest, WriteAddsKeyAfterTheSectionsLastLine) {
 }
 
 TEST_F(SettingsFileTest, WriteAddsKeyToLastSectionWithoutFinalNewline) {
-  WriteWholeFile(path_,
+  WriteFileBytes(path_,
                  "[MainServer]\r\nUserName=sa\r\n[VideoServer]\r\nOther=x");
   ASSERT_TRUE(
       WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "5"));
-  EXPECT_EQ(ReadWholeFile(path_),
+  EXPECT_EQ(ReadFileBytes(path_),
             "[MainServer]\r\nUserName=sa\r\n[VideoServer]\r\nOther="
             "x\r\nRandPlayType=5");
   EXPECT_EQ(ReadProfileInt(path_.c_str(), "VideoServer", "RandPlayType", 2), 5);
 }
 
 TEST_F(SettingsFileTest, WriteAddsNewSectionAtTheEnd) {
-  WriteWholeFile(path_, "; comment\n[MainServer]\nUserName=sa\n");
+  WriteFileBytes(path_, "; comment\n[MainServer]\nUserName=sa\n");
   ASSERT_TRUE(
       WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "2"));
   EXPECT_EQ(
-      ReadWholeFile(path_),
+      ReadFileBytes(path_),
       "; comment\n[MainServer]\nUserName=sa\n[VideoServer]\nRandPlayType=2\n");
 
-  WriteWholeFile(path_, "[MainServer]\r\nUserName=sa");
+  WriteFileBytes(path_, "[MainServer]\r\nUserName=sa");
   ASSERT_TRUE(
       WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "2"));
-  EXPECT_EQ(ReadWholeFile(path_),
+  EXPECT_EQ(ReadFileBytes(path_),
             "[MainServer]\r\nUserName=sa\r\n[VideoServer]\r\nRandPlayType=2");
 }
 
 TEST_F(SettingsFileTest, WriteToMissingFileCreatesIt) {
   ASSERT_TRUE(
       WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "7"));
-  EXPECT_EQ(ReadWholeFile(path_), "[VideoServer]\nRandPlayType=7\n");
+  EXPECT_EQ(ReadFileBytes(path_), "[VideoServer]\nRandPlayType=7\n");
   // Nothing is left beside it.
   EXPECT_EQ(dir_.EntryCount(), 1u);
 }
@@ -260,22 +261,22 @@ TEST_F(SettingsFileTest, WriteIntoMissingDirectoryFails) {
 }
 
 TEST_F(SettingsFileTest, WriteRefusesLineBreaksInNamesAndValues) {
-  WriteWholeFile(path_, "[VideoServer]\nRandPlayType=1\n");
+  WriteFileBytes(path_, "[VideoServer]\nRandPlayType=1\n");
   EXPECT_FALSE(WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType",
                                   "7\n[X]"));
   EXPECT_FALSE(
       WriteProfileString(path_.c_str(), "Video]Server", "RandPlayType", "7"));
-  EXPECT_EQ(ReadWholeFile(path_), "[VideoServer]\nRandPlayType=1\n");
+  EXPECT_EQ(ReadFileBytes(path_), "[VideoServer]\nRandPlayType=1\n");
 }
 
 TEST_F(SettingsFileTest, ShortWriteLeavesTheOldFileWhole) {
   const std::string before = "[VideoServer]\nRandPlayType=1\n; keep me\n";
-  WriteWholeFile(path_, before);
+  WriteFileBytes(path_, before);
   SetWriteBudget(5);
   EXPECT_FALSE(
       WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "9"));
   SetWriteBudget(-1);
-  EXPECT_EQ(ReadWholeFile(path_), before);
+  EXPECT_EQ(ReadFileBytes(path_), before);
   // The partial file written beside it was removed.
   EXPECT_EQ(dir_.EntryCount(), 1u);
 }

@@ -6,21 +6,22 @@
 #include <cstring>
 #include <string>
 
-#include "temp_dir.h"
+#include "files.h"
+#include "scratch_dir.h"
 
 namespace rondel {
 namespace {
 
-using testing::ReadWholeFile;
-using testing::TempDir;
-using testing::WriteWholeFile;
+using testing::ReadFileBytes;
+using testing::ScratchDir;
+using testing::WriteFileBytes;
 
 class SettingsTest : public ::testing::Test {
  protected:
   void SetUp() override { setenv("RONDEL_SETTINGS_FILE", path_.c_str(), 1); }
   void TearDown() override { unsetenv("RONDEL_SETTINGS_FILE"); }
 
-  TempDir dir_;
+  ScratchDir dir_;
   std::string path_ = dir_.File("Korvane.ini");
 };
 
@@ -60,7 +61,7 @@ TEST_F(SettingsTest, NoFileGivesDefaults) {
 }
 
 TEST_F(SettingsTest, StartupReadTakesEveryValueFromItsSection) {
-  WriteWholeFile(path_,
+  WriteFileBytes(path_,
                  "[MainServer]\r\n"
                  "FileServerIP=10.0.0.9\r\n"
                  "DataBaseServerIp=10.0.0.2\r\n"
@@ -82,7 +83,7 @@ TEST_F(SettingsTest, StartupReadTakesEveryValueFromItsSection) {
 
 TEST_F(SettingsTest, LongValuesAreCutToTheReadLength) {
   const std::string long_text(300, 'n');
-  WriteWholeFile(path_,
+  WriteFileBytes(path_,
                  "[MainServer]\n"
                  "FileServerIP=1234567890123456789012345\n"
                  "DataBaseServerIp=abcdefghijklmnopqrstuvwxy\n"
@@ -111,7 +112,7 @@ TEST_F(SettingsTest, LongValuesAreCutToTheReadLength) {
 TEST_F(SettingsTest, DatabaseReadLeavesFileServerAlone) {
   std::strcpy(CurrentSettings().file_server_ip, "10.9.9.9");
   std::string other = dir_.File("Other.ini");
-  WriteWholeFile(
+  WriteFileBytes(
       other,
       "[MainServer]\nFileServerIP=10.1.1.1\nDataBaseServerIp=10.0.0.3\n"
       "UserName=u\nPassWord=p\n[KTV]\nDataBaseName=d\n");
@@ -134,18 +135,18 @@ TEST_F(SettingsTest, DatabaseReadLeavesFileServerAlone) {
 TEST_F(SettingsTest, RandPlayTypeSurvivesInTheSettingsFile) {
   EXPECT_EQ(RestoreRandPlayType(), 2);  // no file yet
   PersistRandPlayType(7);
-  EXPECT_EQ(ReadWholeFile(path_), "[VideoServer]\nRandPlayType=7\n");
+  EXPECT_EQ(ReadFileBytes(path_), "[VideoServer]\nRandPlayType=7\n");
   EXPECT_EQ(RestoreRandPlayType(), 7);
 }
 
 TEST_F(SettingsTest, RandPlayTypeKeepsTheRestOfTheFile) {
   const std::string head = "[MainServer]\r\nUserName=sa\r\n";
-  WriteWholeFile(
+  WriteFileBytes(
       path_,
       head + "[VideoServer]\r\nRandPlayType=11\r\n[KTV]\r\nDataBaseName=k\r\n");
   PersistRandPlayType(-5);
   EXPECT_EQ(
-      ReadWholeFile(path_),
+      ReadFileBytes(path_),
       head + "[VideoServer]\r\nRandPlayType=-5\r\n[KTV]\r\nDataBaseName=k\r\n");
   EXPECT_EQ(RestoreRandPlayType(), -5);
   PersistRandPlayType(-2147483647 - 1);
@@ -155,7 +156,7 @@ TEST_F(SettingsTest, RandPlayTypeKeepsTheRestOfTheFile) {
 }
 
 TEST_F(SettingsTest, RandPlayTypeWithoutKeyIsTwo) {
-  WriteWholeFile(path_, "[VideoServer]\nOther=1\n");
+  WriteFileBytes(path_, "[VideoServer]\nOther=1\n");
   EXPECT_EQ(RestoreRandPlayType(), 2);
 }
 

@@ -8,13 +8,12 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <map>
-#include <sstream>
 #include <string>
 
 #include "catalogue/start_catalogue.h"
+#include "files.h"
 #include "frame/session.h"
 #include "frame/settings.h"
 
@@ -50,17 +49,6 @@ inline void RunStartup() {
   StartCatalogue();
 }
 
-inline std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-inline bool FileExists(const std::string& path) {
-  return std::ifstream(path).good();
-}
-
 // The nine snapshot files by name.
 inline const char* const kSnapshotFiles[] = {
     "TABLE_RECORDS.tbl", "Rooms.tbl",       "Medias.tbl",
@@ -71,7 +59,7 @@ inline std::map<std::string, std::string> ReadSnapshotFiles(
     const std::string& directory) {
   std::map<std::string, std::string> files;
   for (const char* name : kSnapshotFiles) {
-    if (FileExists(directory + name))
+    if (PathExists(directory + name))
       files[name] = ReadFileBytes(directory + name);
   }
   return files;

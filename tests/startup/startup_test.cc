@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "catalogue/tables.h"
+#include "files.h"
 #include "platform/net.h"
 #include "platform/settings_file.h"
 #include "playback/lookups.h"
@@ -280,7 +281,7 @@ TEST_F(StartupTest, RefreshFailingAfterTheMediaKeepsTheLastGoodSet) {
     EXPECT_EQ(FindMedia(106), nullptr);
   });
   EXPECT_EQ(ReadSnapshotFiles(snapshot_dir_), before);
-  EXPECT_FALSE(FileExists(snapshot_dir_ + "Medias.tbl.new"));
+  EXPECT_FALSE(PathExists(snapshot_dir_ + "Medias.tbl.new"));
 
   venue_.Exec("ALTER TABLE MediaUserSetGone RENAME TO MediaUserSet");
   InChildProcess([] {
@@ -294,7 +295,7 @@ TEST_F(StartupTest, RefreshFailingAfterTheMediaKeepsTheLastGoodSet) {
     EXPECT_EQ(g_catalogue.table_records.MediaCount, 5);
     EXPECT_NE(FindMedia(106), nullptr);
   });
-  EXPECT_FALSE(FileExists(snapshot_dir_ + "Medias.tbl.new"));
+  EXPECT_FALSE(PathExists(snapshot_dir_ + "Medias.tbl.new"));
 }
 
 TEST_F(StartupTest, DatabaseThatDoesNotKnowThisServerStartsFromTheSnapshots) {

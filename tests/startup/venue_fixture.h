@@ -1,6 +1,6 @@
 // Shared pieces of the loader and start-up tests: a venuedb server with the
-// library's settings pointing at it, SQL helpers for building venue data, and
-// record readers.
+// library's settings pointing at it, and record readers. The SQL literals for
+// building venue data (Sql, SqlBytes) come from tests/support/sql_text.h.
 #ifndef RONDEL_TESTS_STARTUP_VENUE_FIXTURE_H_
 #define RONDEL_TESTS_STARTUP_VENUE_FIXTURE_H_
 
@@ -14,31 +14,11 @@
 #include "catalogue/tables.h"
 #include "frame/session.h"
 #include "frame/settings.h"
+#include "sql_text.h"
 #include "venue_server.h"
 
 namespace rondel {
 namespace testing {
-
-// A SQL text literal; bytes are kept as they are.
-inline std::string Sql(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) {
-    out += c;
-    if (c == '\'') out += '\'';
-  }
-  return out + "'";
-}
-
-// A SQL text made of exact bytes (for GBK texts): CAST(X'..' AS TEXT).
-inline std::string SqlBytes(const std::string& bytes) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out = "CAST(X'";
-  for (unsigned char c : bytes) {
-    out += kHex[c >> 4];
-    out += kHex[c & 15];
-  }
-  return out + "' AS TEXT)";
-}
 
 // The paths of a FileList, walked as readers walk it: text by text up to the
 // empty one.

@@ -1,37 +1,48 @@
-// A scratch directory for one test, removed with everything in it afterwards,
-// and small whole-file helpers.
-#ifndef RONDEL_TESTS_PLATFORM_TEMP_DIR_H_
-#define RONDEL_TESTS_PLATFORM_TEMP_DIR_H_
+// A scratch directory for one test: created empty under $TMPDIR (or /tmp),
+// and removed with everything in it when the object goes. Removal does not
+// follow symbolic links: a link inside is removed, never what it points at.
+//
+//   rondel::testing::ScratchDir dir;
+//   WriteFileBytes(dir.File("settings.ini"), "[KTV]\r\n");
+//
+// When the directory cannot be made the test fails (ADD_FAILURE) and path() is
+// empty. Not thread-safe.
+#ifndef RONDEL_TESTS_SUPPORT_SCRATCH_DIR_H_
+#define RONDEL_TESTS_SUPPORT_SCRATCH_DIR_H_
 
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
-#include <sstream>
+#include <cstddef>
 #include <string>
 
 namespace rondel {
 namespace testing {
 
-class TempDir {
+class ScratchDir {
  public:
-  TempDir() {
+  ScratchDir() {
     const char* base = getenv("TMPDIR");
     std::string pattern =
         std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") +
-        "/rondel-XXXXXX";
-    if (mkdtemp(&pattern[0]) != nullptr) path_ = pattern;
+        "/rondel-test-XXXXXX";
+    if (mkdtemp(&pattern[0]) != nullptr) {
+      path_ = pattern;
+    } else {
+      ADD_FAILURE() << "cannot make a scratch directory from " << pattern;
+    }
   }
-  ~TempDir() {
+  ~ScratchDir() {
     if (!path_.empty()) RemoveTree(path_);
   }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
 
   const std::string& path() const { return path_; }
+  // The path of `name` inside the directory.
   std::string File(const std::string& name) const { return path_ + "/" + name; }
 
   // Number of entries in the directory, "." and ".." not counted.
@@ -39,7 +50,7 @@ class TempDir {
     size_t entries = 0;
     if (DIR* dir = opendir(path_.c_str())) {
       while (dirent* entry = readdir(dir)) {
-        std::string name = entry->d_name;
+        const std::string name = entry->d_name;
         if (name != "." && name != "..") ++entries;
       }
       closedir(dir);
@@ -51,9 +62,9 @@ class TempDir {
   static void RemoveTree(const std::string& path) {
     if (DIR* dir = opendir(path.c_str())) {
       while (dirent* entry = readdir(dir)) {
-        std::string name = entry->d_name;
+        const std::string name = entry->d_name;
         if (name == "." || name == "..") continue;
-        std::string child = path + "/" + name;
+        const std::string child = path + "/" + name;
         struct stat info;
         if (lstat(child.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
           RemoveTree(child);
@@ -69,24 +80,7 @@ class TempDir {
   std::string path_;
 };
 
-inline void WriteWholeFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-inline bool Exists(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0;
-}
-
 }  // namespace testing
 }  // namespace rondel
 
-#endif  // RONDEL_TESTS_PLATFORM_TEMP_DIR_H_
+#endif  // RONDEL_TESTS_SUPPORT_SCRATCH_DIR_H_
