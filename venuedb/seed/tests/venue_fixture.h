@@ -1,19 +1,30 @@
-// Seeded venue databases for the seeder's and the procedures' tests: in memory,
-// holding schema.sql from the source tree.
+// Seeded venue databases for the seeder's tests: in memory, holding schema.sql
+// from the source tree, read back with SQLite alone.
 #ifndef VENUEDB_SEED_TESTS_VENUE_FIXTURE_H_
 #define VENUEDB_SEED_TESTS_VENUE_FIXTURE_H_
 
 #include <sqlite3.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "../seed_options.h"
 #include "../venue_seeder.h"
-#include "procedure_harness.h"
 
 namespace venuedb {
+
+// One value of a query, typed as SQLite holds it.
+struct Cell {
+  enum Kind { kNull, kInt, kText } kind = kNull;
+  int64_t number = 0;
+  std::string text;
+
+  static Cell Int(int64_t n) { return Cell{kInt, n, ""}; }
+  static Cell Text(std::string t) { return Cell{kText, 0, std::move(t)}; }
+  static Cell Null() { return Cell{}; }
+};
 
 struct DbCloser {
   void operator()(sqlite3* db) const { sqlite3_close(db); }
