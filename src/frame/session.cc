@@ -17,6 +17,7 @@
 
 #include "frame/settings.h"
 #include "platform/message_log.h"
+#include "platform/no_destructor.h"
 
 namespace rondel {
 
@@ -53,13 +54,13 @@ int DbErrorHandler(DBPROCESS* /*connection*/, int /*severity*/,
 
 platform::Lock& CatalogueLock() {
   // Never destroyed: exchanges may still run while static destructors do.
-  static platform::Lock* const lock = new platform::Lock;
-  return *lock;
+  static platform::NoDestructor<platform::Lock> lock;
+  return *lock.get();
 }
 
 platform::MessageLog& ModuleLog() {
-  static platform::MessageLog* const log = new platform::MessageLog;
-  return *log;
+  static platform::NoDestructor<platform::MessageLog> log;
+  return *log.get();
 }
 
 bool StartDbLibrary() {

@@ -10,6 +10,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/no_destructor.h"
+
 namespace rondel {
 namespace platform {
 
@@ -29,8 +31,8 @@ struct LogSettings {
 // Created on first use and never destroyed, so instances built or destroyed
 // during static initialisation and termination of other files still find it.
 LogSettings& Shared() {
-  static LogSettings* settings = new LogSettings;
-  return *settings;
+  static NoDestructor<LogSettings> settings;
+  return *settings.get();
 }
 
 // One complete write or nothing more to try; O_APPEND keeps entries whole and

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/no_destructor.h"
+
 namespace rondel {
 namespace platform {
 
@@ -28,9 +30,8 @@ struct AddressOverride {
 };
 
 AddressOverride& Override() {
-  static AddressOverride* state =
-      new AddressOverride;  // outlives static destructors
-  return *state;
+  static NoDestructor<AddressOverride> state;  // outlives static destructors
+  return *state.get();
 }
 
 void CopyAddressText(const char* text, char (&out)[kAddressTextSize]) {
