@@ -1,7 +1,6 @@
 #include "reply.h"
 
 #include <cctype>
-#include <cstring>
 #include <vector>
 
 namespace venuedb {
@@ -63,52 +62,31 @@ void PutStatementRow(ByteWriter* w, sqlite3_stmt* stmt,
   w->U8(0xD1);
   for (size_t i = 0; i < cols.size(); ++i) {
     int col = static_cast<int>(i);
-    bool is_null = sqlite3_column_type(stmt, col) == SQLITE_NULL;
+    if (sqlite3_column_type(stmt, col) == SQLITE_NULL) {
+      PutNullValue(w, cols[i].type);
+      continue;
+    }
     switch (cols[i].type) {
       case WireType::kInt4:
-        if (is_null) {
-          w->U8(0);
-        } else {
-          w->U8(4);
-          w->U32(static_cast<uint32_t>(sqlite3_column_int64(stmt, col)));
-        }
-        break;
       case WireType::kInt8:
-        if (is_null) {
-          w->U8(0);
-        } else {
-          w->U8(8);
-          w->U64(static_cast<uint64_t>(sqlite3_column_int64(stmt, col)));
-        }
+        PutIntValue(w, cols[i].type, sqlite3_column_int64(stmt, col));
         break;
       case WireType::kFloat8:
-        if (is_null) {
-          w->U8(0);
-        } else {
-          double d = sqlite3_column_double(stmt, col);
-          uint64_t bits;
-          std::memcpy(&bits, &d, sizeof bits);
-          w->U8(8);
-          w->U64(bits);
-        }
+        PutFloatValue(w, sqlite3_column_double(stmt, col));
         break;
       case WireType::kVarchar:
-      case WireType::kNVarchar:
-        if (is_null) {
-          w->U16(0xFFFF);
-        } else {
-          // Text first, so numbers become their decimal text; blobs keep their
-          // bytes.
-          const void* data =
-              sqlite3_column_type(stmt, col) == SQLITE_BLOB
-                  ? sqlite3_column_blob(stmt, col)
-                  : static_cast<const void*>(sqlite3_column_text(stmt, col));
-          size_t size = static_cast<size_t>(sqlite3_column_bytes(stmt, col));
-          if (size > cols[i].max_length) size = cols[i].max_length;
-          w->U16(static_cast<uint16_t>(size));
-          w->Raw(data, size);
-        }
+      case WireType::kNVarchar: {
+        // Text first, so numbers become their decimal text; blobs keep their
+        // bytes.
+        const void* data =
+            sqlite3_column_type(stmt, col) == SQLITE_BLOB
+                ? sqlite3_column_blob(stmt, col)
+                : static_cast<const void*>(sqlite3_column_text(stmt, col));
+        PutBytesValue(w, data,
+                      static_cast<size_t>(sqlite3_column_bytes(stmt, col)),
+                      cols[i].max_length);
         break;
+      }
     }
   }
 }

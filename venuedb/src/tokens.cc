@@ -32,53 +32,69 @@ void PutTypeInfo(ByteWriter* w, const ColumnInfo& c) {
 }
 
 void PutValue(ByteWriter* w, const ColumnInfo& c, const Value& v) {
+  if (v.is_null()) {
+    PutNullValue(w, c.type);
+    return;
+  }
   switch (c.type) {
     case WireType::kInt4:
     case WireType::kInt8:
-      if (v.is_null()) {
-        w->U8(0);
-      } else if (c.type == WireType::kInt4) {
-        w->U8(4);
-        w->U32(static_cast<uint32_t>(v.AsInt()));
-      } else {
-        w->U8(8);
-        w->U64(static_cast<uint64_t>(v.AsInt()));
-      }
+      PutIntValue(w, c.type, v.AsInt());
       break;
     case WireType::kFloat8:
-      if (v.is_null()) {
-        w->U8(0);
-      } else {
-        double d =
-            v.kind == Value::kReal ? v.real : static_cast<double>(v.AsInt());
-        uint64_t bits;
-        std::memcpy(&bits, &d, sizeof bits);
-        w->U8(8);
-        w->U64(bits);
-      }
+      PutFloatValue(
+          w, v.kind == Value::kReal ? v.real : static_cast<double>(v.AsInt()));
       break;
     case WireType::kVarchar:
     case WireType::kNVarchar:
-      if (v.is_null()) {
-        w->U16(0xFFFF);
-      } else if (v.kind == Value::kText) {
+      if (v.kind == Value::kText) {
         size_t size =
             v.text.size() < c.max_length ? v.text.size() : c.max_length;
+        // UTF-16 text is never cut inside a code unit.
         if (c.type == WireType::kNVarchar) size &= ~static_cast<size_t>(1);
-        w->U16(static_cast<uint16_t>(size));
-        w->Raw(v.text.data(), size);
+        PutBytesValue(w, v.text.data(), size, size);
       } else {
         std::string text = v.AsText();
         if (c.type == WireType::kNVarchar) text = AsciiToUtf16(text);
-        size_t size = text.size() < c.max_length ? text.size() : c.max_length;
-        w->U16(static_cast<uint16_t>(size));
-        w->Raw(text.data(), size);
+        PutBytesValue(w, text.data(), text.size(), c.max_length);
       }
       break;
   }
 }
 
 }  // namespace
+
+void PutNullValue(ByteWriter* w, WireType type) {
+  if (type == WireType::kVarchar || type == WireType::kNVarchar) {
+    w->U16(0xFFFF);
+  } else {
+    w->U8(0);
+  }
+}
+
+void PutIntValue(ByteWriter* w, WireType type, int64_t value) {
+  if (type == WireType::kInt4) {
+    w->U8(4);
+    w->U32(static_cast<uint32_t>(value));
+  } else {
+    w->U8(8);
+    w->U64(static_cast<uint64_t>(value));
+  }
+}
+
+void PutFloatValue(ByteWriter* w, double value) {
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  w->U8(8);
+  w->U64(bits);
+}
+
+void PutBytesValue(ByteWriter* w, const void* data, size_t size,
+                   size_t max_length) {
+  if (size > max_length) size = max_length;
+  w->U16(static_cast<uint16_t>(size));
+  w->Raw(data, size);
+}
 
 void PutEnvChangeText(ByteWriter* w, uint8_t type, const std::string& new_utf16,
                       const std::string& old_utf16) {
