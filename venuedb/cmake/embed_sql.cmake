@@ -1,10 +1,10 @@
 # Writes OUT, a C++ source holding the bytes of SCHEMA and PROCEDURES as arrays (each
-# ends with a zero byte not counted in its size). A missing file embeds as empty.
+# ends with a zero byte not counted in its size). A missing file is an error.
 function(embed_one path symbol result)
-  set(hex "")
-  if(EXISTS "${path}")
-    file(READ "${path}" hex HEX)
+  if(NOT EXISTS "${path}")
+    message(FATAL_ERROR "embed_sql: ${path} is missing")
   endif()
+  file(READ "${path}" hex HEX)
   string(LENGTH "${hex}" hex_length)
   math(EXPR size "${hex_length} / 2")
   string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")

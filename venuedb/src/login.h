@@ -12,9 +12,10 @@ namespace venuedb {
 // answer.
 std::string PreloginReply();
 
-// What a LOGIN7 carries. Texts are ASCII-range as FreeTDS sends them; each is
-// converted from UTF-16LE by taking the low byte of each unit (callers only
-// compare and journal them).
+// What a LOGIN7 carries. The texts travel as UTF-16LE and are held here as the
+// server's GB18030 bytes (the password after its bytes are decoded), like every
+// other text of the server, so they compare with vdb_logins and go to the
+// journal unchanged; database_utf16 keeps the name as sent.
 struct LoginRequest {
   uint32_t tds_version = 0;  // as a number: 0x74000004 for 7.4
   uint32_t packet_size = 0;

@@ -6,12 +6,9 @@
 #include <cstring>
 #include <string>
 
+#include "seed.h"
 #include "server.h"
 #include "store.h"
-
-#ifdef VENUEDB_HAVE_SEED
-#include "seed.h"
-#endif
 
 namespace {
 
@@ -80,14 +77,7 @@ int main(int argc, char** argv) {
   std::string command = argv[1];
   if (command == "serve") return Serve(argc - 2, argv + 2);
   if (command == "init") return Init(argc - 2, argv + 2);
-  if (command == "seed") {
-#ifdef VENUEDB_HAVE_SEED
-    return venuedb::SeedMain(argc - 1, argv + 1);
-#else
-    std::fputs("venuedb: seed not built\n", stderr);
-    return 1;
-#endif
-  }
+  if (command == "seed") return venuedb::SeedMain(argc - 1, argv + 1);
   if (command == "-h" || command == "--help") {
     std::fputs(kUsage, stdout);
     return 0;
