@@ -11,19 +11,27 @@ namespace venuedb {
 
 namespace {
 
+constexpr int32_t kSyntaxError = 102;
+constexpr int32_t kUnclosedQuote = 105;
+
+// Whether s holds `two` (two characters) at i; false past the end.
+bool HasPairAt(const std::string& s, size_t i, const char* two) {
+  return i + 1 < s.size() && s[i] == two[0] && s[i + 1] == two[1];
+}
+
 size_t SkipBlanks(const std::string& s, size_t i, bool skip_semicolons = true) {
   for (;;) {
     while (i < s.size() && (std::isspace(static_cast<unsigned char>(s[i])) ||
                             (skip_semicolons && s[i] == ';'))) {
       ++i;
     }
-    if (s.compare(i, 2, "--") == 0) {
+    if (HasPairAt(s, i, "--")) {
       while (i < s.size() && s[i] != '\n') ++i;
-    } else if (s.compare(i, 2, "/*") == 0) {
+    } else if (HasPairAt(s, i, "/*")) {
       size_t close = s.find("*/", i + 2);
       i = close == std::string::npos ? s.size() : close + 2;
     } else {
-      return i;
+      return i < s.size() ? i : s.size();
     }
   }
 }
@@ -50,47 +58,65 @@ size_t LineEnd(const std::string& s, size_t i) {
   return i;
 }
 
-// A name: [bracketed] (with "]]" for "]"), "quoted" or bare; dotted parts keep
-// the last.
-std::string ReadName(const std::string& s, size_t* i) {
-  std::string name;
+// What a reader refuses: the error number and message for the client.
+struct SyntaxError {
+  int32_t number = 0;
+  std::string message;
+};
+
+SyntaxError Unclosed(const std::string& text) {
+  return {kUnclosedQuote,
+          "Unclosed quotation mark after the character string '" + text + "'."};
+}
+
+// Reads text quoted by `close` from s[*i + 1] ("]]", "''" or "\"\"" stands
+// for the quote itself) and leaves *i after the closing quote.
+bool ReadQuoted(const std::string& s, size_t end, size_t* i, char close,
+                std::string* text, SyntaxError* error) {
+  text->clear();
+  for (size_t at = *i + 1; at < end; ++at) {
+    if (s[at] != close) {
+      text->push_back(s[at]);
+      continue;
+    }
+    if (at + 1 < end && s[at + 1] == close) {
+      text->push_back(close);
+      ++at;
+      continue;
+    }
+    *i = at + 1;
+    return true;
+  }
+  *error = Unclosed(*text);
+  return false;
+}
+
+// A name: [bracketed], "quoted" or bare; dotted parts keep the last.
+bool ReadName(const std::string& s, size_t* i, std::string* name,
+              SyntaxError* error) {
   for (;;) {
-    name.clear();
-    if (*i < s.size() && s[*i] == '[') {
-      for (++*i; *i < s.size(); ++*i) {
-        if (s[*i] == ']') {
-          if (*i + 1 < s.size() && s[*i + 1] == ']') {
-            name.push_back(']');
-            ++*i;
-            continue;
-          }
-          ++*i;
-          break;
-        }
-        name.push_back(s[*i]);
+    name->clear();
+    if (*i < s.size() && (s[*i] == '[' || s[*i] == '"')) {
+      if (!ReadQuoted(s, s.size(), i, s[*i] == '[' ? ']' : '"', name, error)) {
+        return false;
       }
-    } else if (*i < s.size() && s[*i] == '"') {
-      size_t close = s.find('"', *i + 1);
-      if (close == std::string::npos) close = s.size();
-      name = s.substr(*i + 1, close - *i - 1);
-      *i = close + 1;
     } else {
       while (*i < s.size() &&
              !std::isspace(static_cast<unsigned char>(s[*i])) && s[*i] != ';' &&
              s[*i] != '.' && s[*i] != ',') {
-        name.push_back(s[(*i)++]);
+        name->push_back(s[(*i)++]);
       }
     }
     if (*i < s.size() && s[*i] == '.') {
       ++*i;
       continue;
     }
-    return name;
+    return true;
   }
 }
 
 bool ParseExecArgs(const std::string& s, size_t begin, size_t end,
-                   std::vector<RpcParam>* out, std::string* error) {
+                   std::vector<RpcParam>* out, SyntaxError* error) {
   size_t i = begin;
   while (true) {
     while (i < end && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
@@ -105,7 +131,7 @@ bool ParseExecArgs(const std::string& s, size_t begin, size_t end,
       p.name = s.substr(start, i - start);
       while (i < end && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
       if (i >= end || s[i] != '=') {
-        *error = "Incorrect syntax near '" + p.name + "'.";
+        *error = {kSyntaxError, "Incorrect syntax near '" + p.name + "'."};
         return false;
       }
       ++i;
@@ -115,18 +141,7 @@ bool ParseExecArgs(const std::string& s, size_t begin, size_t end,
                                      i + 1 < end && s[i + 1] == '\''))) {
       if (s[i] != '\'') ++i;
       std::string text;
-      for (++i; i < end; ++i) {
-        if (s[i] == '\'') {
-          if (i + 1 < end && s[i + 1] == '\'') {
-            text.push_back('\'');
-            ++i;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        text.push_back(s[i]);
-      }
+      if (!ReadQuoted(s, end, &i, '\'', &text, error)) return false;
       p.value = Value::Text(text);
       p.kind = "varchar";
     } else {
@@ -170,6 +185,21 @@ uint16_t More(bool last) { return last ? 0 : kDoneMore; }
 BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
                       const std::string& sql) {
   BatchOutcome out;
+  auto fail = [&](int32_t number, const std::string& message) {
+    reply->Message(number, 16, message);
+    reply->Done(kDone, kDoneError, 0, 0);
+    out.ok = false;
+  };
+  // SQLite reads a NUL as the end of the text: the rest would be lost, or
+  // never consumed.
+  size_t nul = sql.find('\0');
+  if (nul != std::string::npos) {
+    fail(kSyntaxError,
+         "Incorrect syntax: the batch holds a NUL character at "
+         "offset " +
+             std::to_string(nul) + ".");
+    return out;
+  }
   size_t pos = SkipBlanks(sql, 0);
   if (pos >= sql.size()) {
     reply->Done(kDone, kDoneFinal, 0, 0);
@@ -178,19 +208,19 @@ BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
   int64_t close_after = FindFault(db, "close_after_rows", "").value_or(-1);
   int statements = 0;
   bool saw_use = false;
-  auto fail = [&](int32_t number, const std::string& message) {
-    reply->Message(number, 16, message);
-    reply->Done(kDone, kDoneError, 0, 0);
-    out.ok = false;
-  };
   while (pos < sql.size()) {
     ++statements;
     size_t word_end = pos;
     std::string word = WordAt(sql, pos, &word_end);
+    SyntaxError syntax;
     if (word == "use") {
-      saw_use = true;
       size_t i = SkipBlanks(sql, word_end, false);
-      std::string name = ReadName(sql, &i);
+      std::string name;
+      if (!ReadName(sql, &i, &name, &syntax)) {
+        fail(syntax.number, syntax.message);
+        break;
+      }
+      saw_use = true;  // journaled by the host from here on
       pos = SkipBlanks(sql, i);
       bool last = pos >= sql.size();
       std::string canonical, previous;
@@ -215,11 +245,13 @@ BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
     if (word == "exec" || word == "execute") {
       size_t i = SkipBlanks(sql, word_end, false);
       ProcedureCall call;
-      call.name = ReadName(sql, &i);
+      if (!ReadName(sql, &i, &call.name, &syntax)) {
+        fail(syntax.number, syntax.message);
+        break;
+      }
       size_t end = LineEnd(sql, i);
-      std::string error;
-      if (!ParseExecArgs(sql, i, end, &call.params, &error)) {
-        fail(102, error);
+      if (!ParseExecArgs(sql, i, end, &call.params, &syntax)) {
+        fail(syntax.number, syntax.message);
         break;
       }
       pos = SkipBlanks(sql, end);
@@ -235,25 +267,32 @@ BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
       if (!p.ok) out.ok = false;
       continue;
     }
-    sqlite3_stmt* stmt = nullptr;
+    sqlite3_stmt* raw = nullptr;
     const char* tail = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str() + pos,
-                           static_cast<int>(sql.size() - pos), &stmt,
-                           &tail) != SQLITE_OK) {
+    int rc = sqlite3_prepare_v2(
+        db, sql.c_str() + pos, static_cast<int>(sql.size() - pos), &raw, &tail);
+    Statement stmt(raw);
+    if (rc != SQLITE_OK) {
       std::string message = sqlite3_errmsg(db);
       fail(ErrorNumber(message), message);
       break;
     }
-    pos = tail ? static_cast<size_t>(tail - sql.c_str()) : sql.size();
-    pos = SkipBlanks(sql, pos);
+    size_t next = tail ? static_cast<size_t>(tail - sql.c_str()) : sql.size();
+    if (next <= pos || next > sql.size()) {
+      // Nothing was consumed: going round again would never end.
+      fail(kSyntaxError,
+           "Incorrect syntax near '" + sql.substr(pos, 20) + "'.");
+      break;
+    }
+    pos = SkipBlanks(sql, next);
     bool last = pos >= sql.size();
     if (!stmt) {
       if (last) reply->Done(kDone, kDoneFinal, 0, 0);
       continue;
     }
-    if (sqlite3_column_count(stmt) > 0) {
-      StreamOutcome s = StreamResultSet(reply, stmt, close_after);
-      sqlite3_finalize(stmt);
+    if (sqlite3_column_count(raw) > 0) {
+      StreamOutcome s = StreamResultSet(reply, raw, close_after);
+      stmt.reset();
       if (s.end == StreamOutcome::kAttention) {
         out.attention = true;
         break;
@@ -270,17 +309,20 @@ BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
                   s.rows);
       continue;
     }
-    int rc;
-    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
     }
-    bool writes = !sqlite3_stmt_readonly(stmt);
-    sqlite3_finalize(stmt);
+    bool writes = !sqlite3_stmt_readonly(raw);
+    stmt.reset();
     if (rc != SQLITE_DONE) {
       std::string message = sqlite3_errmsg(db);
       fail(ErrorNumber(message), message);
       break;
     }
-    if (writes) {
+    // Only INSERT, UPDATE and DELETE have a count: sqlite3_changes64 still
+    // holds the last of those after a CREATE or DROP.
+    bool dml = word == "insert" || word == "update" || word == "delete" ||
+               word == "replace" || word == "with";
+    if (writes && dml) {
       reply->Done(kDone, static_cast<uint16_t>(kDoneCount | More(last)),
                   static_cast<uint64_t>(sqlite3_changes64(db)), 0xC3);
     } else {

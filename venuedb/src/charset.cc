@@ -4,6 +4,33 @@
 
 namespace venuedb {
 
+namespace {
+
+bool IsLead(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
+bool IsDigit(unsigned char b) { return b >= 0x30 && b <= 0x39; }
+
+// The length of the character at p (left >= 1 bytes available).
+size_t Gb18030CharLength(const unsigned char* p, size_t left) {
+  if (!IsLead(p[0]) || left < 2) return 1;
+  if (IsDigit(p[1])) {
+    return left >= 4 && IsLead(p[2]) && IsDigit(p[3]) ? 4 : 1;
+  }
+  return p[1] >= 0x40 && p[1] != 0x7F && p[1] != 0xFF ? 2 : 1;
+}
+
+}  // namespace
+
+size_t Gb18030PrefixLength(const char* text, size_t size, size_t max_bytes) {
+  if (size <= max_bytes) return size;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  size_t length = 0;
+  for (;;) {
+    size_t next = length + Gb18030CharLength(bytes + length, size - length);
+    if (next > max_bytes) return length;
+    length = next;
+  }
+}
+
 Charset::Charset()
     : to_gb_(iconv_open("GB18030", "UTF-16LE")),
       from_gb_(iconv_open("UTF-16LE", "GB18030")) {}

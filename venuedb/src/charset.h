@@ -7,6 +7,7 @@
 
 #include <iconv.h>
 
+#include <cstddef>
 #include <string>
 
 namespace venuedb {
@@ -31,6 +32,14 @@ class Charset {
   iconv_t to_gb_;
   iconv_t from_gb_;
 };
+
+// The length of the longest prefix of text[0, size) that is at most max_bytes
+// long and ends on a whole GB18030 character: a byte below 0x81; a lead byte
+// 0x81-0xFE with a trail byte 0x40-0x7E or 0x80-0xFE; or the four-byte form
+// lead, 0x30-0x39, lead, 0x30-0x39. A byte that starts no such character
+// counts as one. Returns size when size <= max_bytes.
+//   Gb18030PrefixLength("a\xD6\xDC", 3, 2) == 1
+size_t Gb18030PrefixLength(const char* text, size_t size, size_t max_bytes);
 
 }  // namespace venuedb
 

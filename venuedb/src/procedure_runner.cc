@@ -1,7 +1,5 @@
 #include "procedure_runner.h"
 
-#include <memory>
-
 #include "faults.h"
 #include "procedure_text.h"
 
@@ -11,11 +9,6 @@ namespace {
 
 constexpr int32_t kUserError = 50000;
 constexpr uint8_t kSeverity = 16;
-
-struct StmtCloser {
-  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
-};
-using Statement = std::unique_ptr<sqlite3_stmt, StmtCloser>;
 
 bool LoadProcedure(sqlite3* db, const std::string& name, std::string* params,
                    std::string* body) {
@@ -74,16 +67,131 @@ int FindDecl(const std::vector<ParamDecl>& decls, const std::string& name) {
   return -1;
 }
 
+// Clients send parameter names with or without the "@".
+std::string WithAt(const std::string& name) {
+  return !name.empty() && name[0] == '@' ? name : "@" + name;
+}
+
+// What a call runs: a stored procedure's declarations and body, or the
+// statement and declarations that sp_executesql carries.
+struct Definition {
+  std::vector<ParamDecl> decls;
+  std::string body;
+  size_t first_value = 0;  // call parameters before it are not values
+  // A statement whose columns all start with "@" assigns to the parameters
+  // (procedures); otherwise such a column is just a result (sp_executesql's
+  // "select @p1 + 1").
+  bool assignments = true;
+};
+
+// A call refused before anything ran: ERROR, then DONE with the error bit.
+void Refuse(Reply* reply, const ProcedureCall& call, int32_t number,
+            const std::string& message, const std::string& procedure,
+            uint8_t state = 1) {
+  reply->Message(number, kSeverity, message, procedure, state);
+  reply->Done(kDone, static_cast<uint16_t>(
+                         kDoneError | (call.more_follows ? kDoneMore : 0)));
+}
+
+// sp_executesql's first parameter is the statement (@stmt), the second the
+// declarations (@params); either may come unnamed.
+bool DefineStatement(Reply* reply, const ProcedureCall& call, Definition* def) {
+  auto is = [&call](size_t i, const char* name) {
+    return i < call.params.size() &&
+           (call.params[i].name.empty() ||
+            SameName(WithAt(call.params[i].name), name));
+  };
+  const RpcParam* stmt = nullptr;
+  if (is(0, "@stmt") || is(0, "@statement")) stmt = &call.params[0];
+  if (!stmt || stmt->kind != "varchar" || stmt->value.is_null()) {
+    Refuse(reply, call, 214,
+           "Procedure expects parameter '@statement' of type "
+           "'ntext/nchar/nvarchar'.",
+           call.name);
+    return false;
+  }
+  def->body = stmt->value.text;
+  def->first_value = 1;
+  def->assignments = false;
+  if (!is(1, "@params")) return true;
+  def->first_value = 2;
+  const RpcParam& params = call.params[1];
+  if (params.value.is_null()) return true;
+  std::string error;
+  if (params.kind != "varchar" ||
+      !ParseParamDecls(params.value.AsText(), &def->decls, &error)) {
+    Refuse(reply, call, 102,
+           "Incorrect syntax in the parameter declarations of "
+           "sp_executesql: " +
+               error,
+           call.name);
+    return false;
+  }
+  return true;
+}
+
+bool DefineProcedure(sqlite3* db, Reply* reply, const ProcedureCall& call,
+                     Definition* def) {
+  std::string params_text;
+  if (!LoadProcedure(db, call.name, &params_text, &def->body)) {
+    Refuse(reply, call, 2812,
+           "Could not find stored procedure '" + call.name + "'.", "", 62);
+    return false;
+  }
+  std::string error;
+  if (!ParseParamDecls(params_text, &def->decls, &error)) {
+    Refuse(reply, call, kUserError, "Procedure " + call.name + ": " + error,
+           call.name);
+    return false;
+  }
+  return true;
+}
+
+// Matches the call's values to the declarations: by name (any case, "@"
+// optional) or by position. targets[i] is the declaration of call parameter i
+// (-1 for those before def.first_value).
+bool MatchParams(Reply* reply, const ProcedureCall& call, const Definition& def,
+                 std::vector<Value>* values, std::vector<int>* targets) {
+  values->clear();
+  for (const ParamDecl& d : def.decls) values->push_back(d.default_value);
+  targets->assign(call.params.size(), -1);
+  for (size_t i = def.first_value; i < call.params.size(); ++i) {
+    const RpcParam& p = call.params[i];
+    size_t position = i - def.first_value;
+    int d =
+        p.name.empty()
+            ? (position < def.decls.size() ? static_cast<int>(position) : -1)
+            : FindDecl(def.decls, WithAt(p.name));
+    if (d < 0) {
+      std::string what = p.name.empty() ? "too many arguments"
+                                        : "no parameter named " + p.name;
+      Refuse(reply, call, p.name.empty() ? 8144 : 8145,
+             "Procedure or function " + call.name + " has " + what + ".",
+             call.name);
+      return false;
+    }
+    (*targets)[i] = d;
+    if (!p.use_default) (*values)[static_cast<size_t>(d)] = p.value;
+  }
+  for (size_t i = 0; i < def.decls.size(); ++i) {
+    (*values)[i] = Typed(def.decls[i], (*values)[i]);
+  }
+  return true;
+}
+
 // The procedure's run once its parameters are known.
 class Run {
  public:
   Run(sqlite3* db, Reply* reply, const ProcedureCall& call,
-      std::vector<ParamDecl> decls, std::vector<Value> values)
+      std::vector<ParamDecl> decls, std::vector<Value> values,
+      std::vector<int> targets, bool assignments)
       : db_(db),
         reply_(reply),
         call_(call),
         decls_(std::move(decls)),
-        values_(std::move(values)) {}
+        values_(std::move(values)),
+        targets_(std::move(targets)),
+        assignments_(assignments) {}
 
   ProcedureOutcome Body(const std::string& body);
 
@@ -100,6 +208,8 @@ class Run {
   const ProcedureCall& call_;
   std::vector<ParamDecl> decls_;
   std::vector<Value> values_;
+  std::vector<int> targets_;  // the declaration of each call parameter, or -1
+  bool assignments_;
   int32_t return_status_ = 0;
 };
 
@@ -192,12 +302,10 @@ void Run::Finish() {
   PutReturnStatus(&w, return_status_);
   for (size_t i = 0; i < call_.params.size(); ++i) {
     const RpcParam& p = call_.params[i];
-    if (!p.output) continue;
-    int d = p.name.empty() ? static_cast<int>(i) : FindDecl(decls_, p.name);
-    if (d < 0 || d >= static_cast<int>(decls_.size())) continue;
+    int d = targets_[i];
+    if (!p.output || d < 0) continue;
     std::string name =
-        p.name.empty() ? decls_[static_cast<size_t>(d)].name : p.name;
-    if (name[0] != '@') name = "@" + name;
+        p.name.empty() ? decls_[static_cast<size_t>(d)].name : WithAt(p.name);
     Value v = values_[static_cast<size_t>(d)];
     ColumnInfo type = p.return_type;
     if (type.type == WireType::kNVarchar && v.kind == Value::kText) {
@@ -205,7 +313,8 @@ void Run::Finish() {
     } else if (type.type == WireType::kNVarchar && v.kind == Value::kInt) {
       v = Value::Text(AsciiToUtf16(v.AsText()));
     }
-    PutReturnValue(&w, reply_->tds72(), static_cast<uint16_t>(d + 1),
+    // The ordinal is the parameter's place in the call, from 0.
+    PutReturnValue(&w, reply_->tds72(), static_cast<uint16_t>(i),
                    reply_->charset()->GbToUtf16(name), type, v);
   }
   reply_->Write(&w);
@@ -230,7 +339,7 @@ ProcedureOutcome Run::Body(const std::string& body) {
       Fail(137, error);
       return out;
     }
-    if (IsAssignment(raw)) {
+    if (assignments_ && IsAssignment(raw)) {
       bool raised = false;
       if (!Assign(raw, &error, &raised)) {
         Fail(kUserError, error,
@@ -246,6 +355,11 @@ ProcedureOutcome Run::Body(const std::string& body) {
       if (rc != SQLITE_DONE) {
         Fail(kUserError, sqlite3_errmsg(db_));
         return out;
+      }
+      // A statement run for a client reports what it changed, as a batch does.
+      if (!assignments_ && !sqlite3_stmt_readonly(raw)) {
+        reply_->Done(kDoneInProc, kDoneMore | kDoneCount,
+                     static_cast<uint64_t>(sqlite3_changes64(db_)), 0xC3);
       }
       continue;
     }
@@ -275,52 +389,16 @@ ProcedureOutcome Run::Body(const std::string& body) {
 ProcedureOutcome RunProcedure(sqlite3* db, Reply* reply,
                               const ProcedureCall& call) {
   ProcedureOutcome out;
-  std::string params_text, body;
-  if (!LoadProcedure(db, call.name, &params_text, &body)) {
-    reply->Message(2812, kSeverity,
-                   "Could not find stored procedure '" + call.name + "'.", "",
-                   62);
-    reply->Done(kDone, static_cast<uint16_t>(
-                           kDoneError | (call.more_follows ? kDoneMore : 0)));
-    return out;
-  }
-  std::vector<ParamDecl> decls;
-  std::string error;
-  if (!ParseParamDecls(params_text, &decls, &error)) {
-    reply->Message(kUserError, kSeverity,
-                   "Procedure " + call.name + ": " + error, call.name);
-    reply->Done(kDoneProc, kDoneError);
-    return out;
-  }
+  Definition def;
+  bool defined = SameName(call.name, "sp_executesql")
+                     ? DefineStatement(reply, call, &def)
+                     : DefineProcedure(db, reply, call, &def);
+  if (!defined) return out;
   std::vector<Value> values;
-  for (const ParamDecl& d : decls) values.push_back(d.default_value);
-  for (size_t i = 0; i < call.params.size(); ++i) {
-    const RpcParam& p = call.params[i];
-    int d = -1;
-    if (p.name.empty()) {
-      d = i < decls.size() ? static_cast<int>(i) : -1;
-    } else {
-      std::string name = p.name[0] == '@' ? p.name : "@" + p.name;
-      d = FindDecl(decls, name);
-    }
-    if (d < 0) {
-      std::string what = p.name.empty() ? "too many arguments"
-                                        : "no parameter named " + p.name;
-      reply->Message(
-          p.name.empty() ? 8144 : 8145, kSeverity,
-          "Procedure or function " + call.name + " has " + what + ".",
-          call.name);
-      reply->Done(kDone, static_cast<uint16_t>(
-                             kDoneError | (call.more_follows ? kDoneMore : 0)));
-      return out;
-    }
-    values[static_cast<size_t>(d)] =
-        Typed(decls[static_cast<size_t>(d)], p.value);
-  }
-  for (size_t i = 0; i < decls.size(); ++i)
-    values[i] = Typed(decls[i], values[i]);
+  std::vector<int> targets;
+  if (!MatchParams(reply, call, def, &values, &targets)) return out;
 
-  Run run(db, reply, call, decls, values);
+  Run run(db, reply, call, def.decls, values, targets, def.assignments);
   if (auto failure = FindFault(db, "fail_procedure", call.name)) {
     int32_t number = *failure ? static_cast<int32_t>(*failure) : kUserError;
     reply->Message(number, kSeverity,
@@ -342,7 +420,7 @@ ProcedureOutcome RunProcedure(sqlite3* db, Reply* reply,
       return out;
     }
   }
-  return run.Body(body);
+  return run.Body(def.body);
 }
 
 }  // namespace venuedb

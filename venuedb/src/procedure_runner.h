@@ -8,7 +8,14 @@
 // raises error 50000 with that text and ends the procedure); any other
 // statement with columns sends a result set; the rest just run. Afterwards:
 // RETURNSTATUS, one RETURNVALUE per parameter sent as output (in request order,
-// typed as sent), DONEPROC.
+// typed as sent, its ordinal the parameter's place in the call from 0),
+// DONEPROC. A parameter sent with the default flag keeps its default.
+//
+// sp_executesql runs the same way with its first parameter (@stmt) as the body
+// and its second (@params, "@p1 int, @p2 nvarchar(20) OUTPUT") as the
+// declarations; the values follow by name or in declared order. Its columns
+// are never assignments ("select @p1 + 1" is a result), and a statement that
+// writes sends DONEINPROC with its count.
 #ifndef VENUEDB_SRC_PROCEDURE_RUNNER_H_
 #define VENUEDB_SRC_PROCEDURE_RUNNER_H_
 

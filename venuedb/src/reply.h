@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "channel.h"
@@ -13,6 +14,14 @@
 #include "tokens.h"
 
 namespace venuedb {
+
+// Owns a prepared statement. A client that goes away in the middle of a result
+// surfaces as ChannelClosed thrown out of the row loop; the statement must be
+// finalized on that path too, or the connection's handle can never close.
+struct StatementFinalizer {
+  void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
 class Reply {
  public:
@@ -51,7 +60,8 @@ struct StreamOutcome {
 // Steps stmt to its end, sending COLMETADATA and one ROW per row. Column types
 // come from the first row (integer that fits 32 bits: INTN 4, larger: INTN 8;
 // real: FLTN 8; text and blob: BIGVARCHAR 8000 with the collation; NULL: the
-// declared type, else varchar); later rows are converted to them. Stops after
+// declared type, else varchar); later rows are converted to them (a longer text
+// is cut at a GB18030 character boundary, at most 8000 bytes). Stops after
 // the row being written when the client sends an attention, and after
 // close_after_rows rows when that is not negative (the caller closes). A first
 // step that fails sends nothing. The statement is left for the caller to reset.

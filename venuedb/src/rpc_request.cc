@@ -46,7 +46,10 @@ int64_t SignedLe(const std::string& bytes) {
 }
 
 Value IntValue(const std::string& bytes, bool is_null) {
-  return is_null ? Value::Null() : Value::Int(SignedLe(bytes));
+  if (is_null) return Value::Null();
+  // A one-byte integer is a tinyint, 0 to 255.
+  if (bytes.size() == 1) return Value::Int(static_cast<uint8_t>(bytes[0]));
+  return Value::Int(SignedLe(bytes));
 }
 
 Value FloatValue(const std::string& bytes, bool is_null) {
@@ -64,10 +67,12 @@ Value FloatValue(const std::string& bytes, bool is_null) {
 }
 
 // Reads a partially length-prefixed (PLP) value: total length, then chunks
-// until a zero one.
+// until a zero one. A known total must match the chunks.
 bool ReadPlp(ByteReader* r, std::string* out, bool* is_null) {
+  constexpr uint64_t kNullLength = ~0ull;
+  constexpr uint64_t kUnknownLength = ~0ull - 1;
   uint64_t total = r->U64();
-  *is_null = total == ~0ull;
+  *is_null = total == kNullLength;
   out->clear();
   if (*is_null) return !r->failed();
   for (;;) {
@@ -77,18 +82,68 @@ bool ReadPlp(ByteReader* r, std::string* out, bool* is_null) {
     out->append(r->Bytes(chunk));
     if (r->failed()) return false;
   }
-  return true;
+  return total == kUnknownLength || total == out->size();
 }
 
-bool ReadParam(ByteReader* r, Charset* charset, RpcParam* p,
+// The lengths a nullable fixed-size type may declare; a value is NULL (length
+// 0) or has one of them, never more than the declared one.
+bool AllowedLength(uint8_t type_code, uint32_t length) {
+  switch (type_code) {
+    case 0x26:  // INTN
+      return length == 1 || length == 2 || length == 4 || length == 8;
+    case 0x68:  // BITN
+      return length == 1;
+    case 0x6D:  // FLTN
+    case 0x6F:  // DATETIMN
+      return length == 4 || length == 8;
+  }
+  return false;
+}
+
+// The names of the procedures a client may call by id (NameLenProcID 0xFFFF).
+const char* WellKnownProcedure(uint16_t id) {
+  static const char* const kNames[] = {nullptr,
+                                       "sp_cursor",
+                                       "sp_cursoropen",
+                                       "sp_cursorprepare",
+                                       "sp_cursorexecute",
+                                       "sp_cursorprepexec",
+                                       "sp_cursorunprepare",
+                                       "sp_cursorfetch",
+                                       "sp_cursoroption",
+                                       "sp_cursorclose",
+                                       "sp_executesql",
+                                       "sp_prepare",
+                                       "sp_execute",
+                                       "sp_prepexec",
+                                       "sp_prepexecrpc",
+                                       "sp_unprepare"};
+  return id < sizeof kNames / sizeof kNames[0] ? kNames[id] : nullptr;
+}
+
+// Reads one parameter. number is its 1-based position, for messages.
+bool ReadParam(ByteReader* r, Charset* charset, size_t number, RpcParam* p,
                std::string* error) {
   uint8_t name_units = r->U8();
   std::string name_utf16 = r->Bytes(name_units * 2u);
   charset->Utf16ToGb(name_utf16, &p->name);
-  p->output = (r->U8() & 0x01) != 0;
+  uint8_t status = r->U8();
+  p->output = (status & 0x01) != 0;
+  p->use_default = (status & 0x02) != 0;
   p->type_code = r->U8();
+  auto refuse = [&](const std::string& what) {
+    char prefix[96];
+    std::snprintf(prefix, sizeof prefix,
+                  "parameter %zu (\"%s\"), type 0x%02X: ", number,
+                  p->name.substr(0, 40).c_str(), p->type_code);
+    *error = prefix + what;
+    return false;
+  };
+  if (r->failed()) return refuse("truncated");
+  if (status & 0x08) return refuse("encrypted values are not supported");
   std::string bytes;
   bool is_null = false;
+  bool bad_length = false;
   auto fixed = [&](size_t size) {
     p->max_length = static_cast<uint32_t>(size);
     bytes = r->Bytes(size);
@@ -97,7 +152,10 @@ bool ReadParam(ByteReader* r, Charset* charset, RpcParam* p,
     p->max_length = r->U8();
     uint8_t len = r->U8();
     is_null = len == 0;
-    bytes = r->Bytes(len);
+    bad_length = !AllowedLength(p->type_code, p->max_length) ||
+                 (!is_null &&
+                  (!AllowedLength(p->type_code, len) || len > p->max_length));
+    if (!bad_length) bytes = r->Bytes(len);
   };
   switch (p->type_code) {
     case 0x30:  // INT1
@@ -145,18 +203,18 @@ bool ReadParam(ByteReader* r, Charset* charset, RpcParam* p,
         byte_len();
       }
       p->kind = "datetime";
-      if (is_null) {
+      if (is_null || bad_length) {
         p->value = Value::Null();
       } else if (bytes.size() == 8) {
+        // Days since 1900-01-01, then 1/300 s ticks since midnight.
         p->value = Value::Text(
             DateTimeText(static_cast<int32_t>(SignedLe(bytes.substr(0, 4))),
-                         static_cast<uint32_t>(SignedLe(bytes.substr(4)))));
-      } else {
-        p->value = Value::Text(
-            DateTimeText(static_cast<uint16_t>(SignedLe(bytes.substr(0, 2))),
-                         static_cast<uint32_t>(
-                             static_cast<uint16_t>(SignedLe(bytes.substr(2)))) *
-                             18000));
+                         static_cast<uint32_t>(SignedLe(bytes.substr(4, 4)))));
+      } else if (bytes.size() == 4) {
+        // Unsigned days since 1900-01-01, then minutes since midnight.
+        uint16_t days = static_cast<uint16_t>(SignedLe(bytes.substr(0, 2)));
+        uint16_t minutes = static_cast<uint16_t>(SignedLe(bytes.substr(2, 2)));
+        p->value = Value::Text(DateTimeText(days, minutes * 18000u));
       }
       p->return_type.type = WireType::kVarchar;
       p->return_type.max_length = 30;
@@ -169,15 +227,25 @@ bool ReadParam(ByteReader* r, Charset* charset, RpcParam* p,
     case 0xAD: {  // BIGBINARY
       p->max_length = r->U16();
       bool binary = p->type_code == 0xA5 || p->type_code == 0xAD;
+      bool wide = p->type_code == 0xE7 || p->type_code == 0xEF;
+      bool plp = p->max_length == 0xFFFF;
       if (!binary) r->Skip(5);  // collation
-      if (p->max_length == 0xFFFF) {
-        if (!ReadPlp(r, &bytes, &is_null)) break;
+      if (!plp && p->max_length > 8000) return refuse("maximum length > 8000");
+      if (plp) {
+        if (!ReadPlp(r, &bytes, &is_null)) {
+          return refuse("chunks do not match the length");
+        }
       } else {
         uint16_t len = r->U16();
         is_null = len == 0xFFFF;
+        if (!is_null && len > p->max_length) {
+          return refuse("value longer than its maximum length");
+        }
         if (!is_null) bytes = r->Bytes(len);
       }
-      bool wide = p->type_code == 0xE7 || p->type_code == 0xEF;
+      if (wide && (bytes.size() % 2 != 0 || (!plp && p->max_length % 2 != 0))) {
+        return refuse("odd length of a UTF-16 text");
+      }
       p->kind = binary ? "binary" : "varchar";
       if (is_null) {
         p->value = Value::Null();
@@ -190,7 +258,7 @@ bool ReadParam(ByteReader* r, Charset* charset, RpcParam* p,
       }
       p->return_type.type = wide ? WireType::kNVarchar : WireType::kVarchar;
       p->return_type.max_length =
-          p->max_length == 0xFFFF ? 8000 : static_cast<uint16_t>(p->max_length);
+          plp ? 8000 : static_cast<uint16_t>(p->max_length);
       break;
     }
     case 0x23:    // TEXT
@@ -200,6 +268,9 @@ bool ReadParam(ByteReader* r, Charset* charset, RpcParam* p,
       uint32_t len = r->U32();
       is_null = len == 0xFFFFFFFF;
       if (!is_null) bytes = r->Bytes(len);
+      if (p->type_code == 0x63 && bytes.size() % 2 != 0) {
+        return refuse("odd length of a UTF-16 text");
+      }
       p->kind = "varchar";
       if (is_null) {
         p->value = Value::Null();
@@ -214,18 +285,11 @@ bool ReadParam(ByteReader* r, Charset* charset, RpcParam* p,
       p->return_type.max_length = 8000;
       break;
     }
-    default: {
-      char message[64];
-      std::snprintf(message, sizeof message,
-                    "unsupported parameter type 0x%02X", p->type_code);
-      *error = message;
-      return false;
-    }
+    default:
+      return refuse("not supported");
   }
-  if (r->failed()) {
-    *error = "truncated parameter " + p->name;
-    return false;
-  }
+  if (bad_length) return refuse("invalid data length or metadata length");
+  if (r->failed()) return refuse("truncated");
   return true;
 }
 
@@ -236,7 +300,7 @@ bool ParseRpc(const std::string& payload, bool tds72, Charset* charset,
   ByteReader r(payload);
   if (tds72) {
     uint32_t headers = r.U32();
-    if (headers < 4 || headers > payload.size()) {
+    if (r.failed() || headers < 4 || headers > payload.size()) {
       *error = "bad ALL_HEADERS";
       return false;
     }
@@ -245,6 +309,8 @@ bool ParseRpc(const std::string& payload, bool tds72, Charset* charset,
   uint16_t name_units = r.U16();
   if (name_units == 0xFFFF) {
     request->proc_id = r.U16();
+    const char* name = WellKnownProcedure(request->proc_id);
+    if (name) request->name = name;
   } else {
     charset->Utf16ToGb(r.Bytes(name_units * 2u), &request->name);
   }
@@ -253,12 +319,25 @@ bool ParseRpc(const std::string& payload, bool tds72, Charset* charset,
     *error = "truncated RPC header";
     return false;
   }
+  // Where a parameter could start, this byte separates one call from the next
+  // (0xFE also asks that the next one not run); before TDS 7.2 it was 0x80,
+  // which later versions read as a 128-character name.
+  auto separates = [tds72](uint8_t b) {
+    return tds72 ? b == 0xFF || b == 0xFE : b == 0x80;
+  };
   while (r.remaining() > 0) {
-    uint8_t next = static_cast<uint8_t>(payload[r.pos()]);
-    if (next == 0x80 || next == 0xFF)
-      break;  // batch separator: further calls are ignored
+    if (separates(r.Peek())) {
+      r.U8();
+      if (r.remaining() > 0) {
+        *error = "only one procedure call per request is supported";
+        return false;
+      }
+      break;
+    }
     RpcParam p;
-    if (!ReadParam(&r, charset, &p, error)) return false;
+    if (!ReadParam(&r, charset, request->params.size() + 1, &p, error)) {
+      return false;
+    }
     request->params.push_back(std::move(p));
   }
   return true;

@@ -16,8 +16,9 @@ namespace venuedb {
 struct RpcParam {
   std::string
       name;  // as sent (GB18030 bytes), possibly empty for a positional one
-  bool output = false;    // status bit 0x01
-  uint8_t type_code = 0;  // the wire type byte
+  bool output = false;       // status bit 0x01
+  bool use_default = false;  // status bit 0x02: the declared default applies
+  uint8_t type_code = 0;     // the wire type byte
   uint32_t max_length =
       0;  // as declared on the wire (bytes; UTF-16 bytes for NVARCHAR)
   std::string kind;  // "int", "varchar", "float", "datetime", "binary"
@@ -26,14 +27,19 @@ struct RpcParam {
 };
 
 struct RpcRequest {
-  std::string name;  // GB18030 bytes; empty when the call named a procedure id
+  // GB18030 bytes. A call by procedure id gets the name of a well-known id (10
+  // is "sp_executesql"); empty for any other id.
+  std::string name;
   uint16_t proc_id = 0;
   std::vector<RpcParam> params;
 };
 
 // Parses an RPC payload (packet headers stripped). tds72 says whether
-// ALL_HEADERS leads. Only the first call of a batched RPC is read. Returns
-// false with a message in *error.
+// ALL_HEADERS leads (and which byte separates batched calls: 0xFF or 0xFE from
+// TDS 7.2, 0x80 before). Every length is checked against the protocol's rules
+// (a DATETIMN value is 0, 4 or 8 bytes, a UTF-16 text has an even length, ...).
+// A request holding a second call is refused; a trailing separator is
+// accepted. Returns false with a message in *error.
 bool ParseRpc(const std::string& payload, bool tds72, Charset* charset,
               RpcRequest* request, std::string* error);
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "charset.h"
+
 namespace venuedb {
 
 const uint8_t kCollation[5] = {0x04, 0x08, 0xD0, 0x00, 0x00};
@@ -47,12 +49,14 @@ void PutValue(ByteWriter* w, const ColumnInfo& c, const Value& v) {
       break;
     case WireType::kVarchar:
     case WireType::kNVarchar:
-      if (v.kind == Value::kText) {
+      if (v.kind == Value::kText && c.type == WireType::kNVarchar) {
+        // UTF-16 text is never cut inside a code unit.
         size_t size =
             v.text.size() < c.max_length ? v.text.size() : c.max_length;
-        // UTF-16 text is never cut inside a code unit.
-        if (c.type == WireType::kNVarchar) size &= ~static_cast<size_t>(1);
+        size &= ~static_cast<size_t>(1);
         PutBytesValue(w, v.text.data(), size, size);
+      } else if (v.kind == Value::kText) {
+        PutBytesValue(w, v.text.data(), v.text.size(), c.max_length);
       } else {
         std::string text = v.AsText();
         if (c.type == WireType::kNVarchar) text = AsciiToUtf16(text);
@@ -91,7 +95,8 @@ void PutFloatValue(ByteWriter* w, double value) {
 
 void PutBytesValue(ByteWriter* w, const void* data, size_t size,
                    size_t max_length) {
-  if (size > max_length) size = max_length;
+  // Half a character at the end would make the client's conversion fail.
+  size = Gb18030PrefixLength(static_cast<const char*>(data), size, max_length);
   w->U16(static_cast<uint16_t>(size));
   w->Raw(data, size);
 }

@@ -58,14 +58,16 @@ void PutColMetadata(ByteWriter* w, bool tds72,
                     const std::vector<ColumnInfo>& columns);
 // The value encodings shared by rows and returned parameters: an INTN or FLTN
 // value with its length byte (length 0 is NULL), and a varchar value with its
-// 2-byte length (0xFFFF is NULL), cut to `max_length` bytes.
+// 2-byte length (0xFFFF is NULL), cut to at most `max_length` bytes at a
+// character boundary of the collation's code page (GB18030).
 void PutNullValue(ByteWriter* w, WireType type);
 void PutIntValue(ByteWriter* w, WireType type, int64_t value);
 void PutFloatValue(ByteWriter* w, double value);
 void PutBytesValue(ByteWriter* w, const void* data, size_t size,
                    size_t max_length);
 // One ROW token. For kNVarchar columns the value's text must already be
-// UTF-16LE. A text longer than the column's max_length is cut to it.
+// UTF-16LE. A text longer than the column's max_length is cut to it (varchar:
+// at a GB18030 character boundary).
 void PutRow(ByteWriter* w, const std::vector<ColumnInfo>& columns,
             const std::vector<Value>& values);
 void PutReturnStatus(ByteWriter* w, int32_t status);

@@ -50,6 +50,11 @@ class ByteReader {
   uint16_t U16Be();
   uint32_t U32();
   uint64_t U64();
+  // The next byte without taking it (0 at the end).
+  uint8_t Peek() const {
+    return !failed_ && pos_ < data_.size() ? static_cast<uint8_t>(data_[pos_])
+                                           : 0;
+  }
   // Takes size bytes as a string (empty and failed when fewer remain).
   std::string Bytes(size_t size);
   void Skip(size_t size);
