@@ -11,6 +11,7 @@
 #include <map>
 #include <string>
 
+#include "catalogue/media_index.h"
 #include "catalogue/tables.h"
 #include "playback/lookups.h"
 

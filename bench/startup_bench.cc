@@ -116,8 +116,8 @@ bool PrepareDatabase(const std::string& folder, int medias,
 std::vector<std::string> LibraryEnvironment(const std::string& folder,
                                             int port) {
   std::ofstream settings(folder + "/Korvane.ini");
-  settings << "[MainServer]\nDataBaseServerIp=127.0.0.1:" << port
-           << "\nUserName=sa\nPassWord=\n[KTV]\nDataBaseName=karaok\n";
+  settings << "[MainServer]\nDataBaseServerIp=127.0.0.1\nDataBaseServerPort="
+           << port << "\nUserName=sa\nPassWord=\n[KTV]\nDataBaseName=karaok\n";
   settings.close();
   return {"RONDEL_SETTINGS_FILE=" + folder + "/Korvane.ini",
           "RONDEL_SNAPSHOT_DIR=" + folder + "/VideoServertable",

@@ -57,7 +57,7 @@ RONDEL_API void DestroyMediaFilesBuffer(char* files);
 // no room has it.
 RONDEL_API int GetRoomIDInfoFromIP(char* roomAddress, char* roomInfo);
 // Sets the id and group of the file server at `serverAddress`; both 0 when none
-// has it.
+// has it. Both outputs are required: 0 (nothing written) when either is null.
 RONDEL_API int GetFileServerID(const char* serverAddress, int* fileServerId,
                                int* groupId);
 // 1 when the database's media table holds fewer rows than `number`, else 0

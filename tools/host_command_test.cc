@@ -28,7 +28,7 @@ class HostCommandOfflineTest : public ::testing::Test {
     ASSERT_EQ(0, mkdir(snapshots_.c_str(), 0755));
     // Port 1 refuses at once: start-up takes its offline path.
     std::ofstream(directory_ + "/Korvane.ini")
-        << "[MainServer]\nDataBaseServerIp=127.0.0.1:1\n";
+        << "[MainServer]\nDataBaseServerIp=127.0.0.1\nDataBaseServerPort=1\n";
     WriteCatalogue();
   }
 

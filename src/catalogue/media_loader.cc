@@ -35,14 +35,14 @@ long long CodeValue(const char* code) {
 
 // The values of one result row, as bound.
 struct MediaRow {
-  int32_t media_id = 0;
+  int32_t media_id;
   char name[200];
   char code[10];
-  int32_t number_c = 0;
+  int32_t number_c;
   char text_a[20];
   char text_b[20];
-  int32_t number_a = 0;
-  int32_t number_b = 0;
+  int32_t number_a;
+  int32_t number_b;
   char path[2048];
 };
 
@@ -131,7 +131,9 @@ int LoadMedias() {
                       Param::Int("@i_Serverid", file_server_id)})) {
     return -1;
   }
-  MediaRow row;
+  // Blanked once: a text column the server sends as NULL in the first row
+  // must not leave stack bytes in the record.
+  MediaRow row{};
   MediaWriter writer(group_id);
   // Column 5 is not read.
   const bool read = exchange.ReadRows(

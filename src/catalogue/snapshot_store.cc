@@ -1,12 +1,24 @@
-// The snapshot store: table descriptions, the per-table save and load, and the
-// all-tables save that replaces the previous set only once the new one is
-// complete on disk.
+// The snapshot store: where each table lies in memory, the per-table save and
+// load, and the all-tables save that replaces the previous set only once the
+// new one is complete on disk.
+//
+// What a save keeps true:
+//  1. The live nine files are never written: new contents go to "X.tbl.new"
+//     temporaries, each flushed before any rename.
+//  2. Only a complete set of temporaries is renamed into place; a failure
+//     before that removes the temporaries and leaves the live set as it was.
+//  3. A file whose space is reused ("Medias.tbl.prev") is written over only
+//     when it is provably not a second name of a live file.
+// And a load:
+//  4. Nothing of a table whose load failed is served: its span is zeroed, and
+//     no counter exceeds the records its table brought.
 #include "catalogue/snapshot_store.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "catalogue/snapshot_format.h"
 #include "catalogue/tables.h"
 #include "platform/file.h"
 #include "platform/paths.h"
@@ -15,24 +27,19 @@ namespace rondel {
 
 namespace {
 
-constexpr size_t kMagicSize = 8;
-constexpr size_t kTableNameSize = 64;
-constexpr size_t kHeaderSize = 80;
-constexpr char kMagic[kMagicSize] = {'T', 'A', 'B', 'L', 'E', ':', 0, 0};
-constexpr char kDirectoryName[] = "VideoServertable/";
+using snapshot::kHeaderSize;
+using snapshot::kMagic;
+using snapshot::kMagicSize;
+using snapshot::kTableCount;
+using snapshot::kTableNameSize;
+using snapshot::TableFormat;
+
 constexpr char kTemporarySuffix[] = ".new";
 constexpr char kPreviousSuffix[] = ".prev";
 
-static_assert(kMagicSize + kTableNameSize + 4 + 4 == kHeaderSize,
-              "snapshot header layout");
-
-// One of the nine tables: where it lives, how big a record is, how many records
-// a load may bring, and where the count a save writes is kept.
+// Where one of the nine tables lies in memory and which count a save writes.
 struct TableInfo {
-  const char* table_name;
-  const char* file_name;
-  int32_t record_size;
-  int32_t capacity;
+  const TableFormat& format;
   void* (*first_record)();
   int32_t (*save_count)();
   // Keeps the replaced file as "<file>.prev" and writes the next save over it:
@@ -43,42 +50,40 @@ struct TableInfo {
 
 Catalogue& C() { return g_catalogue; }
 
-const TableInfo kTables[] = {
-    {"TABLE_RECORDS", "TABLE_RECORDS.tbl", sizeof(TableRecords), 1,
+// In the order of snapshot::kTables.
+const TableInfo kTables[kTableCount] = {
+    {snapshot::kTables[snapshot::kTableRecords],
      [] { return static_cast<void*>(&C().table_records); },
      [] { return int32_t{1}; }},
-    {"Rooms", "Rooms.tbl", sizeof(RoomRecord), kRoomCapacity,
+    {snapshot::kTables[snapshot::kRooms],
      [] { return static_cast<void*>(C().rooms); },
      [] { return C().table_records.RoomCount; }},
-    {"Medias", "Medias.tbl", sizeof(MediaRecord), kMediaCapacity,
+    {snapshot::kTables[snapshot::kMedias],
      [] { return static_cast<void*>(C().medias); },
      [] { return C().table_records.MediaCount; }, /*reuses_space=*/true},
-    {"FILE_SERVERS", "FILE_SERVERS.tbl", sizeof(FileServerRecord),
-     kFileServerCapacity, [] { return static_cast<void*>(C().file_servers); },
+    {snapshot::kTables[snapshot::kFileServers],
+     [] { return static_cast<void*>(C().file_servers); },
      [] { return C().table_records.FileServerCount; }},
-    {"AllSequence", "AllSequence.tbl", sizeof(int32_t), kSequenceCapacity,
+    {snapshot::kTables[snapshot::kAllSequence],
      [] { return static_cast<void*>(C().all_sequence.entries); },
      [] { return C().all_sequence.count; }},
-    {"MonthSequence", "MonthSequence.tbl", sizeof(int32_t), kSequenceCapacity,
+    {snapshot::kTables[snapshot::kMonthSequence],
      [] { return static_cast<void*>(C().month_sequence.entries); },
      [] { return C().month_sequence.count; }},
-    {"WeekSequence", "WeekSequence.tbl", sizeof(int32_t), kSequenceCapacity,
+    {snapshot::kTables[snapshot::kWeekSequence],
      [] { return static_cast<void*>(C().week_sequence.entries); },
      [] { return C().week_sequence.count; }},
-    {"NewSequence", "NewSequence.tbl", sizeof(int32_t), kSequenceCapacity,
+    {snapshot::kTables[snapshot::kNewSequence],
      [] { return static_cast<void*>(C().new_sequence.entries); },
      [] { return C().new_sequence.count; }},
-    {"UserSequence", "UserSequence.tbl", sizeof(int32_t), kUserSequenceCapacity,
+    {snapshot::kTables[snapshot::kUserSequence],
      [] { return static_cast<void*>(C().user_sequence.entries); },
      [] { return C().user_sequence.count; }},
 };
 
 const TableInfo* FindTable(const char* table_name) {
-  if (table_name == nullptr || table_name[0] == '\0') return nullptr;
-  for (const TableInfo& table : kTables) {
-    if (std::strcmp(table.table_name, table_name) == 0) return &table;
-  }
-  return nullptr;
+  const snapshot::Table k = snapshot::FindTable(table_name);
+  return k == kTableCount ? nullptr : &kTables[k];
 }
 
 bool WriteAll(platform::File& file, const void* data, size_t length) {
@@ -103,7 +108,7 @@ bool WriteTable(SnapshotStore& store, platform::File& file,
   // read past it; the header then still says what was written.
   const TableInfo* table = FindTable(table_name);
   if (count < 0) count = 0;
-  if (count > table->capacity) count = table->capacity;
+  if (count > table->format.capacity) count = table->format.capacity;
   if (!WriteAll(file, &count, sizeof count) ||
       !WriteAll(file, &size, sizeof size)) {
     return false;
@@ -115,14 +120,28 @@ bool WriteTable(SnapshotStore& store, platform::File& file,
 
 // Opens the temporary file of `table` for a new save: for a table that reuses
 // space, the file the save before last replaced becomes the temporary.
+//
+// A crash between a save's link and its rename leaves ".prev" as a second name
+// of the live file; writing over it would change the live file before the new
+// set is complete. Its space is reused only when it is provably a file of its
+// own; otherwise the name is dropped and a fresh temporary started.
 platform::File OpenTemporary(const std::string& directory,
                              const TableInfo& table) {
-  const std::string temporary = directory + table.file_name + kTemporarySuffix;
+  const std::string live = directory + table.format.file_name;
+  const std::string temporary = live + kTemporarySuffix;
   if (table.reuses_space) {
-    (void)platform::RenameFile(directory + table.file_name + kPreviousSuffix,
-                               temporary);
-    return platform::File::OpenForOverwrite(temporary);
+    const std::string previous = live + kPreviousSuffix;
+    if (platform::LinkCount(previous) == 1 &&
+        !platform::SameFile(previous, live) &&
+        platform::RenameFile(previous, temporary)) {
+      return platform::File::OpenForOverwrite(temporary);
+    }
+    (void)platform::RemoveFile(previous);
   }
+  // A leftover temporary that is a second name of the live file is unlinked,
+  // never truncated.
+  if (platform::SameFile(temporary, live))
+    (void)platform::RemoveFile(temporary);
   return platform::File::CreateForWrite(temporary);
 }
 
@@ -136,7 +155,7 @@ bool SnapshotStore::PrepareDirectory() {
   } else {
     // ExecutableDirectory ends in '/', or is empty when unknown (then the
     // working directory).
-    DirectoryPath = platform::ExecutableDirectory() + kDirectoryName;
+    DirectoryPath = platform::ExecutableDirectory() + snapshot::kDirectoryName;
   }
   platform::MakeDirectory(DirectoryPath);
   return true;
@@ -152,7 +171,7 @@ bool SnapshotStore::GetTableForSave(const char* table_name,
   const TableInfo* table = FindTable(table_name);
   if (table == nullptr) return false;
   *record_count = table->save_count();
-  *record_size = table->record_size;
+  *record_size = table->format.record_size;
   *first_record = table->first_record();
   return true;
 }
@@ -162,8 +181,8 @@ bool SnapshotStore::GetTableForLoad(const char* table_name,
                                     void** first_record) {
   const TableInfo* table = FindTable(table_name);
   if (table == nullptr) return false;
-  if (record_size != table->record_size) return false;
-  if (record_count < 0 || record_count > table->capacity) return false;
+  if (record_size != table->format.record_size) return false;
+  if (record_count < 0 || record_count > table->format.capacity) return false;
   void* first = table->first_record();
   std::memset(
       first, 0,
@@ -199,13 +218,11 @@ bool SnapshotStore::ReadTableFile(const char* file_name,
   platform::File file = platform::File::OpenForRead(full_name);
   if (!file.valid()) return false;
 
-  // Both fields get one spare zero byte so that they compare as terminated
-  // strings.
-  char magic[kMagicSize + 1] = {};
+  char magic[kMagicSize] = {};
   if (file.Read(magic, kMagicSize) != kMagicSize) return false;
-  magic[kMagicSize - 1] = '\0';  // the eighth byte is not examined
-  if (std::strcmp(magic, "TABLE:") != 0) return false;
+  if (std::memcmp(magic, kMagic, snapshot::kMagicCompared) != 0) return false;
 
+  // One spare zero byte, so that the field compares as a terminated string.
   char name_field[kTableNameSize + 1] = {};
   if (file.Read(name_field, kTableNameSize) != kTableNameSize) return false;
   if (std::strcmp(name_field, table_name) != 0) return false;
@@ -215,15 +232,23 @@ bool SnapshotStore::ReadTableFile(const char* file_name,
   if (file.Read(&count, sizeof count) != sizeof count) return false;
   if (file.Read(&size, sizeof size) != sizeof size) return false;
 
+  const TableInfo* table = FindTable(table_name);
   void* first = nullptr;
   if (!GetTableForLoad(table_name, count, size, &first)) return false;
   const size_t bytes = static_cast<size_t>(count) * static_cast<size_t>(size);
-  const bool is_medias = std::strcmp(table_name, "Medias") == 0;
   // The zeroing above and the read below may touch every record up to count.
-  if (is_medias) NoteMediasWritten(count);
-  if (bytes > 0 && file.Read(first, bytes) != bytes) return false;
+  if (&table->format == &snapshot::kTables[snapshot::kMedias]) {
+    NoteMediasWritten(count);
+  }
+  if (bytes > 0 && file.Read(first, bytes) != bytes) {
+    // Half-read records must never be served: a table whose load fails is
+    // left as zero as GetTableForLoad made it.
+    std::memset(first, 0, bytes);
+    return false;
+  }
 
-  if (std::strcmp(table_name, "TABLE_RECORDS") == 0) {
+  loaded_records_[table - kTables] = count;
+  if (&table->format == &snapshot::kTables[snapshot::kTableRecords]) {
     TableRecords& t = g_catalogue.table_records;
     if (t.MediaCount < 0 || t.MediaCount > kMediaCapacity || t.RoomCount < 0 ||
         t.RoomCount > kRoomCapacity || t.FileServerCount < 0 ||
@@ -251,12 +276,13 @@ bool SnapshotStore::StageTable(const char* table_name) {
     PrepareDirectory();
     platform::File file = OpenTemporary(DirectoryPath, *table);
     if (!file.valid() || !WriteTable(*this, file, table_name)) {
-      platform::RemoveFile(DirectoryPath + table->file_name + kTemporarySuffix);
+      platform::RemoveFile(DirectoryPath + table->format.file_name +
+                           kTemporarySuffix);
       return false;
     }
     file.StartSync();
     staged_file_ = std::move(file);
-    staged_table_ = table->table_name;
+    staged_table_ = table->format.table_name;
     return true;
   } catch (...) {
     DiscardStaged();
@@ -267,7 +293,8 @@ bool SnapshotStore::StageTable(const char* table_name) {
 void SnapshotStore::DiscardStaged() {
   if (staged_table_ == nullptr) return;
   staged_file_.Close();
-  platform::RemoveFile(DirectoryPath + FindTable(staged_table_)->file_name +
+  platform::RemoveFile(DirectoryPath +
+                       FindTable(staged_table_)->format.file_name +
                        kTemporarySuffix);
   staged_table_ = nullptr;
 }
@@ -279,7 +306,7 @@ bool SnapshotStore::SaveAllTablesReplacing() {
     // The directory moved since the table was staged: write it again.
     staged_file_.Close();
     platform::RemoveFile(staged_directory +
-                         FindTable(staged_table_)->file_name +
+                         FindTable(staged_table_)->format.file_name +
                          kTemporarySuffix);
     staged_table_ = nullptr;
   }
@@ -288,12 +315,12 @@ bool SnapshotStore::SaveAllTablesReplacing() {
   // mid-save leaves the last good set whole.
   bool ok = true;
   for (const TableInfo& table : kTables) {
-    if (staged_table_ == table.table_name) {
+    if (staged_table_ == table.format.table_name) {
       ok = staged_file_.Sync();
       staged_file_.Close();
     } else {
       platform::File file = OpenTemporary(DirectoryPath, table);
-      ok = file.valid() && WriteTable(*this, file, table.table_name) &&
+      ok = file.valid() && WriteTable(*this, file, table.format.table_name) &&
            file.Sync();
     }
     if (!ok) break;
@@ -302,12 +329,13 @@ bool SnapshotStore::SaveAllTablesReplacing() {
   if (!ok) {
     // Remove every temporary, including the one whose write failed.
     for (const TableInfo& table : kTables) {
-      platform::RemoveFile(DirectoryPath + table.file_name + kTemporarySuffix);
+      platform::RemoveFile(DirectoryPath + table.format.file_name +
+                           kTemporarySuffix);
     }
     return false;
   }
   for (const TableInfo& table : kTables) {
-    const std::string target = DirectoryPath + table.file_name;
+    const std::string target = DirectoryPath + table.format.file_name;
     if (table.reuses_space) {
       // The replaced file lives on under a second name, for the next save to
       // write over; failing that it is simply freed by the rename.
@@ -321,15 +349,34 @@ bool SnapshotStore::SaveAllTablesReplacing() {
 }
 
 bool SnapshotStore::LoadAllTables() {
+  for (int32_t& count : loaded_records_) count = 0;
   try {
     PrepareDirectory();
   } catch (...) {
     return false;
   }
+  bool ok = true;
   for (const TableInfo& table : kTables) {
-    if (!LoadTable(table.file_name, table.table_name)) return false;
+    if (!LoadTable(table.format.file_name, table.format.table_name)) {
+      ok = false;
+      break;
+    }
   }
-  return true;
+  ClampCountersToLoadedRecords();
+  return ok;
+}
+
+void SnapshotStore::ClampCountersToLoadedRecords() {
+  // A set mixed by a crash, or a damaged table file, may count more records
+  // than its table brought: the zeroed rest must not be served as media id 0
+  // or as a room at "". A smaller counter still decides.
+  TableRecords& t = g_catalogue.table_records;
+  auto clamp = [this](int32_t& counter, snapshot::Table table) {
+    if (counter > loaded_records_[table]) counter = loaded_records_[table];
+  };
+  clamp(t.MediaCount, snapshot::kMedias);
+  clamp(t.RoomCount, snapshot::kRooms);
+  clamp(t.FileServerCount, snapshot::kFileServers);
 }
 
 }  // namespace rondel

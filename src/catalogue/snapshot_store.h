@@ -1,28 +1,6 @@
-// The snapshot store: the catalogue's nine tables as nine files on disk.
+// The snapshot store: the catalogue's nine tables saved and loaded.
 //
-// clang-format off
-// Each file is an 80-byte header followed by the table's first RecordCount
-// records, byte for byte as they lie in memory:
-//   offset size field        content
-//        0    8 Magic        "TABLE:" and two zero bytes
-//        8   64 TableName    the table name, then zero bytes
-//       72    4 RecordCount  signed int32, records that follow
-//       76    4 RecordSize   signed int32, bytes per record (the table's)
-//       80    n Records      RecordCount * RecordSize bytes
-//
-// The nine tables, in save and load order:
-//   table name     file               record  count saved      largest count
-//                                     size                     loaded
-//   TABLE_RECORDS  TABLE_RECORDS.tbl  28      1                1
-//   Rooms          Rooms.tbl          52      RoomCount        512
-//   Medias         Medias.tbl         942     MediaCount       100000
-//   FILE_SERVERS   FILE_SERVERS.tbl   36      FileServerCount  20
-//   AllSequence    AllSequence.tbl    4       its entry count  200
-//   MonthSequence  MonthSequence.tbl  4       its entry count  200
-//   WeekSequence   WeekSequence.tbl   4       its entry count  200
-//   NewSequence    NewSequence.tbl    4       its entry count  200
-//   UserSequence   UserSequence.tbl   4       its entry count  100000
-// clang-format on
+// The nine tables as nine files on disk, in the format of snapshot_format.h.
 //
 // The files live in "VideoServertable/" in the directory of the host
 // executable, or in $RONDEL_SNAPSHOT_DIR itself when that variable is set.
@@ -43,6 +21,7 @@
 #include <cstdint>
 #include <string>
 
+#include "catalogue/snapshot_format.h"
 #include "platform/file.h"
 
 namespace rondel {
@@ -60,9 +39,12 @@ class SnapshotStore {
   bool SaveAllTables();
 
   // PrepareDirectory, then loads the nine tables in order, stopping at the
-  // first failure: the tables before it stay loaded, the failing one holds what
-  // was read before the failure, later ones are untouched. Medias records
-  // loaded are reported through NoteMediasWritten.
+  // first failure: the tables before it stay loaded, the failing one is left
+  // zeroed as far as its header counted, later ones are untouched. Then the
+  // media, room and file-server counters are lowered to the records their
+  // tables actually brought (a larger stored counter would serve zeroed
+  // records; a smaller one is kept). Medias records loaded are reported
+  // through NoteMediasWritten.
   bool LoadAllTables();
 
   // Writes one table's temporary file now and starts flushing it to the disk
@@ -82,9 +64,10 @@ class SnapshotStore {
 
   // Reads one table from DirectoryPath + file_name, checking magic, table name,
   // record size and record count (before any memory is touched), then the bytes
-  // of the records. For TABLE_RECORDS, stored media, room or file-server counts
-  // beyond their tables clear all seven counters and fail the load. Extra bytes
-  // after the records are ignored.
+  // of the records; when they come up short, the zeroed span is zeroed again
+  // (no half-read record stays). For TABLE_RECORDS, stored media, room or
+  // file-server counts beyond their tables clear all seven counters and fail
+  // the load. Extra bytes after the records are ignored.
   bool LoadTable(const char* file_name, const char* table_name);
 
   // Composes DirectoryPath (with its trailing '/') and creates the directory.
@@ -114,6 +97,11 @@ class SnapshotStore {
  private:
   bool ReadTableFile(const char* file_name, const char* table_name);
   bool SaveAllTablesReplacing();
+  void ClampCountersToLoadedRecords();
+
+  // Records each table brought in the current LoadAllTables (0 for a table
+  // that failed or was not reached), in the order of the nine tables.
+  int32_t loaded_records_[snapshot::kTableCount] = {};
 
   const char* staged_table_ = nullptr;  // one of the nine names, or null
   platform::File staged_file_;

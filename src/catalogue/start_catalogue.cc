@@ -1,16 +1,25 @@
+// The catalogue stage of start-up: the database path and the snapshot path.
+//
+// What every start-up keeps true:
+//  1. Only a complete database load replaces the snapshot files and the stored
+//     play type; a failed one leaves both exactly as they were.
+//  2. A start that falls back to the snapshot files serves exactly what an
+//     offline start from the same files serves: nothing of a failed database
+//     load (tables, counters, play lists, Prefix86List) stays underneath.
+//  3. The class and media-id indexes are built last, on every path, from the
+//     tables as they finally are.
 #include "catalogue/start_catalogue.h"
 
 #include "catalogue/class_index.h"
+#include "catalogue/media_index.h"
 #include "catalogue/media_loader.h"
 #include "catalogue/play_list_loaders.h"
-#include "catalogue/refresh_catalogue.h"
 #include "catalogue/server_identity.h"
 #include "catalogue/snapshot_store.h"
 #include "catalogue/tables.h"
 #include "catalogue/venue_loaders.h"
 #include "frame/exchange.h"
 #include "frame/settings.h"
-#include "playback/lookups.h"
 
 namespace rondel {
 
@@ -58,7 +67,11 @@ void StartCatalogue() {
   } else {
     // Offline start, or a failed load: serve from the last good snapshot.
     store.DiscardStaged();
-    if (reachable) ResetCatalogue();
+    if (reachable) {
+      // Nothing of the failed load may stay under the snapshot's tables.
+      ResetCatalogue();
+      ClearPlayLists();
+    }
     (void)store.LoadAllTables();
     (void)IdentifyServer();
     g_play_type = RestoreRandPlayType();

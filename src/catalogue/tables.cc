@@ -46,4 +46,29 @@ void ResetCatalogue() {
   g_play_type = 2;
 }
 
+namespace {
+
+template <int kCapacity>
+void Clear(PlayList<kCapacity>& list) {
+  // Loaders write entries only below the count they keep; the rest is still
+  // zero (and its pages stay untouched).
+  const int used = list.count < 0           ? 0
+                   : list.count > kCapacity ? kCapacity
+                                            : list.count;
+  std::memset(list.entries, 0, sizeof(int32_t) * static_cast<size_t>(used));
+  list.count = 0;
+}
+
+}  // namespace
+
+void ClearPlayLists() {
+  Catalogue& c = g_catalogue;
+  Clear(c.all_sequence);
+  Clear(c.month_sequence);
+  Clear(c.week_sequence);
+  Clear(c.new_sequence);
+  Clear(c.user_sequence);
+  Clear(c.prefix86_list);
+}
+
 }  // namespace rondel

@@ -205,6 +205,11 @@ void NoteMediasWritten(int records);
 // and the server identity are kept.
 void ResetCatalogue();
 
+// Empties the five play lists and Prefix86List (entries in use and counts), so
+// that a snapshot load after a failed database load serves what an offline
+// start from the same files serves.
+void ClearPlayLists();
+
 // The one catalogue of the process.
 extern Catalogue g_catalogue;
 // The background play type (0..14); 2 at load and after every reset.

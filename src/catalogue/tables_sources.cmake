@@ -1,5 +1,6 @@
-# The tables, the class indexes and the snapshot store.
+# The tables, the class and media-id indexes and the snapshot store.
 set(RONDEL_CATALOGUE_TABLES_SOURCES
   catalogue/tables.cc
   catalogue/class_index.cc
+  catalogue/media_index.cc
   catalogue/snapshot_store.cc)

@@ -2,6 +2,7 @@
 #ifndef RONDEL_CATALOGUE_TEXT_FIELD_H_
 #define RONDEL_CATALOGUE_TEXT_FIELD_H_
 
+#include <cassert>
 #include <cstddef>
 #include <cstring>
 
@@ -13,6 +14,7 @@ namespace rondel {
 // still ends in its terminator). REQUIRES: field_size >= 1; `text`
 // zero-terminated.
 inline void StoreTextField(char* field, size_t field_size, const char* text) {
+  assert(field_size >= 1 && text != nullptr);
   size_t length = strnlen(text, field_size - 1);
   memcpy(field, text, length);
   memset(field + length, 0, field_size - length);

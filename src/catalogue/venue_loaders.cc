@@ -13,7 +13,7 @@ int LoadFileServers() {
   if (!exchange.connected() || !exchange.Call("sp_getAllfileservers", {}))
     return -1;
   int32_t id = 0, value3 = 0, group_id = 0, value5 = 0;
-  char address[20];
+  char address[20] = "";
   int stored = 0;
   const bool read = exchange.ReadRows(
       {Column::Int(1, &id), Column::Text(2, address, sizeof address),
@@ -39,7 +39,7 @@ int LoadRooms() {
       !exchange.Call("sp_getroomInfobyvideoserver", {}))
     return -1;
   int32_t id = 0, number = 0;
-  char info[20], address[20];
+  char info[20] = "", address[20] = "";
   int stored = 0;
   const bool read = exchange.ReadRows(
       {Column::Int(1, &id), Column::Text(2, info, sizeof info),

@@ -2,6 +2,7 @@
 // export turns anything unexpected into its failure result.
 #include "playback/lookups.h"
 
+#include "playback/song_total.h"
 #include "rondel.h"
 
 int GetMediaInfo(int mediaId, char* name, char* code, int* mediaClass,

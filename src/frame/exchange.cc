@@ -2,20 +2,16 @@
 // texts. Reading rows and return parameters is in exchange_results.cc.
 #include "frame/exchange.h"
 
-#include <sqldb.h>
-#include <sybfront.h>  // must precede sqldb.h
-
+#include <cassert>
 #include <cstring>
+
+#include "frame/db_library.h"
 
 namespace rondel {
 
 namespace {
 
 constexpr int kTextOutputMaxLength = 200;
-
-DBPROCESS* Db(const Session& session) {
-  return static_cast<DBPROCESS*>(session.handle());
-}
 
 Param MakeParam(Param::Kind kind, const char* name) {
   Param p{};
@@ -70,7 +66,14 @@ Param Param::TextOutput(const char* name) {
 
 Exchange::Exchange() : Exchange(kDeferOpen) { session_ = Session::Open(); }
 
-Exchange::Exchange(DeferOpen) : lock_holder_(CatalogueLock()) {
+// The lock is not re-entrant: a second exchange on the same thread would wait
+// for itself.
+static platform::Lock& LockNotHeldHere() {
+  assert(!CatalogueLock().HeldByThisThread());
+  return CatalogueLock();
+}
+
+Exchange::Exchange(DeferOpen) : lock_holder_(LockNotHeldHere()) {
   std::memset(text_output_scratch_, 0, sizeof text_output_scratch_);
 }
 
@@ -94,15 +97,13 @@ bool Exchange::SendProcedure(const char* procedure, const Param* params,
     BYTE status = 0;
     int type = SQLINT4;
     BYTE* value = nullptr;
-    // The client library only reads the values; its interface is not
-    // const-correct.
     switch (p.kind) {
       case Param::Kind::kInt:
-        value = reinterpret_cast<BYTE*>(const_cast<int32_t*>(&p.int_value));
+        value = ValueBytes(&p.int_value);
         break;
       case Param::Kind::kText:
         type = SQLVARCHAR;
-        value = reinterpret_cast<BYTE*>(const_cast<char*>(p.text));
+        value = ValueBytes(p.text);
         break;
       case Param::Kind::kNullInt:
         break;
@@ -111,12 +112,12 @@ bool Exchange::SendProcedure(const char* procedure, const Param* params,
         break;
       case Param::Kind::kIntOutput:
         status = DBRPCRETURN;
-        value = reinterpret_cast<BYTE*>(p.int_ref);
+        value = ValueBytes(p.int_ref);
         break;
       case Param::Kind::kTextOutput:
         status = DBRPCRETURN;
         type = SQLVARCHAR;
-        value = reinterpret_cast<BYTE*>(text_output_scratch_);
+        value = ValueBytes(text_output_scratch_);
         break;
     }
     // A maximum length means something only for output parameters; this client
@@ -165,7 +166,7 @@ bool Exchange::Sql(const char* text) {
 bool Exchange::SqlExec(const char* text) {
   if (!connected()) return false;
   DBPROCESS* db = Db(session_);
-  // Both calls are made whatever the first answers, as the one caller expects.
+  // Both calls are made whatever the first answers: the result is one flag.
   bool filled = dbcmd(db, text) == SUCCEED;
   bool executed = dbsqlexec(db) == SUCCEED;
   return filled && executed;

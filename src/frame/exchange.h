@@ -35,8 +35,8 @@
 //   ...                                 // e.g. look up this host's addresses
 //   if (!x.Reconnect()) return 0;       // opens the connection
 //
-// Nothing here includes the DB-Library header; only the frame's .cc files do
-// (session.cc, exchange.cc, exchange_results.cc).
+// Nothing here includes the DB-Library header; only the frame's .cc files do,
+// through frame/db_library.h (session.cc, exchange.cc, exchange_results.cc).
 #ifndef RONDEL_FRAME_EXCHANGE_H_
 #define RONDEL_FRAME_EXCHANGE_H_
 
@@ -163,15 +163,17 @@ class Exchange {
   bool SqlExec(const char* text);
 
   // The result-set loop, after a successful Call or Sql: dbresults until
-  // NO_MORE_RESULTS; each result set zeroes the text destinations, binds
-  // `columns` afresh (a set with fewer columns fails the bind), then fetches
+  // NO_MORE_RESULTS; each result set binds `columns` afresh (a set with fewer
+  // columns fails the bind), then fetches
   // rows with dbnextrow, calling `on_row` after each row is in the destinations
   // (always terminated, cut to their size). The set ends on NO_MORE_ROWS; FAIL
   // or any other answer ends the whole loop with false (it never spins).
   // `on_row` returns false to stop reading: the rest of the results is
   // cancelled and the result is true. Also false when dbresults or a bind fails
   // or when not connected. `rows_read`, when given, is set to the rows
-  // delivered to `on_row`.
+  // delivered to `on_row`. The destinations are never blanked: after the loop
+  // they hold the last row read (a trailing set without rows changes nothing),
+  // or what the caller put there when no row came.
   bool ReadRows(std::initializer_list<Column> columns,
                 const std::function<bool()>& on_row, long* rows_read = nullptr);
 

@@ -1,33 +1,28 @@
 // The reading side of an exchange: result rows into bound destinations, return
 // parameters into the caller's targets, and the return status.
-#include <sqldb.h>
-#include <sybfront.h>  // must precede sqldb.h
-
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
+#include "frame/db_library.h"
 #include "frame/exchange.h"
 
 namespace rondel {
 
 namespace {
 
-DBPROCESS* Db(const Session& session) {
-  return static_cast<DBPROCESS*>(session.handle());
-}
-
 bool BindColumns(DBPROCESS* db, std::initializer_list<Column> columns) {
   for (const Column& c : columns) {
+    assert(c.text_dest == nullptr || c.text_size >= 1);
     RETCODE rc;
     if (c.text_dest != nullptr) {
       // Bound with the destination's size: the library then writes at most size
       // - 1 bytes and a terminator (length 0 would write the whole value,
       // however long).
       rc = dbbind(db, c.number, NTBSTRINGBIND, static_cast<DBINT>(c.text_size),
-                  reinterpret_cast<BYTE*>(c.text_dest));
+                  ValueBytes(c.text_dest));
     } else {
-      rc =
-          dbbind(db, c.number, INTBIND, 0, reinterpret_cast<BYTE*>(c.int_dest));
+      rc = dbbind(db, c.number, INTBIND, 0, ValueBytes(c.int_dest));
     }
     if (rc != SUCCEED) return false;
   }
@@ -46,9 +41,8 @@ bool Exchange::ReadRows(std::initializer_list<Column> columns,
     RETCODE rc = dbresults(db);
     if (rc == NO_MORE_RESULTS) return true;
     if (rc != SUCCEED) return false;
-    for (const Column& c : columns) {
-      if (c.text_dest != nullptr) std::memset(c.text_dest, 0, c.text_size);
-    }
+    // The destinations are not blanked here: a later result set without rows
+    // (a procedure's trailing empty select) must leave the last row's values.
     if (!BindColumns(db, columns)) return false;
     for (;;) {
       STATUS row = dbnextrow(db);

@@ -8,13 +8,12 @@
 // not to an exit).
 #include "frame/session.h"
 
-#include <sqldb.h>
-#include <sybfront.h>  // must precede sqldb.h
-
 #include <atomic>
+#include <cassert>
 #include <cstring>
 #include <string>
 
+#include "frame/db_library.h"
 #include "frame/settings.h"
 #include "platform/message_log.h"
 #include "platform/no_destructor.h"
@@ -72,6 +71,12 @@ bool StartDbLibrary() {
 }
 
 void StopDbLibrary() {
+  // dbexit frees every open connection: an exchange still running on another
+  // thread would go on with freed memory. Waiting for the lock lets it finish;
+  // exchanges that start afterwards find the library stopped and take their
+  // no-connection path.
+  assert(!CatalogueLock().HeldByThisThread());
+  platform::LockHolder hold(CatalogueLock());
   if (!g_started.exchange(false)) return;
   dbexit();
 }
@@ -94,6 +99,7 @@ void Session::Close() {
 }
 
 Session Session::Open() {
+  assert(CatalogueLock().HeldByThisThread());
   platform::MessageLog log;
   if (!DbLibraryStarted()) {
     // Without the client library there is no login record to make.
@@ -130,7 +136,10 @@ Session Session::Open() {
   dbsettime(kTimeoutSeconds);
 
   // An empty name would make the library pick a server from its environment.
-  DBPROCESS* connection = server[0] != '\0' ? dbopen(login, server) : nullptr;
+  const std::string target =
+      DatabaseServerTarget(server, settings.database_server_port);
+  DBPROCESS* connection =
+      server[0] != '\0' ? dbopen(login, target.c_str()) : nullptr;
   if (connection == nullptr) {
     std::string line =
         std::string("login database server \"") + server + "\" error";

@@ -25,10 +25,12 @@ platform::MessageLog& ModuleLog();
 // handler writes each error text as one line to ModuleLog() and always answers
 // INT_CANCEL (INT_EXIT would end the process), so the failing call returns its
 // failure to the caller. No server-message handler is installed. REQUIRES: no
-// exchange is running.
+// exchange is running (start-up runs before the host's other calls).
 bool StartDbLibrary();
 // dbexit when started; otherwise nothing (so a second call does nothing).
-// REQUIRES: no exchange is running.
+// Takes the catalogue lock around it, so an exchange in flight on another
+// thread finishes first, and every exchange after it opens no connection.
+// REQUIRES: the calling thread does not hold the catalogue lock.
 void StopDbLibrary();
 bool DbLibraryStarted();
 

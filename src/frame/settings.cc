@@ -30,6 +30,9 @@ void ReadConnectionSettings(const char* path) {
   platform::ReadProfileString(path, "MainServer", "DataBaseServerIp",
                               "127.0.0.1", g_settings.database_server_ip,
                               kAddressReadLength);
+  const int port =
+      platform::ReadProfileInt(path, "MainServer", "DataBaseServerPort", 0);
+  g_settings.database_server_port = port > 0 && port <= 65535 ? port : 0;
   platform::ReadProfileString(path, "KTV", "DataBaseName", "karaok",
                               g_settings.database_name, kTextReadLength);
   platform::ReadProfileString(path, "MainServer", "UserName", "sa",
@@ -50,6 +53,14 @@ static_assert(sizeof(Settings::user_name) >= kTextReadLength, "text buffer");
 static_assert(sizeof(Settings::password) >= kTextReadLength, "text buffer");
 
 Settings& CurrentSettings() { return g_settings; }
+
+std::string DatabaseServerTarget(const char* address, int32_t port) {
+  std::string target(address);
+  if (port > 0 && target.find(':') == std::string::npos) {
+    target += ':' + std::to_string(port);
+  }
+  return target;
+}
 
 std::string SettingsFilePath() {
   const char* path = std::getenv("RONDEL_SETTINGS_FILE");

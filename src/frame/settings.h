@@ -12,10 +12,13 @@
 namespace rondel {
 
 // Each value with its section, key and default; texts keep at most their
-// buffer size minus one bytes.
+// buffer size minus one bytes. The database server's port is a key of its own
+// (1..65535; anything else means the client library's default port), so that
+// the address stays an address: it is also sent as a room address.
 struct Settings {
   char file_server_ip[20] = "";         // MainServer FileServerIP ""
   char database_server_ip[20] = "";     // MainServer DataBaseServerIp 127.0.0.1
+  int32_t database_server_port = 0;     // MainServer DataBaseServerPort (none)
   char database_name[256] = "karaok";   // KTV DataBaseName karaok
   char user_name[256] = "sa";           // MainServer UserName sa
   char password[256] = "";              // MainServer PassWord ""
@@ -25,15 +28,19 @@ struct Settings {
 // The one instance.
 Settings& CurrentSettings();
 
+// What dbopen is given: the address, joined with the port when the port key
+// is set and the address does not carry a port of its own ("host:port").
+std::string DatabaseServerTarget(const char* address, int32_t port);
+
 // The fixed settings file: /etc/korvane/Korvane.ini, or $RONDEL_SETTINGS_FILE
 // when set.
 std::string SettingsFilePath();
 
-// InitialDatabase's read: the five values (and the client character set) from
-// `path`.
+// InitialDatabase's read: the five values (and the server's port and the
+// client character set) from `path`.
 void ReadStartupSettings(const char* path);
-// LoadDBOptions' read: server, database, user and password (and the client
-// character set).
+// LoadDBOptions' read: server, database, user and password (and the server's
+// port and the client character set).
 void ReadDatabaseSettings(const char* path);
 
 // The background play type kept under [VideoServer] RandPlayType of the

@@ -7,6 +7,8 @@
 
 #include <atomic>
 
+#include "platform/file_test_hooks.h"
+
 namespace rondel {
 namespace platform {
 
@@ -14,6 +16,9 @@ namespace {
 
 // Bytes that writes may still deliver; negative means unlimited.
 std::atomic<long long> g_write_budget{-1};
+// Set by tests to have owner changes refused, as they are for a writer
+// without privilege (tests run as root, which is never refused).
+std::atomic<bool> g_refuse_owner_changes{false};
 
 // Takes up to `wanted` bytes from the budget; returns how many may be written.
 size_t TakeBudget(size_t wanted) {
@@ -37,6 +42,8 @@ void ReturnBudget(size_t unused) {
 }
 
 }  // namespace
+
+void RefuseOwnerChanges(bool refuse) { g_refuse_owner_changes.store(refuse); }
 
 File::~File() { Close(); }
 
@@ -71,6 +78,14 @@ File File::OpenForOverwrite(const std::string& path) {
   int fd;
   do {
     fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  } while (fd < 0 && errno == EINTR);
+  return File(fd);
+}
+
+File File::OpenExistingForWrite(const std::string& path) {
+  int fd;
+  do {
+    fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   return File(fd);
 }
@@ -125,6 +140,19 @@ bool File::Truncate(unsigned long long length) {
   return rc == 0;
 }
 
+bool File::ChangeOwner(uid_t owner, gid_t group) {
+  if (fd_ < 0) return false;
+  if (g_refuse_owner_changes.load()) {
+    errno = EPERM;
+    return false;
+  }
+  return fchown(fd_, owner, group) == 0;
+}
+
+bool File::ChangeMode(mode_t mode) {
+  return fd_ >= 0 && fchmod(fd_, mode) == 0;
+}
+
 void File::Close() {
   if (fd_ >= 0) {
     // Linux releases the descriptor even when close is interrupted: never retry
@@ -157,6 +185,17 @@ bool SyncDirectory(const std::string& path) {
   bool synced = fsync(fd) == 0;
   close(fd);
   return synced;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat info_a, info_b;
+  return stat(a.c_str(), &info_a) == 0 && stat(b.c_str(), &info_b) == 0 &&
+         info_a.st_dev == info_b.st_dev && info_a.st_ino == info_b.st_ino;
+}
+
+unsigned long LinkCount(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 ? info.st_nlink : 0;
 }
 
 void SetWriteBudget(long long bytes) {

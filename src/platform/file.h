@@ -2,6 +2,8 @@
 #ifndef RONDEL_PLATFORM_FILE_H_
 #define RONDEL_PLATFORM_FILE_H_
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <string>
 
@@ -26,6 +28,9 @@ class File {
   // existing file's disk space is written over instead of freed and allocated
   // again.
   static File OpenForOverwrite(const std::string& path);
+  // Opens an existing file for writing from the start, neither creating nor
+  // truncating it; invalid when it is absent or may not be written.
+  static File OpenExistingForWrite(const std::string& path);
 
   bool valid() const { return fd_ >= 0; }
   // Both return the bytes actually moved (short on end of file or error); they
@@ -38,6 +43,10 @@ class File {
   // Sync then has little left to wait for. Best effort: nothing is reported.
   void StartSync();
   bool Truncate(unsigned long long length);  // sets the file's length
+  // Give the open file an owner and group, or permission bits; false when the
+  // system refuses (an owner other than the writer needs privilege).
+  bool ChangeOwner(uid_t owner, gid_t group);
+  bool ChangeMode(mode_t mode);
   void Close();
 
  private:
@@ -52,6 +61,10 @@ bool RemoveFile(const std::string& path);
 bool LinkFile(const std::string& existing,
               const std::string& new_name);  // a second name
 bool SyncDirectory(const std::string& path);
+// True when both names exist and are one file (the same inode).
+bool SameFile(const std::string& a, const std::string& b);
+// The names `path` has (its link count); 0 when it does not exist.
+unsigned long LinkCount(const std::string& path);
 
 // Fault injection for tests. After SetWriteBudget(n), writes through File
 // deliver n more bytes in total and then come up short; a negative budget (the

@@ -2,14 +2,20 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <optional>
 
+#include "platform/net_test_hooks.h"
 #include "platform/no_destructor.h"
 
 namespace rondel {
@@ -21,12 +27,14 @@ constexpr size_t kHostNameSize = 128;
 // Resolver scratch space grows on ERANGE up to this bound.
 constexpr size_t kMaxResolverBuffer = 1u << 16;
 
-enum class OverrideMode { kNone, kAnswer, kFail };
+using AddressList = std::vector<std::string>;
 
+// What tests put in place of the system's two address sources.
 struct AddressOverride {
   std::mutex mutex;
-  OverrideMode mode = OverrideMode::kNone;
-  std::vector<std::string> addresses;
+  bool active = false;
+  std::optional<AddressList> interfaces;
+  std::optional<AddressList> resolver;
 };
 
 AddressOverride& Override() {
@@ -41,8 +49,36 @@ void CopyAddressText(const char* text, char (&out)[kAddressTextSize]) {
   out[length] = '\0';
 }
 
+bool AppendAddressText(const in_addr& address, AddressList* addresses) {
+  char text[INET_ADDRSTRLEN];
+  if (inet_ntop(AF_INET, &address, text, sizeof(text)) == nullptr) return false;
+  addresses->push_back(text);
+  return true;
+}
+
+// The addresses of the interfaces that are up; false when they cannot be
+// listed. A host name often resolves to a loopback alias (127.0.1.1 on Debian)
+// while venues know this server by its network card's address: only the
+// interfaces tell that one.
+bool ListInterfaceAddresses(AddressList* addresses) {
+  ifaddrs* first = nullptr;
+  if (getifaddrs(&first) != 0) return false;
+  std::unique_ptr<ifaddrs, void (*)(ifaddrs*)> hold(first, freeifaddrs);
+  for (const ifaddrs* entry = first; entry != nullptr;
+       entry = entry->ifa_next) {
+    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET ||
+        (entry->ifa_flags & IFF_UP) == 0) {
+      continue;
+    }
+    AppendAddressText(
+        reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr,
+        addresses);
+  }
+  return true;
+}
+
 // Resolves this host's name; false when the name cannot be read or resolved.
-bool ResolveHostAddresses(std::vector<std::string>* addresses) {
+bool ResolveHostAddresses(AddressList* addresses) {
   char name[kHostNameSize];
   if (gethostname(name, sizeof(name)) != 0) return false;
   name[sizeof(name) - 1] = '\0';
@@ -65,30 +101,63 @@ bool ResolveHostAddresses(std::vector<std::string>* addresses) {
   }
   if (result->h_addrtype != AF_INET || result->h_length != 4) return false;
   for (char** item = result->h_addr_list; *item != nullptr; ++item) {
-    char text[INET_ADDRSTRLEN];
-    if (inet_ntop(AF_INET, *item, text, sizeof(text)) != nullptr) {
-      addresses->push_back(text);
-    }
+    in_addr address;
+    std::memcpy(&address, *item, sizeof(address));
+    AppendAddressText(address, addresses);
   }
   return true;
+}
+
+bool IsLoopback(const std::string& text) {
+  in_addr address;
+  return inet_pton(AF_INET, text.c_str(), &address) == 1 &&
+         (ntohl(address.s_addr) >> 24) == 127;
+}
+
+// Both sources in order, each address once, loopback ones last, cut to the
+// cap.
+AddressList Merge(const AddressList& interfaces, const AddressList& resolver) {
+  AddressList others;
+  AddressList loopback;
+  for (const AddressList* source : {&interfaces, &resolver}) {
+    for (const std::string& address : *source) {
+      AddressList& kind = IsLoopback(address) ? loopback : others;
+      if (std::find(kind.begin(), kind.end(), address) == kind.end())
+        kind.push_back(address);
+    }
+  }
+  others.insert(others.end(), loopback.begin(), loopback.end());
+  if (others.size() > static_cast<size_t>(kMaxHostAddresses))
+    others.resize(kMaxHostAddresses);
+  return others;
 }
 
 }  // namespace
 
 int HostAddresses(char (*out)[kAddressTextSize], int capacity) {
-  std::vector<std::string> addresses;
-  OverrideMode mode;
+  std::optional<AddressList> interfaces;
+  std::optional<AddressList> resolver;
+  bool overridden;
   {
     AddressOverride& state = Override();
     std::lock_guard<std::mutex> hold(state.mutex);
-    mode = state.mode;
-    if (mode == OverrideMode::kAnswer) addresses = state.addresses;
+    overridden = state.active;
+    if (overridden) {
+      interfaces = state.interfaces;
+      resolver = state.resolver;
+    }
   }
-  if (mode == OverrideMode::kFail) return -1;
-  if (mode == OverrideMode::kNone && !ResolveHostAddresses(&addresses))
-    return -1;
+  if (!overridden) {
+    interfaces.emplace();
+    if (!ListInterfaceAddresses(&*interfaces)) interfaces.reset();
+    resolver.emplace();
+    if (!ResolveHostAddresses(&*resolver)) resolver.reset();
+  }
+  if (!interfaces && !resolver) return -1;
+  const AddressList merged = Merge(interfaces ? *interfaces : AddressList(),
+                                   resolver ? *resolver : AddressList());
   int stored = 0;
-  for (const std::string& address : addresses) {
+  for (const std::string& address : merged) {
     if (stored >= capacity) break;
     CopyAddressText(address.c_str(), out[stored]);
     ++stored;
@@ -96,25 +165,27 @@ int HostAddresses(char (*out)[kAddressTextSize], int capacity) {
   return stored;
 }
 
-void OverrideHostAddresses(const std::vector<std::string>& addresses) {
+void OverrideAddressSources(const std::optional<AddressList>& interfaces,
+                            const std::optional<AddressList>& resolver) {
   AddressOverride& state = Override();
   std::lock_guard<std::mutex> hold(state.mutex);
-  state.mode = OverrideMode::kAnswer;
-  state.addresses = addresses;
+  state.active = true;
+  state.interfaces = interfaces;
+  state.resolver = resolver;
 }
 
-void FailHostAddresses() {
-  AddressOverride& state = Override();
-  std::lock_guard<std::mutex> hold(state.mutex);
-  state.mode = OverrideMode::kFail;
-  state.addresses.clear();
+void OverrideHostAddresses(const AddressList& addresses) {
+  OverrideAddressSources(addresses, AddressList());
 }
+
+void FailHostAddresses() { OverrideAddressSources(std::nullopt, std::nullopt); }
 
 void ClearHostAddressOverride() {
   AddressOverride& state = Override();
   std::lock_guard<std::mutex> hold(state.mutex);
-  state.mode = OverrideMode::kNone;
-  state.addresses.clear();
+  state.active = false;
+  state.interfaces.reset();
+  state.resolver.reset();
 }
 
 bool SendDatagram(const char* address, uint16_t port, const void* data,

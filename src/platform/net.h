@@ -4,8 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
-#include <vector>
 
 namespace rondel {
 namespace platform {
@@ -13,18 +11,22 @@ namespace platform {
 // A dotted IPv4 text of at most 19 characters and its terminator.
 constexpr int kAddressTextSize = 20;
 
-// Reads the host name (128-byte buffer) and resolves it to IPv4 addresses in
-// resolver order; stores at most `capacity` dotted texts into `out`. Returns
-// the number stored, or -1 when the name cannot be read or resolved (then `out`
-// is untouched).
-int HostAddresses(char (*out)[kAddressTextSize], int capacity);
+// The most addresses HostAddresses ever lists.
+constexpr int kMaxHostAddresses = 32;
 
-// Test hooks: make HostAddresses answer `addresses` (in that order) instead of
-// asking the resolver, or fail as an unresolvable name does;
-// ClearHostAddressOverride restores it.
-void OverrideHostAddresses(const std::vector<std::string>& addresses);
-void FailHostAddresses();
-void ClearHostAddressOverride();
+// This host's IPv4 addresses, as dotted texts: those of its up interfaces
+// first (in the kernel's order), then those the resolver gives for the host
+// name that are not listed yet. Every address appears once, and loopback
+// addresses (127.0.0.0/8) come after all the others, so that a list cut short
+// keeps the addresses other machines know this host by. At most
+// kMaxHostAddresses texts, and at most `capacity`, are stored into `out`, the
+// first ones of that order. Returns the number stored; one source that cannot
+// be asked adds nothing, and only when neither can is the answer -1 (then
+// `out` is untouched).
+//
+//   interfaces 10.0.0.5, 127.0.0.1; host name 127.0.1.1, 10.0.0.5
+//   -> 10.0.0.5, 127.0.0.1, 127.0.1.1
+int HostAddresses(char (*out)[kAddressTextSize], int capacity);
 
 // Sends one datagram of `length` bytes from `data` to `address`:`port` from a
 // fresh socket bound to any local address, with broadcast allowed. Returns

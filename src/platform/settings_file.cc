@@ -7,11 +7,14 @@
 // does not change exactly as it found it.
 #include "platform/settings_file.h"
 
+#include <errno.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "platform/file.h"
@@ -205,26 +208,82 @@ std::string DirectoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-// Writes `text` beside `path`, flushes it and renames it over `path`.
-bool ReplaceFile(const std::string& path, const std::string& text) {
+// Root passes access() on everything, yet an operator who cleared every write
+// bit of a file or folder meant that it be left alone: without a write bit it
+// is not writable, whoever asks.
+bool Writable(const std::string& path, mode_t mode, int how) {
+  return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 &&
+         access(path.c_str(), how) == 0;
+}
+
+bool FolderWritable(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 &&
+         Writable(path, info.st_mode, W_OK | X_OK);
+}
+
+enum class Replacement { kDone, kFailed, kNotPossible };
+
+// Writes `text` beside `path`, flushes it and renames it over `path`. The new
+// file takes the old one's place, so it takes its owner, group and mode
+// (`original`, null for a file that did not exist) too: when the owner cannot
+// be given, nothing is replaced and kNotPossible tells the caller to write in
+// place rather than take the file away from the operators who own it.
+Replacement ReplaceFile(const std::string& path, const std::string& text,
+                        const struct stat* original) {
   static std::atomic<unsigned> sequence{0};
   std::string temporary = path + ".new." + std::to_string(getpid()) + "." +
                           std::to_string(sequence.fetch_add(1));
   File file = File::CreateForWrite(temporary);
-  if (!file.valid()) return false;
+  if (!file.valid()) {
+    // Only a folder that refuses new files sends the write in place; a full
+    // disk must not have the old file rewritten half-way.
+    return errno == EACCES || errno == EPERM ? Replacement::kNotPossible
+                                             : Replacement::kFailed;
+  }
+  // fchmod after fchown: a change of owner clears the set-id bits.
+  if (original != nullptr &&
+      (!file.ChangeOwner(original->st_uid, original->st_gid) ||
+       !file.ChangeMode(original->st_mode & 07777))) {
+    file.Close();
+    RemoveFile(temporary);
+    return Replacement::kNotPossible;
+  }
   bool written =
       file.Write(text.data(), text.size()) == text.size() && file.Sync();
   file.Close();
-  struct stat original;
-  if (written && stat(path.c_str(), &original) == 0) {
-    chmod(temporary.c_str(), original.st_mode & 07777);
-  }
   if (!written || !RenameFile(temporary, path)) {
     RemoveFile(temporary);
-    return false;
+    return Replacement::kFailed;
   }
   SyncDirectory(DirectoryOf(path));
-  return true;
+  return Replacement::kDone;
+}
+
+// Rewrites the file's own bytes: not crash-safe, but the only way left when no
+// new file may take its place.
+bool WriteInPlace(const std::string& path, const std::string& text) {
+  File file = File::OpenExistingForWrite(path);
+  return file.valid() && file.Write(text.data(), text.size()) == text.size() &&
+         file.Truncate(text.size()) && file.Sync();
+}
+
+// The file a settings path names: the path itself when nothing is there yet,
+// the file a symbolic link leads to. False for a link that leads nowhere and
+// for anything but a regular file.
+bool ResolveTarget(const char* path, std::string* target, bool* exists,
+                   struct stat* info) {
+  struct stat link_info;
+  *exists = lstat(path, &link_info) == 0;
+  if (!*exists) {
+    *target = path;
+    return errno == ENOENT;
+  }
+  std::unique_ptr<char, void (*)(void*)> resolved(realpath(path, nullptr),
+                                                  std::free);
+  if (resolved == nullptr) return false;
+  *target = resolved.get();
+  return stat(target->c_str(), info) == 0 && S_ISREG(info->st_mode);
 }
 
 }  // namespace
@@ -303,13 +362,15 @@ bool WriteProfileString(const char* path, const char* section, const char* key,
       std::strchr(key, '=') != nullptr) {
     return false;
   }
+  std::string target;
+  bool exists = false;
+  struct stat original;
+  if (!ResolveTarget(path, &target, &exists, &original)) return false;
+  if (exists && !Writable(target, original.st_mode, W_OK)) return false;
   std::string text;
   bool complete = true;
-  if (!LoadFile(path, &text, &complete)) {
-    // A file that exists but cannot be read must not be replaced by a new one.
-    if (access(path, F_OK) == 0) return false;
-    text.clear();
-  }
+  // A file that exists but cannot be read must not be replaced by a new one.
+  if (exists && !LoadFile(target.c_str(), &text, &complete)) return false;
   if (!complete) return false;
 
   size_t first_newline = text.find('\n');
@@ -341,7 +402,14 @@ bool WriteProfileString(const char* path, const char* section, const char* key,
       text += eol + added;
     }
   }
-  return ReplaceFile(path, text);
+  if (!exists) return ReplaceFile(target, text, nullptr) == Replacement::kDone;
+  if (FolderWritable(DirectoryOf(target))) {
+    Replacement replaced = ReplaceFile(target, text, &original);
+    if (replaced != Replacement::kNotPossible) {
+      return replaced == Replacement::kDone;
+    }
+  }
+  return WriteInPlace(target, text);
 }
 
 }  // namespace platform

@@ -37,13 +37,29 @@ int ReadProfileInt(const char* path, const char* section, const char* key,
 // Sets `key` in `section` to `value`: replaces the first matching key line, or
 // adds the key after the last non-blank line of the section, or adds the
 // section at the end of the file (creating the file when needed). Every other
-// line of the file stays byte-for-byte as it was. The file is replaced
-// atomically (written beside it, flushed, then renamed; the directory is
-// flushed too). Added lines use the file's line ends ("\r\n" when its first
-// line has one); a file that had no final line break still has none. Returns
-// false when it cannot be written, and when a name or the value holds a line
-// break, the section name holds ']' or the key holds '=' (they could not be
-// read back as written).
+// line of the file stays byte-for-byte as it was. Added lines use the file's
+// line ends ("\r\n" when its first line has one); a file that had no final
+// line break still has none.
+//
+// To whoever looks at the file, the write is an edit in place, made crash-safe
+// where the folder allows it:
+// - a symbolic link is followed: the file it leads to is written, the link
+//   stays a link (a link that leads nowhere is refused);
+// - the new contents are written beside that file with its owner, group and
+//   mode, flushed and renamed over it (the folder is flushed too);
+// - when its folder is not writable, or the new file cannot be given the
+//   owner (a writer without privilege, a file owned by another group), the
+//   file's own bytes are rewritten, cut to the new length and flushed instead;
+// - a file that is not writable is left untouched and the answer is false;
+// - an absent file is created (mode 0644 less the umask).
+// A file or folder is writable when it has at least one write permission bit
+// and access() allows writing: root passes access() on anything, so a file an
+// operator made read-only by clearing its write bits stays read-only for root.
+//
+// Returns false when the file cannot be written (a short write in place may
+// leave it partly rewritten), and when a name or the value holds a line break,
+// the section name holds ']' or the key holds '=' (they could not be read back
+// as written).
 bool WriteProfileString(const char* path, const char* section, const char* key,
                         const char* value);
 

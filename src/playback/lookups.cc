@@ -5,11 +5,12 @@
 // so every comparison and copy here is bounded by the field's width.
 #include "playback/lookups.h"
 
+#include <cassert>
 #include <cstdlib>
 #include <cstring>
 
+#include "catalogue/media_index.h"
 #include "frame/diag.h"
-#include "playback/media_index.h"
 
 namespace rondel {
 
@@ -49,6 +50,7 @@ const MediaRecord* FindMedia(int32_t media_id) {
 }
 
 const RoomRecord* FindRoom(const char* address) {
+  assert(address != nullptr);
   const int32_t count =
       CountInUse(g_catalogue.table_records.RoomCount, kRoomCapacity);
   for (int32_t i = 0; i < count; ++i) {
@@ -60,6 +62,7 @@ const RoomRecord* FindRoom(const char* address) {
 }
 
 const FileServerRecord* FindFileServer(const char* address) {
+  assert(address != nullptr);
   const int32_t count = CountInUse(g_catalogue.table_records.FileServerCount,
                                    kFileServerCapacity);
   for (int32_t i = 0; i < count; ++i) {
@@ -90,6 +93,7 @@ bool LookUpMediaInfo(int32_t media_id, char* name, char* code, int* media_class,
 }
 
 bool LookUpMediaFiles(int32_t media_id, char** files) {
+  assert(files != nullptr);
   const MediaRecord* media = FindMedia(media_id);
   if (media == nullptr) return false;
   char* buffer = static_cast<char*>(std::calloc(kMediaFilesBufferSize, 1));
@@ -118,13 +122,15 @@ bool LookUpRoomInfo(const char* room_address, char* room_info) {
 
 bool LookUpFileServer(const char* server_address, int* file_server_id,
                       int* group_id) {
-  if (file_server_id != nullptr) *file_server_id = 0;
-  if (group_id != nullptr) *group_id = 0;
+  // Both outputs are required: without one there is no answer to give.
+  if (file_server_id == nullptr || group_id == nullptr) return false;
+  *file_server_id = 0;
+  *group_id = 0;
   if (server_address == nullptr) return false;
   const FileServerRecord* server = FindFileServer(server_address);
   if (server == nullptr) return false;
-  if (file_server_id != nullptr) *file_server_id = server->FileServerId;
-  if (group_id != nullptr) *group_id = server->GroupId;
+  *file_server_id = server->FileServerId;
+  *group_id = server->GroupId;
   return true;
 }
 

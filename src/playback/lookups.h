@@ -2,7 +2,7 @@
 //
 // Each lookup answers what a scan of its table in table order would: the first
 // record whose key matches exactly (byte for byte, case-sensitive). Media are
-// found through an index by media id that RebuildLookupIndexes builds; the
+// found through the index by media id of catalogue/media_index.h; the
 // tables do not change after start-up, so the readers take no lock and may run
 // on any thread.
 #ifndef RONDEL_PLAYBACK_LOOKUPS_H_
@@ -15,12 +15,6 @@
 namespace rondel {
 
 constexpr int kMediaFilesBufferSize = 2048;
-
-// Rebuilds the media-id index from the first MediaCount records of Medias. Call
-// it after the tables are filled (start-up calls it right after
-// BuildClassIndexes; tests after filling tables by hand). REQUIRES: no lookup
-// runs at the same time.
-void RebuildLookupIndexes();
 
 // The first media record with `media_id` among the first MediaCount, or null.
 const MediaRecord* FindMedia(int32_t media_id);
@@ -50,15 +44,11 @@ void ReleaseMediaFiles(char* files);  // null ignored
 // no room has the address, or when either pointer is null.
 bool LookUpRoomInfo(const char* room_address, char* room_info);
 
-// Zeroes the non-null outputs, then sets them to the id and group of the file
-// server at `server_address`. False when none has it or the address is null.
+// Zeroes both outputs, then sets them to the id and group of the file server at
+// `server_address`. False when none has it or the address is null (outputs
+// then 0), and when either output is null (nothing written).
 bool LookUpFileServer(const char* server_address, int* file_server_id,
                       int* group_id);
-
-// One exchange asking the database how many media rows it holds: true when some
-// row of the count is below `number` (signed). False when the exchange fails
-// before that.
-bool SongTotalBelow(int number);
 
 }  // namespace rondel
 

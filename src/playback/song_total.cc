@@ -1,7 +1,6 @@
-// GetSongTotal's exchange: the number of media rows in the database against a
-// number.
+#include "playback/song_total.h"
+
 #include "frame/exchange.h"
-#include "playback/lookups.h"
 
 namespace rondel {
 

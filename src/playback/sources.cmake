@@ -1,5 +1,4 @@
-# Playback: the catalogue lookups and their media index.
+# Playback: the catalogue lookups.
 set(RONDEL_PLAYBACK_SOURCES
-  playback/media_index.cc
   playback/lookups.cc
   playback/song_total.cc)

@@ -192,6 +192,19 @@ TEST_F(SnapshotSaveTest, ReplacedMediaFileIsWrittenOverByTheNextSave) {
   ExpectFirstSetLoads();
 }
 
+// A crash between a save's link and its rename leaves "Medias.tbl.prev" as a
+// second name of the live file: the next save must not write over it.
+TEST_F(SnapshotSaveTest, PreviousMediaNameOfTheLiveFileIsNeverWrittenOver) {
+  const std::vector<std::string> files_a = SaveFirstSet();
+  ASSERT_EQ(link(dir_.File("Medias.tbl").c_str(),
+                 dir_.File("Medias.tbl.prev").c_str()),
+            0);
+  FillSecondSet(300);
+  ASSERT_TRUE(store_.StageTable("Medias"));
+  store_.DiscardStaged();  // the load after the staging failed
+  EXPECT_EQ(testing::ReadSnapshotSet(dir_.path()), files_a);
+}
+
 // Start-up stages the media file while the play lists load; the save then
 // puts the staged file in place, and a failed load discards it.
 TEST_F(SnapshotSaveTest, StagedMediaFileIsSavedOrDiscarded) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/snapshot_format.h"
 #include "catalogue/tables.h"
 #include "catalogue_test_util.h"
 #include "files.h"
@@ -18,21 +19,8 @@
 namespace rondel {
 namespace testing {
 
-struct SnapshotTable {
-  const char* table_name;
-  const char* file_name;
-};
-
-constexpr SnapshotTable kSnapshotTables[9] = {
-    {"TABLE_RECORDS", "TABLE_RECORDS.tbl"},
-    {"Rooms", "Rooms.tbl"},
-    {"Medias", "Medias.tbl"},
-    {"FILE_SERVERS", "FILE_SERVERS.tbl"},
-    {"AllSequence", "AllSequence.tbl"},
-    {"MonthSequence", "MonthSequence.tbl"},
-    {"WeekSequence", "WeekSequence.tbl"},
-    {"NewSequence", "NewSequence.tbl"},
-    {"UserSequence", "UserSequence.tbl"}};
+using SnapshotTable = snapshot::TableFormat;
+constexpr const SnapshotTable (&kSnapshotTables)[9] = snapshot::kTables;
 
 // Where table `k` lies in memory and how many bytes of it the tests look at.
 inline void TableSpan(int k, unsigned char** data, size_t* size) {

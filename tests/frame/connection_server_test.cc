@@ -3,8 +3,11 @@
 // page 936.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "files.h"
 #include "frame/exchange.h"
@@ -83,7 +86,7 @@ TEST_F(ConnectionTest, RefusedLoginLogsServerLineAndLeavesNothingOpen) {
     EXPECT_FALSE(x.connected());
     EXPECT_FALSE(x.Call("sp_getfileservers", {}));
   }
-  EXPECT_EQ(1, log_.Count("login database server \"" + server_.address() +
+  EXPECT_EQ(1, log_.Count(std::string("login database server \"127.0.0.1") +
                           "\" error"));
   EXPECT_EQ(0, log_.CountContaining("use database"));
   auto rows = Connections();
@@ -140,6 +143,64 @@ TEST_F(ConnectionTest, CodePage936BytesTravelUnchangedBothWays) {
   EXPECT_EQ(std::string(kName), sent[0][0]);
   // No character-conversion complaint was logged.
   EXPECT_TRUE(log_.Lines().empty());
+}
+
+TEST_F(ConnectionTest, ExitDatabaseWaitsForTheExchangeInFlight) {
+  DefineProcedure("frame_slow", "@a int = 0", "SELECT 5 AS n");
+  server_.Exec(
+      "INSERT INTO vdb_faults VALUES('delay_procedure', 'frame_slow', 400)");
+  std::atomic<bool> connected{false};
+  int32_t n = 0;
+  bool read = false;
+  std::thread host_thread([&] {
+    Exchange x;
+    connected = x.connected();
+    read = x.Call("frame_slow", {}) &&
+           x.ReadRows({Column::Int(1, &n)}, [] { return true; });
+  });
+  while (!connected) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ExitDatabase();  // the client library ends only after the exchange did
+  host_thread.join();
+  EXPECT_TRUE(read);
+  EXPECT_EQ(5, n);
+  Exchange after;
+  EXPECT_FALSE(after.connected());
+  EXPECT_EQ(1, log_.Count("dblogin() error"));
+}
+
+// The server's port comes from its own key; the address setting stays an
+// address (it is also sent as a room address), and an address that already
+// carries a port keeps working.
+TEST_F(ConnectionTest, PortKeyJoinsTheAddressOnlyForTheConnection) {
+  const std::string port = std::to_string(server_.port());
+  struct Case {
+    std::string settings;
+    const char* address_kept;
+    bool connects;
+  };
+  const Case cases[] = {
+      {"DataBaseServerIp=127.0.0.1\nDataBaseServerPort=" + port, "127.0.0.1",
+       true},
+      // 15 characters of address and the port make more than the address
+      // setting's 19: joined, nothing may be cut.
+      {"DataBaseServerIp=127.000.000.001\nDataBaseServerPort=" + port,
+       "127.000.000.001", true},
+      {"DataBaseServerIp=127.0.0.1:" + port, nullptr, true},
+      {"DataBaseServerIp=127.0.0.1:" + port + "\nDataBaseServerPort=1", nullptr,
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.settings);
+    std::string path = scratch_.File("port.ini");
+    WriteFileBytes(path, "[MainServer]\n" + c.settings + "\n");
+    EXPECT_TRUE(LoadDBOptions(path.c_str()));
+    if (c.address_kept != nullptr) {
+      EXPECT_STREQ(c.address_kept, CurrentSettings().database_server_ip);
+    }
+    Exchange x;
+    EXPECT_EQ(c.connects, x.connected());
+  }
 }
 
 }  // namespace

@@ -92,6 +92,19 @@ TEST_F(RowReadingTest, EveryResultSetIsBoundAfreshAndReadToTheEnd) {
   EXPECT_EQ((std::vector<std::string>{"1:one", "2:two", "3:three t"}), seen);
 }
 
+TEST_F(RowReadingTest, TrailingEmptyResultSetKeepsTheLastRowsValues) {
+  DefineProcedure("frame_trailing_empty", "@a int = 0",
+                  "SELECT 'clip.mpg' AS f; SELECT 'other' AS f WHERE 0;");
+  char file[16] = "";
+  {
+    Exchange x;
+    ASSERT_TRUE(x.Call("frame_trailing_empty", {}));
+    EXPECT_TRUE(
+        x.ReadRows({Column::Text(1, file, sizeof file)}, [] { return true; }));
+  }
+  EXPECT_STREQ("clip.mpg", file);
+}
+
 TEST_F(RowReadingTest, StoppingEarlyCancelsTheRestAndTheNextExchangeWorks) {
   DefineProcedure("frame_many", "@a int = 0",
                   "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 "

@@ -1,12 +1,16 @@
 #include "platform/settings_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <sstream>
 #include <string>
 
 #include "files.h"
 #include "platform/file.h"
+#include "platform/file_test_hooks.h"
 #include "scratch_dir.h"
 
 namespace rondel {
@@ -279,6 +283,129 @@ TEST_F(SettingsFileTest, ShortWriteLeavesTheOldFileWhole) {
   EXPECT_EQ(ReadFileBytes(path_), before);
   // The partial file written beside it was removed.
   EXPECT_EQ(dir_.EntryCount(), 1u);
+}
+
+// Where the settings path stands before RandPlayType is saved.
+enum class Situation {
+  kRegular,
+  kSymlink,         // the path is a link to the file in another folder
+  kReadOnlyFile,    // every write bit cleared
+  kReadOnlyFolder,  // the file is writable, its folder has no write bit
+  kOwnerRefused,    // the writer may not give a new file the owner
+  kAbsent,
+};
+
+struct SaveCase {
+  const char* name;
+  Situation situation;
+  bool saved;
+  bool in_place;  // the file keeps its inode: rewritten in place or untouched
+};
+
+void PrintTo(const SaveCase& c, std::ostream* os) { *os << c.name; }
+
+class SettingsSave : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    RefuseOwnerChanges(false);
+    SetWriteBudget(-1);
+    chmod(folder_.path().c_str(), 0755);  // lets the scratch folder go
+  }
+
+  // What an operator sees of the settings path: link or file, the file's
+  // owner, group and mode, and how many entries its folder holds (a new file
+  // left beside it would show).
+  std::string Standing() const {
+    struct stat link_info;
+    struct stat info;
+    if (lstat(path_.c_str(), &link_info) != 0 ||
+        stat(path_.c_str(), &info) != 0) {
+      return "absent";
+    }
+    std::ostringstream text;
+    text << (S_ISLNK(link_info.st_mode) ? "link " : "file ") << info.st_uid
+         << ":" << info.st_gid << " " << std::oct << (info.st_mode & 07777)
+         << " entries=" << std::dec << folder_.EntryCount();
+    return text.str();
+  }
+
+  // Puts the file, owned by someone else where the test may do that, in the
+  // situation; path_ is then what the writer is given.
+  void Arrange(Situation situation) {
+    if (situation == Situation::kAbsent) return;
+    WriteFileBytes(file_, kBefore);
+    (void)!chown(file_.c_str(), 4321, 4321);  // as root only
+    chmod(file_.c_str(), situation == Situation::kReadOnlyFile ? 0444 : 0640);
+    if (situation == Situation::kSymlink) {
+      path_ = links_.File("Korvane.ini");
+      ASSERT_EQ(symlink(file_.c_str(), path_.c_str()), 0);
+    }
+    if (situation == Situation::kReadOnlyFolder)
+      chmod(folder_.path().c_str(), 0555);
+    if (situation == Situation::kOwnerRefused) RefuseOwnerChanges(true);
+  }
+
+  static ino_t Inode(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+  }
+
+  static constexpr char kBefore[] =
+      "; operators' settings\r\n[VideoServer]\r\nRandPlayType=1\r\n";
+  static constexpr char kAfter[] =
+      "; operators' settings\r\n[VideoServer]\r\nRandPlayType=7\r\n";
+  ScratchDir folder_;
+  ScratchDir links_;
+  std::string file_ = folder_.File("Korvane.ini");
+  std::string path_ = file_;
+};
+
+class SettingsSaveTest : public SettingsSave,
+                         public ::testing::WithParamInterface<SaveCase> {};
+
+TEST_P(SettingsSaveTest, SavingEditsTheFileInPlaceOrNotAtAll) {
+  const SaveCase& c = GetParam();
+  ASSERT_NO_FATAL_FAILURE(Arrange(c.situation));
+  const mode_t mask = umask(0);
+  umask(mask);
+  std::ostringstream created;
+  created << "file " << getuid() << ":" << getgid() << " " << std::oct
+          << (0644 & ~mask) << " entries=1";
+  const std::string standing =
+      c.situation == Situation::kAbsent ? created.str() : Standing();
+  const std::string bytes = !c.saved ? kBefore
+                            : c.situation == Situation::kAbsent
+                                ? "[VideoServer]\nRandPlayType=7\n"
+                                : kAfter;
+  const ino_t inode = Inode(path_);
+
+  const bool saved =
+      WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "7");
+  EXPECT_EQ(std::make_tuple(saved, Inode(path_) == inode, Standing(),
+                            ReadFileBytes(path_)),
+            std::make_tuple(c.saved, c.in_place, standing, bytes));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Situations, SettingsSaveTest,
+    ::testing::Values(
+        SaveCase{"Regular", Situation::kRegular, true, false},
+        SaveCase{"Symlink", Situation::kSymlink, true, false},
+        SaveCase{"ReadOnlyFile", Situation::kReadOnlyFile, false, true},
+        SaveCase{"ReadOnlyFolder", Situation::kReadOnlyFolder, true, true},
+        SaveCase{"OwnerRefused", Situation::kOwnerRefused, true, true},
+        SaveCase{"Absent", Situation::kAbsent, true, false}),
+    [](const ::testing::TestParamInfo<SaveCase>& info) {
+      return std::string(info.param.name);
+    });
+
+// Without a writable folder the file is rewritten through the same writes the
+// fault injection cuts short; a short write is reported.
+TEST_F(SettingsSave, ShortWriteInPlaceIsReported) {
+  Arrange(Situation::kReadOnlyFolder);
+  SetWriteBudget(5);
+  EXPECT_FALSE(
+      WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "7"));
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "catalogue/tables.h"
-#include "platform/net.h"
+#include "platform/net_test_hooks.h"
 
 namespace rondel {
 namespace {
@@ -97,10 +97,10 @@ TEST_F(ServerIdentityTest, LocalAddressesKeepResolverOrderAndAtMost32) {
   EXPECT_EQ(LocalAddresses(), expected);
 
   // A shorter list afterwards clears the entries it does not fill.
-  platform::OverrideHostAddresses({"127.0.0.1", "10.1.2.3"});
+  platform::OverrideHostAddresses({"10.1.2.3", "127.0.0.1"});
   LoadLocalAddresses();
   EXPECT_EQ(LocalAddresses(),
-            (std::vector<std::string>{"127.0.0.1", "10.1.2.3"}));
+            (std::vector<std::string>{"10.1.2.3", "127.0.0.1"}));
   EXPECT_EQ(g_catalogue.local_addresses[2][0], '\0');
   EXPECT_EQ(g_catalogue.local_addresses[31][0], '\0');
 }

@@ -12,6 +12,7 @@
 #include <map>
 #include <string>
 
+#include "catalogue/snapshot_format.h"
 #include "catalogue/start_catalogue.h"
 #include "files.h"
 #include "frame/session.h"
@@ -49,16 +50,12 @@ inline void RunStartup() {
   StartCatalogue();
 }
 
-// The nine snapshot files by name.
-inline const char* const kSnapshotFiles[] = {
-    "TABLE_RECORDS.tbl", "Rooms.tbl",       "Medias.tbl",
-    "FILE_SERVERS.tbl",  "AllSequence.tbl", "MonthSequence.tbl",
-    "WeekSequence.tbl",  "NewSequence.tbl", "UserSequence.tbl"};
-
+// The nine snapshot files (those present) by name.
 inline std::map<std::string, std::string> ReadSnapshotFiles(
     const std::string& directory) {
   std::map<std::string, std::string> files;
-  for (const char* name : kSnapshotFiles) {
+  for (const snapshot::TableFormat& table : snapshot::kTables) {
+    const std::string name = table.file_name;
     if (PathExists(directory + name))
       files[name] = ReadFileBytes(directory + name);
   }

@@ -11,7 +11,7 @@
 
 #include "catalogue/tables.h"
 #include "files.h"
-#include "platform/net.h"
+#include "platform/net_test_hooks.h"
 #include "platform/settings_file.h"
 #include "playback/lookups.h"
 #include "startup_harness.h"
@@ -296,6 +296,50 @@ TEST_F(StartupTest, RefreshFailingAfterTheMediaKeepsTheLastGoodSet) {
     EXPECT_NE(FindMedia(106), nullptr);
   });
   EXPECT_FALSE(PathExists(snapshot_dir_ + "Medias.tbl.new"));
+}
+
+// The five play lists and Prefix86List as background play sees them: counts,
+// then the leading entries.
+std::string PlayListState() {
+  const Catalogue& c = g_catalogue;
+  std::string state;
+  auto add = [&](const char* name, const int32_t* entries, int32_t count) {
+    state += std::string(name) + " " + std::to_string(count) + ":";
+    for (int i = 0; i < 8; ++i) state += " " + std::to_string(entries[i]);
+    state += "\n";
+  };
+  add("all", c.all_sequence.entries, c.all_sequence.count);
+  add("week", c.week_sequence.entries, c.week_sequence.count);
+  add("month", c.month_sequence.entries, c.month_sequence.count);
+  add("new", c.new_sequence.entries, c.new_sequence.count);
+  add("user", c.user_sequence.entries, c.user_sequence.count);
+  add("86", c.prefix86_list.entries, c.prefix86_list.count);
+  return state;
+}
+
+TEST_F(StartupTest, FailedRefreshServesWhatAnOfflineStartServes) {
+  FullRefreshInChild();
+  // The database's lists now run longer than the snapshot's, with a song the
+  // snapshot does not hold; the refresh then fails at its last step.
+  venue_.Exec(
+      "INSERT INTO medias(media_id, media_name, media_code) VALUES(107, 'n', "
+      "'8000002');"
+      "INSERT INTO media_files VALUES(2, 107, 1, 'n.mpg');"
+      "INSERT INTO media_charts(chart_name, chart_rank, media_id) VALUES"
+      "('all', 3, 107), ('week', 2, 107), ('month', 2, 107), ('new', 2, 107);"
+      "ALTER TABLE MediaUserSet RENAME TO MediaUserSetGone");
+  const std::string failed_refresh = venue_.folder() + "/failed-refresh";
+  const std::string offline = venue_.folder() + "/offline";
+  InChildProcess([&] {
+    RunStartup();
+    WriteFileBytes(failed_refresh, PlayListState());
+  });
+  venue_.Stop();
+  InChildProcess([&] {
+    RunStartup();
+    WriteFileBytes(offline, PlayListState());
+  });
+  EXPECT_EQ(ReadFileBytes(failed_refresh), ReadFileBytes(offline));
 }
 
 TEST_F(StartupTest, DatabaseThatDoesNotKnowThisServerStartsFromTheSnapshots) {

@@ -236,7 +236,8 @@ std::string VenueServer::WriteSettingsFile(
   std::string path = folder_ + "/settings.ini";
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << "[MainServer]\r\n"
-      << "DataBaseServerIp=127.0.0.1:" << port_ << "\r\n"
+      << "DataBaseServerIp=127.0.0.1\r\n"
+      << "DataBaseServerPort=" << port_ << "\r\n"
       << "UserName=sa\r\n"
       << "PassWord=\r\n"
       << "FileServerIP=" << file_server_ip << "\r\n"

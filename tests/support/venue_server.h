@@ -55,7 +55,8 @@ class VenueServer {
   std::vector<Row> Query(const std::string& sql);
 
   // Writes a settings file for the library pointing at this server:
-  // [MainServer] DataBaseServerIp=127.0.0.1:PORT, UserName=sa, PassWord=,
+  // [MainServer] DataBaseServerIp=127.0.0.1, DataBaseServerPort=PORT,
+  // UserName=sa, PassWord=,
   // FileServerIP=<file_server_ip>; [KTV] DataBaseName=karaok. Returns its path
   // (inside folder()).
   std::string WriteSettingsFile(const std::string& file_server_ip = "") const;

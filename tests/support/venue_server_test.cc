@@ -100,7 +100,7 @@ TEST(VenueServerTest, SettingsFilePointsAtServer) {
   text << in.rdbuf();
   EXPECT_EQ(
       text.str(),
-      "[MainServer]\r\nDataBaseServerIp=127.0.0.1:" +
+      "[MainServer]\r\nDataBaseServerIp=127.0.0.1\r\nDataBaseServerPort=" +
           std::to_string(server.port()) +
           "\r\nUserName=sa\r\nPassWord=\r\nFileServerIP=10.1.2.3\r\n[KTV]\r\n"
           "DataBaseName=karaok\r\n");

@@ -2,12 +2,11 @@
 // id, then by position, so the first entry of an id is the record a scan in
 // table order finds first. Static storage like the tables themselves: nothing
 // is allocated, and pages beyond the media count are never touched.
-#include "playback/media_index.h"
+#include "catalogue/media_index.h"
 
 #include <algorithm>
 
 #include "catalogue/tables.h"
-#include "playback/lookups.h"
 
 namespace rondel {
 

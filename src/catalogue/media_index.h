@@ -1,10 +1,16 @@
-// The index by media id over the media table, behind FindMedia.
-#ifndef RONDEL_PLAYBACK_MEDIA_INDEX_H_
-#define RONDEL_PLAYBACK_MEDIA_INDEX_H_
+// The index by media id over the media table, behind the media lookups.
+#ifndef RONDEL_CATALOGUE_MEDIA_INDEX_H_
+#define RONDEL_CATALOGUE_MEDIA_INDEX_H_
 
 #include <cstdint>
 
 namespace rondel {
+
+// Rebuilds the media-id index from the first MediaCount records of Medias. Call
+// it after the tables are filled (start-up calls it right after
+// BuildClassIndexes; tests after filling tables by hand). REQUIRES: no lookup
+// runs at the same time.
+void RebuildLookupIndexes();
 
 // The position in Medias of the first record (lowest position) among the first
 // MediaCount whose MediaId is `media_id`, or -1. Uses the index that
@@ -18,4 +24,4 @@ int32_t ScanMediaPosition(int32_t media_id);
 
 }  // namespace rondel
 
-#endif  // RONDEL_PLAYBACK_MEDIA_INDEX_H_
+#endif  // RONDEL_CATALOGUE_MEDIA_INDEX_H_
