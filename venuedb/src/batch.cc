@@ -6,6 +6,7 @@
 #include "faults.h"
 #include "procedure_runner.h"
 #include "procedure_text.h"
+#include "store.h"
 
 namespace venuedb {
 
@@ -186,7 +187,9 @@ BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
                       const std::string& sql) {
   BatchOutcome out;
   auto fail = [&](int32_t number, const std::string& message) {
-    reply->Message(number, 16, message);
+    bool locked = IsLockTimeout(message);
+    reply->Message(locked ? kLockTimeoutError : number, 16,
+                   locked ? kLockTimeoutMessage : message);
     reply->Done(kDone, kDoneError, 0, 0);
     out.ok = false;
   };
@@ -212,6 +215,18 @@ BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
     ++statements;
     size_t word_end = pos;
     std::string word = WordAt(sql, pos, &word_end);
+    size_t own_end = 0;
+    int32_t own_error = 0;
+    std::string own_message;
+    if (host->OwnStatement(sql, pos, &own_end, &own_error, &own_message)) {
+      pos = SkipBlanks(sql, own_end);
+      if (own_error != 0) {
+        fail(own_error, own_message);
+        break;
+      }
+      reply->Done(kDone, More(pos >= sql.size()), 0, 0);
+      continue;
+    }
     SyntaxError syntax;
     if (word == "use") {
       size_t i = SkipBlanks(sql, word_end, false);

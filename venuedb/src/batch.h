@@ -30,6 +30,15 @@ class BatchHost {
   // journal either way.
   virtual bool UseDatabase(const std::string& name, std::string* canonical,
                            std::string* previous) = 0;
+  // Offered every statement first (transactions, some SET options). Returns
+  // false when the statement at sql[pos] is not the host's. Otherwise sets
+  // *end just after it, has written its tokens but the DONE, and sets
+  // *error_number (and *error_message) when it failed.
+  virtual bool OwnStatement(const std::string& /*sql*/, size_t /*pos*/,
+                            size_t* /*end*/, int32_t* /*error_number*/,
+                            std::string* /*error_message*/) {
+    return false;
+  }
 };
 
 struct BatchOutcome {

@@ -122,7 +122,7 @@ void Channel::SendPacket(bool last) {
 
 void Channel::SendAll(const char* data, size_t size) {
   while (size > 0) {
-    if (fd_ < 0) throw ChannelClosed("closed");
+    if (fd_ < 0 || peer_gone_) throw ChannelClosed("closed");
     ssize_t n = send(fd_, data, size, MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -140,12 +140,28 @@ void Channel::PollAttention(int timeout_ms) {
   if (rc <= 0) return;
   char first = 0;
   ssize_t n = recv(fd_, &first, 1, MSG_PEEK | MSG_DONTWAIT);
-  if (n == 0) throw ChannelClosed("peer closed");
+  // A reset or a close: nobody is left to answer, and a wait that polled on
+  // would spin on the hangup until its deadline.
+  if (n == 0 ||
+      (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+    peer_gone_ = true;
+    throw ChannelClosed("peer closed");
+  }
   if (n < 0 || static_cast<uint8_t>(first) != kAttention) return;
   uint8_t type = 0;
   std::string ignored;
   ReadMessage(&type, &ignored);
   attention_ = true;
+}
+
+bool Channel::CheckPeer() {
+  if (peer_gone_) return false;
+  try {
+    PollAttention(0);
+  } catch (const ChannelClosed&) {
+    peer_gone_ = true;
+  }
+  return !peer_gone_;
 }
 
 bool Channel::WaitForAttention(int ms) {

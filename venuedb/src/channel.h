@@ -31,6 +31,7 @@ enum PacketType : uint8_t {
   kRpc = 0x03,
   kReply = 0x04,
   kAttention = 0x06,
+  kTransactionManager = 0x0E,
   kLogin7 = 0x10,
   kPrelogin = 0x12,
 };
@@ -64,8 +65,12 @@ class Channel {
   bool attention() const { return attention_; }
   void clear_attention() { attention_ = false; }
   // Sleeps up to ms milliseconds, waking early when an attention arrives;
-  // returns attention().
+  // returns attention(). Throws ChannelClosed when the peer has gone.
   bool WaitForAttention(int ms);
+  // Looks, without waiting, for an attention or a peer that has gone. Returns
+  // false once the peer has gone (later writes then throw ChannelClosed).
+  // Never throws, so it may run inside SQLite's callbacks.
+  bool CheckPeer();
 
   // Closes the socket now; later writes throw ChannelClosed.
   void Close();
@@ -85,6 +90,7 @@ class Channel {
   size_t packet_size_ = 4096;
   std::string out_;  // payload of the packet being filled
   bool attention_ = false;
+  bool peer_gone_ = false;
 };
 
 }  // namespace venuedb

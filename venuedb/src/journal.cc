@@ -1,12 +1,54 @@
 #include "journal.h"
 
 #include <time.h>
+#include <unistd.h>
 
 #include <cstdio>
 
 namespace venuedb {
 
 namespace {
+
+const char kJournalTablesSql[] = R"sql(
+PRAGMA journal_mode=WAL;
+PRAGMA synchronous=NORMAL;
+CREATE TABLE IF NOT EXISTS vdb_connections(
+  conn_id INTEGER PRIMARY KEY, opened_us INTEGER, closed_us INTEGER, peer TEXT, login TEXT,
+  password TEXT, app TEXT, host TEXT, database TEXT, tds_version TEXT, packet_size INTEGER,
+  refused INTEGER DEFAULT 0);
+CREATE TABLE IF NOT EXISTS vdb_journal(
+  id INTEGER PRIMARY KEY AUTOINCREMENT, conn_id INTEGER, at_us INTEGER, kind TEXT,
+  login TEXT, text BLOB, ok INTEGER, outcome TEXT, ended_us INTEGER);
+CREATE TABLE IF NOT EXISTS vdb_journal_params(
+  journal_id INTEGER, ordinal INTEGER, name TEXT, type TEXT, type_code INTEGER,
+  output INTEGER, max_length INTEGER, is_null INTEGER, value BLOB);
+CREATE INDEX IF NOT EXISTS vdb_journal_params_by_journal ON vdb_journal_params(journal_id);
+)sql";
+
+const char* OutcomeName(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::kOk:
+      return "ok";
+    case Outcome::kFailed:
+      return "failed";
+    case Outcome::kCancelled:
+      return "cancelled";
+    case Outcome::kAbandoned:
+      return "abandoned";
+  }
+  return "failed";
+}
+
+// Only this server writes the journal, through one handle under a lock; a
+// reader (a test, the sqlite3 shell) can still hold the file for a moment
+// while the WAL is recovered or checkpointed. Wait for it rather than lose a
+// row.
+int BusyWait(void*, int attempt) {
+  constexpr int kLimitAttempts = 60 * 1000;  // about a minute in 1 ms steps
+  if (attempt >= kLimitAttempts) return 0;
+  usleep(attempt < 10 ? 50 : 1000);
+  return 1;
+}
 
 void Bind(sqlite3_stmt* stmt, int index, const Value& v) {
   switch (v.kind) {
@@ -34,6 +76,32 @@ int64_t NowMicros() {
   return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
+std::unique_ptr<Journal> Journal::Open(const std::string& path,
+                                       std::string* error) {
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(
+      path.c_str(), &db,
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+      nullptr);
+  char* message = nullptr;
+  if (rc == SQLITE_OK) {
+    sqlite3_busy_handler(db, BusyWait, nullptr);
+    rc = sqlite3_exec(db, kJournalTablesSql, nullptr, nullptr, &message);
+  }
+  if (rc != SQLITE_OK) {
+    *error = path + ": " +
+             (message ? message
+              : db    ? sqlite3_errmsg(db)
+                      : sqlite3_errstr(rc));
+    sqlite3_free(message);
+    sqlite3_close(db);
+    return nullptr;
+  }
+  return std::unique_ptr<Journal>(new Journal(db));
+}
+
+Journal::~Journal() { sqlite3_close_v2(db_); }
+
 bool Journal::Run(const char* sql, const std::vector<Value>& args) {
   sqlite3_stmt* stmt = nullptr;
   if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt,
@@ -53,6 +121,7 @@ bool Journal::Run(const char* sql, const std::vector<Value>& args) {
 }
 
 int64_t Journal::OpenConnection(const std::string& peer) {
+  std::lock_guard<std::mutex> lock(mutex_);
   if (!Run("INSERT INTO vdb_connections(opened_us, peer) VALUES(?1, ?2)",
            {Value::Int(NowMicros()), Value::Text(peer)})) {
     return 0;
@@ -65,9 +134,10 @@ void Journal::SetLogin(int64_t conn_id, const std::string& login,
                        const std::string& host, const std::string& database,
                        const std::string& tds_version, int64_t packet_size,
                        bool refused) {
+  std::lock_guard<std::mutex> lock(mutex_);
   Run("UPDATE vdb_connections SET login=?2, password=?3, app=?4, host=?5, "
-      "database=?6, "
-      "tds_version=?7, packet_size=?8, refused=?9 WHERE conn_id=?1",
+      "database=?6, tds_version=?7, packet_size=?8, refused=?9 "
+      "WHERE conn_id=?1",
       {Value::Int(conn_id), Value::Text(login), Value::Text(password),
        Value::Text(app), Value::Text(host), Value::Text(database),
        Value::Text(tds_version), Value::Int(packet_size),
@@ -75,64 +145,78 @@ void Journal::SetLogin(int64_t conn_id, const std::string& login,
 }
 
 void Journal::SetDatabase(int64_t conn_id, const std::string& database) {
+  std::lock_guard<std::mutex> lock(mutex_);
   Run("UPDATE vdb_connections SET database=?2 WHERE conn_id=?1",
       {Value::Int(conn_id), Value::Text(database)});
 }
 
 void Journal::CloseConnection(int64_t conn_id) {
+  std::lock_guard<std::mutex> lock(mutex_);
   Run("UPDATE vdb_connections SET closed_us=?2 WHERE conn_id=?1",
       {Value::Int(conn_id), Value::Int(NowMicros())});
 }
 
-int64_t Journal::Record(int64_t conn_id, const std::string& kind,
+int64_t Journal::Insert(int64_t conn_id, const std::string& kind,
                         const std::string& login, const std::string& text,
-                        bool ok, const std::vector<JournalParam>& params) {
+                        const std::vector<JournalParam>& params) {
   // One transaction, so a reader sees the request and its parameters together.
   if (!params.empty())
     sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
   int64_t id = 0;
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v3(
-          db_,
-          "INSERT INTO vdb_journal(conn_id, at_us, kind, login, text, ok) "
-          "VALUES(?1, ?2, ?3, ?4, ?5, ?6)",
-          -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) == SQLITE_OK) {
-    Bind(stmt, 1, Value::Int(conn_id));
-    Bind(stmt, 2, Value::Int(NowMicros()));
-    Bind(stmt, 3, Value::Text(kind));
-    Bind(stmt, 4, Value::Text(login));
-    Bind(stmt, 5, Value::Text(text));
-    Bind(stmt, 6, Value::Int(ok ? 1 : 0));
-    if (sqlite3_step(stmt) == SQLITE_DONE) id = sqlite3_last_insert_rowid(db_);
-    sqlite3_finalize(stmt);
+  if (Run("INSERT INTO vdb_journal(conn_id, at_us, kind, login, text, outcome) "
+          "VALUES(?1, ?2, ?3, ?4, ?5, 'running')",
+          {Value::Int(conn_id), Value::Int(NowMicros()), Value::Text(kind),
+           Value::Text(login), Value::Text(text)})) {
+    id = sqlite3_last_insert_rowid(db_);
   }
-  if (id == 0)
-    std::fprintf(stderr, "venuedb: journal: %s\n", sqlite3_errmsg(db_));
-  if (id != 0 && !params.empty()) {
-    if (sqlite3_prepare_v3(
-            db_,
-            "INSERT INTO vdb_journal_params(journal_id, ordinal, name, type, "
-            "type_code, output, max_length, is_null, value) "
-            "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)",
-            -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) == SQLITE_OK) {
-      for (size_t i = 0; i < params.size(); ++i) {
-        const JournalParam& p = params[i];
-        Bind(stmt, 1, Value::Int(id));
-        Bind(stmt, 2, Value::Int(static_cast<int64_t>(i + 1)));
-        Bind(stmt, 3, Value::Text(p.name));
-        Bind(stmt, 4, Value::Text(p.type));
-        Bind(stmt, 5, Value::Int(p.type_code));
-        Bind(stmt, 6, Value::Int(p.output ? 1 : 0));
-        Bind(stmt, 7, Value::Int(p.max_length));
-        Bind(stmt, 8, Value::Int(p.value.is_null() ? 1 : 0));
-        Bind(stmt, 9, p.value);
-        sqlite3_step(stmt);
-        sqlite3_reset(stmt);
-      }
-      sqlite3_finalize(stmt);
-    }
+  for (size_t i = 0; id != 0 && i < params.size(); ++i) {
+    const JournalParam& p = params[i];
+    Run("INSERT INTO vdb_journal_params(journal_id, ordinal, name, type, "
+        "type_code, output, max_length, is_null, value) "
+        "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)",
+        {Value::Int(id), Value::Int(static_cast<int64_t>(i + 1)),
+         Value::Text(p.name), Value::Text(p.type), Value::Int(p.type_code),
+         Value::Int(p.output ? 1 : 0), Value::Int(p.max_length),
+         Value::Int(p.value.is_null() ? 1 : 0), p.value});
   }
   if (!params.empty()) sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  return id;
+}
+
+int64_t Journal::Begin(int64_t conn_id, const std::string& kind,
+                       const std::string& login, const std::string& text,
+                       const std::vector<JournalParam>& params) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return Insert(conn_id, kind, login, text, params);
+}
+
+void Journal::End(int64_t id, Outcome outcome) {
+  if (id == 0) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  Run("UPDATE vdb_journal SET outcome=?2, ok=?3, ended_us=?4 WHERE id=?1",
+      {Value::Int(id), Value::Text(OutcomeName(outcome)),
+       Value::Int(outcome == Outcome::kOk ? 1 : 0), Value::Int(NowMicros())});
+}
+
+void Journal::Forget(int64_t id) {
+  if (id == 0) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  Run("DELETE FROM vdb_journal WHERE id=?1", {Value::Int(id)});
+}
+
+int64_t Journal::Record(int64_t conn_id, const std::string& kind,
+                        const std::string& login, const std::string& text,
+                        Outcome outcome) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  int64_t id = 0;
+  if (Run("INSERT INTO vdb_journal(conn_id, at_us, kind, login, text, ok, "
+          "outcome, ended_us) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?2)",
+          {Value::Int(conn_id), Value::Int(NowMicros()), Value::Text(kind),
+           Value::Text(login), Value::Text(text),
+           Value::Int(outcome == Outcome::kOk ? 1 : 0),
+           Value::Text(OutcomeName(outcome))})) {
+    id = sqlite3_last_insert_rowid(db_);
+  }
   return id;
 }
 

@@ -1,21 +1,34 @@
 // The wire journal: one vdb_connections row per TCP connection, one vdb_journal
-// row per request (login, use, batch, rpc, attention, close) and one
-// vdb_journal_params row per RPC parameter. Rows are written by the serving
-// thread before the reply is finished, so a client that has its answer can read
-// them at once.
+// row per request (login, use, batch, rpc, transaction, attention, close) and
+// one vdb_journal_params row per RPC parameter.
 //
-// Texts (journal text, parameter values) are stored with the TEXT storage class
-// holding the bytes exactly as received or converted (GB18030), so `text =
-// 'sp_addlog'` matches and hex(text) shows the bytes.
+// The journal lives in its own SQLite file beside the database (JournalPath)
+// and is written through one handle shared by every session, so nothing a
+// client does in the venue database (an open transaction, a long write) can
+// delay a journal row or make it fail with "database is locked".
 //
-// REQUIRES: no statement of the same handle is still stepping when a method is
-// called (a WAL reader that has fallen behind could not write).
+// Invariants:
+//   1. A request's row is inserted when the request arrives, with outcome
+//      "running" and ok NULL, before any of it runs.
+//   2. Its outcome (ok, failed, cancelled, abandoned), ok and ended_us are set
+//      when it ends, however it ends, and before the last packet of its reply
+//      goes out: a client that has its answer can read them at once.
+//   3. A connection's closed_us and its close row are written once, however
+//      the connection ends.
+//
+// Texts (journal text, parameter values) are stored with the TEXT storage
+// class holding the bytes exactly as received or converted (GB18030), so
+// `text = 'sp_addlog'` matches and hex(text) shows the bytes.
+//
+// Thread-safe: every method takes the journal's lock.
 #ifndef VENUEDB_SRC_JOURNAL_H_
 #define VENUEDB_SRC_JOURNAL_H_
 
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -32,12 +45,25 @@ struct JournalParam {
   Value value;  // NULL when the parameter was sent as NULL
 };
 
+// How a request ended. Stored as its name in vdb_journal.outcome; ok is 1 for
+// kOk and 0 for the others.
+enum class Outcome {
+  kOk,         // answered in full without an error
+  kFailed,     // refused or answered with an error
+  kCancelled,  // stopped by the client's attention
+  kAbandoned,  // the connection ended before the reply was complete
+};
+
 // Microseconds since the epoch (CLOCK_REALTIME).
 int64_t NowMicros();
 
 class Journal {
  public:
-  explicit Journal(sqlite3* db) : db_(db) {}
+  // Opens the journal file at path, creating it and its tables when missing.
+  // Returns nullptr with a message in *error.
+  static std::unique_ptr<Journal> Open(const std::string& path,
+                                       std::string* error);
+  ~Journal();
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
 
@@ -51,13 +77,30 @@ class Journal {
   void SetDatabase(int64_t conn_id, const std::string& database);
   void CloseConnection(int64_t conn_id);
 
-  // One request. Returns the journal id (0 when the write failed).
+  // A request as it arrives, with its parameters. Returns the journal id (0
+  // when the write failed).
+  int64_t Begin(int64_t conn_id, const std::string& kind,
+                const std::string& login, const std::string& text,
+                const std::vector<JournalParam>& params = {});
+  // The request's outcome. id 0 is ignored.
+  void End(int64_t id, Outcome outcome);
+  // Removes a request that another row stands for (a batch that was one
+  // "use", journaled as that use).
+  void Forget(int64_t id);
+  // A request that is answered as it is recorded: Begin and End at once.
   int64_t Record(int64_t conn_id, const std::string& kind,
-                 const std::string& login, const std::string& text, bool ok,
-                 const std::vector<JournalParam>& params = {});
+                 const std::string& login, const std::string& text,
+                 Outcome outcome);
 
  private:
+  explicit Journal(sqlite3* db) : db_(db) {}
+  // REQUIRES: mutex_ held.
   bool Run(const char* sql, const std::vector<Value>& args);
+  int64_t Insert(int64_t conn_id, const std::string& kind,
+                 const std::string& login, const std::string& text,
+                 const std::vector<JournalParam>& params);
+
+  std::mutex mutex_;
   sqlite3* db_;
 };
 

@@ -1,8 +1,10 @@
 // venuedb: the venue database server (TDS over SQLite) and its tools.
 //   venuedb [serve] --db FILE --listen HOST:PORT [-v] [--allow-remote]
+//                   [--lock-timeout MS]
 //   venuedb init --db FILE
 //   venuedb seed --db FILE [options]
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -14,7 +16,7 @@ namespace {
 
 const char kUsage[] =
     "usage: venuedb [serve] --db FILE --listen HOST:PORT [-v] "
-    "[--allow-remote]\n"
+    "[--allow-remote] [--lock-timeout MS]\n"
     "       venuedb init --db FILE\n"
     "       venuedb seed --db FILE [options]\n";
 
@@ -53,6 +55,11 @@ int Serve(int argc, char** argv) {
       options.session.verbose = true;
     } else if (arg == "--allow-remote") {
       options.allow_remote = true;
+    } else if (arg == "--lock-timeout" && i + 1 < argc) {
+      char* end = nullptr;
+      long ms = std::strtol(argv[++i], &end, 10);
+      if (*end != '\0' || ms < 0 || ms > 3600 * 1000) return Usage();
+      options.session.lock_timeout_ms = static_cast<int>(ms);
     } else {
       return Usage();
     }

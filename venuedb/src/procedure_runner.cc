@@ -2,6 +2,7 @@
 
 #include "faults.h"
 #include "procedure_text.h"
+#include "store.h"
 
 namespace venuedb {
 
@@ -214,7 +215,9 @@ class Run {
 };
 
 void Run::Fail(int32_t number, const std::string& message, int32_t status) {
-  reply_->Message(number, kSeverity, message, call_.name);
+  bool locked = IsLockTimeout(message);
+  reply_->Message(locked ? kLockTimeoutError : number, kSeverity,
+                  locked ? kLockTimeoutMessage : message, call_.name);
   reply_->Done(kDoneInProc, kDoneMore | kDoneError);
   ByteWriter w;
   PutReturnStatus(&w, status);

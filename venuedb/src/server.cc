@@ -16,10 +16,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 
 #include "channel.h"
+#include "journal.h"
 #include "store.h"
 
 namespace venuedb {
@@ -110,6 +112,17 @@ int RunServer(const ServerOptions& options) {
     return 1;
   }
 
+  std::unique_ptr<Journal> journal =
+      Journal::Open(JournalPath(options.session.db_path), &error);
+  if (!journal) {
+    std::fprintf(stderr, "venuedb: %s\n", error.c_str());
+    sqlite3_close_v2(anchor);
+    close(listener);
+    return 1;
+  }
+  SessionOptions session_options = options.session;
+  session_options.journal = journal.get();
+
   if (pipe2(stop_pipe, O_CLOEXEC) != 0) return 1;
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
@@ -144,8 +157,18 @@ int RunServer(const ServerOptions& options) {
       std::lock_guard<std::mutex> lock(sessions.mutex);
       ++sessions.live;
     }
-    std::thread([fd, peer_name, &options, &sessions]() {
-      ServeConnection(fd, peer_name, options.session);
+    std::thread([fd, peer_name, &session_options, &sessions]() {
+      // A session catches what its requests throw; this is the last line, so
+      // that nothing a connection does can end the process.
+      try {
+        ServeConnection(fd, peer_name, session_options);
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "venuedb: session from %s: %s\n",
+                     peer_name.c_str(), e.what());
+      } catch (...) {
+        std::fprintf(stderr, "venuedb: session from %s: unknown exception\n",
+                     peer_name.c_str());
+      }
       std::lock_guard<std::mutex> lock(sessions.mutex);
       --sessions.live;
       sessions.done.notify_all();
@@ -158,6 +181,10 @@ int RunServer(const ServerOptions& options) {
   for (int round = 0; round < 50 && sessions.live > 0; ++round) {
     Channel::ShutdownAll();
     sessions.done.wait_for(lock, std::chrono::milliseconds(100));
+  }
+  if (sessions.live > 0) {
+    // A session that did not end keeps the journal it writes through.
+    journal.release();
   }
   sqlite3_close_v2(anchor);
   return 0;

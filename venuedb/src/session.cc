@@ -1,8 +1,13 @@
 #include "session.h"
 
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <exception>
 #include <mutex>
+#include <stdexcept>
 
 #include "batch.h"
 #include "channel.h"
@@ -15,14 +20,40 @@
 #include "rpc_request.h"
 #include "store.h"
 #include "tokens.h"
+#include "transaction.h"
 
 namespace venuedb {
 
 namespace {
 
 constexpr uint32_t kTds74 = 0x74000004;
+// SQLite instructions between two looks at the socket during a long step.
+constexpr int kProgressSteps = 20000;
+
+// Transaction manager requests (packet 0x0E).
+enum TransactionRequest : uint16_t {
+  kTmGetDtcAddress = 0,
+  kTmPropagate = 1,
+  kTmBegin = 5,
+  kTmPromote = 6,
+  kTmCommit = 7,
+  kTmRollback = 8,
+  kTmSave = 9,
+};
 
 std::mutex log_mutex;
+
+// Statements that open a transaction when IMPLICIT_TRANSACTIONS is on.
+bool StartsImplicitTransaction(const std::string& word) {
+  static const char* const kWords[] = {
+      "alter",  "create",   "delete", "drop", "exec",    "execute",
+      "fetch",  "grant",    "insert", "open", "replace", "revoke",
+      "select", "truncate", "update", "with"};
+  for (const char* w : kWords) {
+    if (word == w) return true;
+  }
+  return false;
+}
 
 class Session : public BatchHost {
  public:
@@ -31,45 +62,97 @@ class Session : public BatchHost {
       : options_(options),
         peer_(peer),
         db_(db),
+        journal_(options.journal),
         channel_(fd, NextSpid()),
         reply_(&channel_, &charset_),
-        journal_(db) {}
+        transaction_(db),
+        lock_timeout_ms_(options.lock_timeout_ms) {
+    sqlite3_busy_handler(db_, &Session::OnBusy, this);
+    sqlite3_progress_handler(db_, kProgressSteps, &Session::OnProgress, this);
+  }
+  ~Session() override {
+    sqlite3_busy_handler(db_, nullptr, nullptr);
+    sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+  }
 
   void Serve();
   bool UseDatabase(const std::string& name, std::string* canonical,
                    std::string* previous) override;
+  bool OwnStatement(const std::string& sql, size_t pos, size_t* end,
+                    int32_t* error_number, std::string* error_message) override;
 
  private:
   static uint16_t NextSpid() {
     static std::atomic<uint16_t> next{51};
     return next++;
   }
+  // A statement waiting for a lock another connection holds: waits in short
+  // steps up to the lock timeout, and not at all for a client that has gone
+  // or cancelled.
+  static int OnBusy(void* self, int attempt);
+  // Every kProgressSteps SQLite instructions: interrupts the statement when
+  // the client has gone or cancelled, so no step outlives its client.
+  static int OnProgress(void* self);
+
   void Log(const char* format, const std::string& a = "",
            const std::string& b = "");
+  void Loop();
   bool HandleLogin(const std::string& payload);
   void HandleBatch(const std::string& payload);
   void HandleRpc(const std::string& payload);
+  void HandleTransactionManager(const std::string& payload);
   void HandleAttention();
   // Records the attention in the journal and acknowledges it.
   void AcknowledgeAttention();
+  // Journals the request being answered as it arrives; a test's
+  // raise_in_session fault throws here.
+  void BeginRequest(const std::string& kind, const std::string& text,
+                    const std::vector<JournalParam>& params = {});
+  void EndRequest(Outcome outcome);
+  // Ends a request's reply: its outcome, the attention's acknowledgement, the
+  // last packet.
+  void Complete(bool ok, bool attention);
+  void BeginImplicitTransaction();
   [[noreturn]] void FaultClose();
-  // Writes the close row and closed_us once.
+  // Rolls back what the client left open, writes the close row and closed_us
+  // once.
   void RecordClose(const std::string& reason);
   bool KnownDatabase(const std::string& name, std::string* canonical);
 
   SessionOptions options_;
   std::string peer_;
   sqlite3* db_;
+  Journal* journal_;
   Charset charset_;
   Channel channel_;
   Reply reply_;
-  Journal journal_;
+  ClientTransaction transaction_;
+  int lock_timeout_ms_;
+  bool implicit_transactions_ = false;
+  std::chrono::steady_clock::time_point busy_since_;
   int64_t conn_id_ = 0;
+  int64_t request_ = 0;  // journal id of the request being answered
   bool logged_in_ = false;
   bool close_recorded_ = false;
   std::string user_;
   std::string database_;
 };
+
+int Session::OnBusy(void* self, int attempt) {
+  Session* s = static_cast<Session*>(self);
+  auto now = std::chrono::steady_clock::now();
+  if (attempt == 0) s->busy_since_ = now;
+  if (now - s->busy_since_ >= std::chrono::milliseconds(s->lock_timeout_ms_))
+    return 0;
+  if (!s->channel_.CheckPeer() || s->channel_.attention()) return 0;
+  usleep(attempt < 10 ? 20 : 200);
+  return 1;
+}
+
+int Session::OnProgress(void* self) {
+  Session* s = static_cast<Session*>(self);
+  return !s->channel_.CheckPeer() || s->channel_.attention();
+}
 
 void Session::Log(const char* format, const std::string& a,
                   const std::string& b) {
@@ -106,13 +189,70 @@ bool Session::KnownDatabase(const std::string& name, std::string* canonical) {
 bool Session::UseDatabase(const std::string& name, std::string* canonical,
                           std::string* previous) {
   bool ok = KnownDatabase(name, canonical);
-  journal_.Record(conn_id_, "use", user_, name, ok);
+  journal_->Record(conn_id_, "use", user_, name,
+                   ok ? Outcome::kOk : Outcome::kFailed);
   Log("use %s: %s", name, ok ? "ok" : "unknown database");
   if (!ok) return false;
   *previous = database_;
   database_ = *canonical;
-  journal_.SetDatabase(conn_id_, database_);
+  journal_->SetDatabase(conn_id_, database_);
   return true;
+}
+
+bool Session::OwnStatement(const std::string& sql, size_t pos, size_t* end,
+                           int32_t* error_number, std::string* error_message) {
+  SessionStatement st = ReadSessionStatement(sql, pos);
+  transaction_.Follow();
+  if (st.kind == SessionStatement::kNone) {
+    if (implicit_transactions_ && StartsImplicitTransaction(st.word))
+      BeginImplicitTransaction();
+    return false;
+  }
+  ByteWriter w;
+  ClientError error;
+  bool ok = true;
+  bool open = transaction_.count() > 0;
+  switch (st.kind) {
+    case SessionStatement::kNone:
+      break;
+    case SessionStatement::kBegin:
+      ok = transaction_.Begin(&w, reply_.tds72(), &error);
+      break;
+    case SessionStatement::kCommit:
+      if (open || !st.only_if_open)
+        ok = transaction_.Commit(&w, reply_.tds72(), &error);
+      break;
+    case SessionStatement::kRollback:
+      if (open || !st.only_if_open)
+        ok = transaction_.Rollback(st.name, &w, reply_.tds72(), &error);
+      break;
+    case SessionStatement::kSave:
+      ok = transaction_.Save(st.name, &error);
+      break;
+    case SessionStatement::kImplicitTransactions:
+      implicit_transactions_ = st.number != 0;
+      break;
+    case SessionStatement::kLockTimeout:
+      lock_timeout_ms_ = st.number < 0 || st.number > INT32_MAX
+                             ? options_.lock_timeout_ms
+                             : static_cast<int>(st.number);
+      break;
+  }
+  reply_.Write(&w);
+  *end = st.end;
+  if (!ok) {
+    *error_number = error.number;
+    *error_message = error.message;
+  }
+  return true;
+}
+
+void Session::BeginImplicitTransaction() {
+  transaction_.Follow();
+  if (transaction_.count() > 0) return;
+  ByteWriter w;
+  ClientError error;
+  if (transaction_.Begin(&w, reply_.tds72(), &error)) reply_.Write(&w);
 }
 
 bool Session::HandleLogin(const std::string& payload) {
@@ -160,11 +300,12 @@ bool Session::HandleLogin(const std::string& payload) {
   bool accepted = ok && database_ok;
   if (accepted) database_ = canonical;
 
-  journal_.SetLogin(conn_id_, login.user, login.password, login.app, login.host,
-                    accepted ? database_ : requested,
-                    TdsVersionName(login.tds_version),
-                    static_cast<int64_t>(packet_size), !accepted);
-  journal_.Record(conn_id_, "login", login.user, login.database, accepted);
+  journal_->SetLogin(conn_id_, login.user, login.password, login.app,
+                     login.host, accepted ? database_ : requested,
+                     TdsVersionName(login.tds_version),
+                     static_cast<int64_t>(packet_size), !accepted);
+  journal_->Record(conn_id_, "login", login.user, login.database,
+                   accepted ? Outcome::kOk : Outcome::kFailed);
   Log("login %s: %s", login.user, accepted ? "accepted" : "refused");
 
   if (!accepted) {
@@ -194,8 +335,32 @@ bool Session::HandleLogin(const std::string& payload) {
   return true;
 }
 
+void Session::BeginRequest(const std::string& kind, const std::string& text,
+                           const std::vector<JournalParam>& params) {
+  request_ = journal_->Begin(conn_id_, kind, user_, text, params);
+  if (FindFault(db_, "raise_in_session", kind))
+    throw std::runtime_error("raise_in_session fault");
+}
+
+void Session::EndRequest(Outcome outcome) {
+  journal_->End(request_, outcome);
+  request_ = 0;
+}
+
+void Session::Complete(bool ok, bool attention) {
+  transaction_.Follow();
+  // A reply whose client has gone is abandoned, whatever its tokens say.
+  if (!channel_.CheckPeer()) throw ChannelClosed("peer closed");
+  bool cancelled = attention || channel_.attention();
+  EndRequest(cancelled ? Outcome::kCancelled
+             : ok      ? Outcome::kOk
+                       : Outcome::kFailed);
+  if (cancelled) AcknowledgeAttention();
+  channel_.EndMessage();
+}
+
 void Session::AcknowledgeAttention() {
-  journal_.Record(conn_id_, "attention", user_, "", true);
+  journal_->Record(conn_id_, "attention", user_, "", Outcome::kOk);
   Log("attention");
   reply_.Done(kDone, kDoneAttention, 0, 0);
   channel_.clear_attention();
@@ -204,6 +369,7 @@ void Session::AcknowledgeAttention() {
 void Session::FaultClose() {
   // Recorded before the socket goes, so a client that sees the cut finds the
   // rows.
+  EndRequest(Outcome::kAbandoned);
   RecordClose("close_after_rows");
   Log("closing after rows (fault)");
   channel_.FlushPartial();
@@ -214,8 +380,9 @@ void Session::FaultClose() {
 void Session::RecordClose(const std::string& reason) {
   if (close_recorded_) return;
   close_recorded_ = true;
-  journal_.Record(conn_id_, "close", user_, reason, true);
-  journal_.CloseConnection(conn_id_);
+  if (transaction_.RollBackOpen()) Log("open transaction rolled back");
+  journal_->Record(conn_id_, "close", user_, reason, Outcome::kOk);
+  journal_->CloseConnection(conn_id_);
 }
 
 void Session::HandleBatch(const std::string& payload) {
@@ -230,25 +397,28 @@ void Session::HandleBatch(const std::string& payload) {
   std::string sql;
   charset_.Utf16ToGb(payload.substr(start), &sql);
   Log("batch %s", sql.substr(0, 200));
+  BeginRequest("batch", sql);
   BatchOutcome out = RunBatch(db_, &reply_, this, sql);
-  if (!out.only_use)
-    journal_.Record(conn_id_, "batch", user_, sql, out.ok && !out.attention);
+  if (out.only_use) {
+    // The use row recorded by UseDatabase stands for the whole batch.
+    journal_->Forget(request_);
+    request_ = 0;
+  }
   if (out.fault_close) FaultClose();
-  if (out.attention || channel_.attention()) AcknowledgeAttention();
-  channel_.EndMessage();
+  Complete(out.ok, out.attention);
 }
 
 void Session::HandleRpc(const std::string& payload) {
   RpcRequest request;
   std::string error;
-  std::vector<JournalParam> params;
   if (!ParseRpc(payload, reply_.tds72(), &charset_, &request, &error)) {
-    journal_.Record(conn_id_, "rpc", user_, request.name, false);
+    journal_->Record(conn_id_, "rpc", user_, request.name, Outcome::kFailed);
     reply_.Message(8009, 16, "The incoming RPC request is malformed: " + error);
     reply_.Done(kDone, kDoneError, 0, 0);
     channel_.EndMessage();
     return;
   }
+  std::vector<JournalParam> params;
   for (const RpcParam& p : request.params) {
     JournalParam j;
     j.name = p.name;
@@ -261,25 +431,102 @@ void Session::HandleRpc(const std::string& payload) {
   }
   Log("rpc %s", request.name);
   if (request.name.empty()) {
-    journal_.Record(conn_id_, "rpc", user_, std::to_string(request.proc_id),
-                    false, params);
+    BeginRequest("rpc", std::to_string(request.proc_id), params);
     reply_.Message(2812, 16,
                    "Could not find stored procedure with id " +
                        std::to_string(request.proc_id) + ".");
     reply_.Done(kDone, kDoneError, 0, 0);
-    channel_.EndMessage();
+    Complete(false, false);
     return;
   }
+  BeginRequest("rpc", request.name, params);
+  if (implicit_transactions_) BeginImplicitTransaction();
   ProcedureCall call;
   call.name = request.name;
   call.params = std::move(request.params);
   call.close_after_rows =
       FindFault(db_, "close_after_rows", call.name).value_or(-1);
   ProcedureOutcome out = RunProcedure(db_, &reply_, call);
-  journal_.Record(conn_id_, "rpc", user_, call.name, out.ok, params);
   if (out.fault_close) FaultClose();
-  if (out.attention || channel_.attention()) AcknowledgeAttention();
-  channel_.EndMessage();
+  Complete(out.ok, out.attention);
+}
+
+void Session::HandleTransactionManager(const std::string& payload) {
+  ByteReader r(payload);
+  if (reply_.tds72()) {
+    uint32_t headers = r.U32();
+    if (headers < 4) headers = payload.size() + 1;  // fails the reader
+    r.Skip(headers - 4);
+  }
+  uint16_t type = r.U16();
+  auto name = [&]() {
+    std::string utf16 = r.Bytes(r.U8() * 2u);
+    std::string text;
+    charset_.Utf16ToGb(utf16, &text);
+    return text;
+  };
+  std::string transaction_name;
+  bool begin_after = false;
+  const char* what = "unknown";
+  switch (type) {
+    case kTmBegin:
+      what = "begin";
+      r.U8();  // isolation level: SQLite's transactions are serializable
+      transaction_name = name();
+      break;
+    case kTmCommit:
+    case kTmRollback:
+      what = type == kTmCommit ? "commit" : "rollback";
+      transaction_name = name();
+      begin_after = r.U8() & 0x01;
+      if (begin_after) {
+        r.U8();
+        name();
+      }
+      break;
+    case kTmSave:
+      what = "save";
+      transaction_name = name();
+      break;
+    case kTmGetDtcAddress:
+    case kTmPropagate:
+    case kTmPromote:
+      what = "distributed";
+      break;
+  }
+  std::string text = transaction_name.empty() ? std::string(what)
+                                              : what + (" " + transaction_name);
+  Log("transaction %s", text);
+  BeginRequest("transaction", text);
+  ByteWriter w;
+  ClientError error;
+  bool ok = !r.failed();
+  if (!ok) {
+    error = {4002,
+             "The incoming tabular data stream (TDS) protocol stream is "
+             "incorrect."};
+  } else if (type == kTmBegin) {
+    ok = transaction_.Begin(&w, reply_.tds72(), &error);
+  } else if (type == kTmCommit || type == kTmRollback) {
+    ok = type == kTmCommit ? transaction_.Commit(&w, reply_.tds72(), &error)
+                           : transaction_.Rollback(transaction_name, &w,
+                                                   reply_.tds72(), &error);
+    if (ok && begin_after) ok = transaction_.Begin(&w, reply_.tds72(), &error);
+  } else if (type == kTmSave) {
+    ok = transaction_.Save(transaction_name, &error);
+  } else if (std::string(what) == "distributed") {
+    ok = false;
+    error = {8501, "MSDTC on server 'VENUEDB' is unavailable."};
+  } else {
+    ok = false;
+    error = {4002,
+             "The incoming tabular data stream (TDS) protocol stream is "
+             "incorrect."};
+  }
+  reply_.Write(&w);
+  if (!ok) reply_.Message(error.number, 16, error.message);
+  reply_.Done(kDone, ok ? kDoneFinal : kDoneError, 0, 0);
+  Complete(ok, false);
 }
 
 void Session::HandleAttention() {
@@ -287,45 +534,58 @@ void Session::HandleAttention() {
   channel_.EndMessage();
 }
 
-void Session::Serve() {
-  conn_id_ = journal_.OpenConnection(peer_);
-  Log("connected from %s", peer_);
-  try {
-    uint8_t type = 0;
-    std::string payload;
-    while (channel_.ReadMessage(&type, &payload)) {
-      if (type == kAttention) {
-        HandleAttention();
-        continue;
-      }
-      if (!logged_in_) {
-        if (type == kPrelogin) {
-          channel_.Write(PreloginReply());
-          channel_.EndMessage();
-        } else if (type == kLogin7) {
-          if (!HandleLogin(payload)) break;
-        } else {
-          break;
-        }
-        continue;
-      }
-      if (type == kSqlBatch) {
-        HandleBatch(payload);
-      } else if (type == kRpc) {
-        HandleRpc(payload);
-      } else {
-        reply_.Message(
-            4002, 16,
-            "The incoming tabular data stream protocol stream is incorrect.");
-        reply_.Done(kDone, kDoneError, 0, 0);
-        channel_.EndMessage();
-      }
+void Session::Loop() {
+  uint8_t type = 0;
+  std::string payload;
+  while (channel_.ReadMessage(&type, &payload)) {
+    if (type == kAttention) {
+      HandleAttention();
+      continue;
     }
+    if (!logged_in_) {
+      if (type == kPrelogin) {
+        channel_.Write(PreloginReply());
+        channel_.EndMessage();
+      } else if (type == kLogin7) {
+        if (!HandleLogin(payload)) break;
+      } else {
+        break;
+      }
+      continue;
+    }
+    if (type == kSqlBatch) {
+      HandleBatch(payload);
+    } else if (type == kRpc) {
+      HandleRpc(payload);
+    } else if (type == kTransactionManager) {
+      HandleTransactionManager(payload);
+    } else {
+      reply_.Message(
+          4002, 16,
+          "The incoming tabular data stream protocol stream is incorrect.");
+      reply_.Done(kDone, kDoneError, 0, 0);
+      channel_.EndMessage();
+    }
+  }
+}
+
+void Session::Serve() {
+  conn_id_ = journal_->OpenConnection(peer_);
+  Log("connected from %s", peer_);
+  std::string reason;
+  try {
+    Loop();
   } catch (const ChannelClosed& e) {
     Log("connection ended: %s", e.what());
+  } catch (const std::exception& e) {
+    reason = std::string("error: ") + e.what();
+  } catch (...) {
+    reason = "error: unknown exception";
   }
+  if (!reason.empty()) Log("%s", reason);
+  EndRequest(Outcome::kAbandoned);
+  RecordClose(reason);
   channel_.Close();
-  RecordClose("");
   Log("closed");
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "embedded_sql.h"
+#include "journal.h"
 #include "procedure_text.h"
 
 namespace venuedb {
@@ -17,17 +18,6 @@ CREATE TABLE IF NOT EXISTS vdb_logins(
 CREATE TABLE IF NOT EXISTS vdb_databases(name TEXT PRIMARY KEY COLLATE NOCASE);
 CREATE TABLE IF NOT EXISTS vdb_procedures(
   name TEXT PRIMARY KEY COLLATE NOCASE, params TEXT, body TEXT);
-CREATE TABLE IF NOT EXISTS vdb_connections(
-  conn_id INTEGER PRIMARY KEY, opened_us INTEGER, closed_us INTEGER, peer TEXT, login TEXT,
-  password TEXT, app TEXT, host TEXT, database TEXT, tds_version TEXT, packet_size INTEGER,
-  refused INTEGER DEFAULT 0);
-CREATE TABLE IF NOT EXISTS vdb_journal(
-  id INTEGER PRIMARY KEY AUTOINCREMENT, conn_id INTEGER, at_us INTEGER, kind TEXT,
-  login TEXT, text BLOB, ok INTEGER);
-CREATE TABLE IF NOT EXISTS vdb_journal_params(
-  journal_id INTEGER, ordinal INTEGER, name TEXT, type TEXT, type_code INTEGER,
-  output INTEGER, max_length INTEGER, is_null INTEGER, value BLOB);
-CREATE INDEX IF NOT EXISTS vdb_journal_params_by_journal ON vdb_journal_params(journal_id);
 CREATE TABLE IF NOT EXISTS vdb_faults(kind TEXT, target TEXT, value INTEGER);
 )sql";
 
@@ -95,10 +85,6 @@ bool InsertProcedures(sqlite3* db, std::string* error) {
   return ok;
 }
 
-}  // namespace
-
-namespace {
-
 // Waits for another connection's write in short steps: SQLite's own handler
 // sleeps up to 100 ms at a time, far longer than any write of this server
 // lasts.
@@ -111,6 +97,14 @@ int BusyWait(void*, int attempt) {
 }
 
 }  // namespace
+
+std::string JournalPath(const std::string& path) { return path + ".journal"; }
+
+const char kLockTimeoutMessage[] = "Lock request time out period exceeded.";
+
+bool IsLockTimeout(const std::string& sqlite_message) {
+  return sqlite_message == sqlite3_errstr(SQLITE_BUSY);
+}
 
 sqlite3* OpenDatabase(const std::string& path, std::string* error) {
   sqlite3* db = nullptr;
@@ -131,8 +125,11 @@ sqlite3* OpenDatabase(const std::string& path, std::string* error) {
 }
 
 bool InitDatabase(const std::string& path, std::string* error) {
-  for (const char* suffix : {"", "-wal", "-shm", "-journal"})
-    unlink((path + suffix).c_str());
+  for (const std::string& file : {path, JournalPath(path)}) {
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+      unlink((file + suffix).c_str());
+  }
+  if (!Journal::Open(JournalPath(path), error)) return false;
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(path.c_str(), &db,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,

@@ -5,25 +5,38 @@
 
 #include <sqlite3.h>
 
+#include <cstdint>
 #include <string>
 
 namespace venuedb {
 
 // Creates a fresh database at path (an existing file there, with its -wal and
 // -shm, is removed first): the system tables (logins, databases, procedures,
-// connections, journal, faults), the venue schema and the procedures built into
-// this program, the login "sa" with an empty password and the databases
-// "karaok" and "master". The file is left in WAL mode. Returns false with a
-// message in *error.
+// faults), the venue schema and the procedures built into this program, the
+// login "sa" with an empty password and the databases "karaok" and "master";
+// and a fresh, empty journal at JournalPath(path). Both files are left in WAL
+// mode. Returns false with a message in *error.
 bool InitDatabase(const std::string& path, std::string* error);
+
+// The journal file of the database at path: path + ".journal". A reader sees
+// the journal tables beside the venue's with
+//   ATTACH DATABASE 'venue.db.journal' AS journal;
+// (unqualified names such as vdb_journal then find them).
+std::string JournalPath(const std::string& path);
 
 // Opens a handle on an existing database for one connection (or one tool): WAL,
 // a busy timeout, synchronous NORMAL. Returns nullptr with a message in *error.
 sqlite3* OpenDatabase(const std::string& path, std::string* error);
 
 // The system tables' definitions (also used by tests that build a database by
-// hand).
+// hand). The journal's tables are the journal's (journal.h).
 extern const char kSystemTablesSql[];
+
+// The message SQLite gives a statement that waited out the lock timeout, and
+// what SQL Server says instead (error 1222, class 16).
+bool IsLockTimeout(const std::string& sqlite_message);
+constexpr int32_t kLockTimeoutError = 1222;
+extern const char kLockTimeoutMessage[];
 
 }  // namespace venuedb
 

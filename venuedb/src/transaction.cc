@@ -1,0 +1,277 @@
+#include "transaction.h"
+
+#include <atomic>
+#include <cctype>
+#include <cstdlib>
+
+namespace venuedb {
+
+namespace {
+
+constexpr uint8_t kEnvBegin = 8;
+constexpr uint8_t kEnvCommit = 9;
+constexpr uint8_t kEnvRollback = 10;
+
+// Descriptors only have to differ between the transactions a client sees.
+std::atomic<uint64_t> next_descriptor{1};
+
+bool IsWordChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '@' ||
+         c == '#' || (c & 0x80);
+}
+
+// Words that start a statement: never taken as a transaction name, so that
+// "COMMIT TRAN\nINSERT ..." commits and then inserts.
+bool StartsStatement(const std::string& word) {
+  static const char* const kWords[] = {
+      "alter", "begin",   "commit", "create", "delete",  "drop",
+      "exec",  "execute", "if",     "insert", "replace", "rollback",
+      "save",  "select",  "set",    "update", "use",     "with"};
+  for (const char* w : kWords) {
+    if (word == w) return true;
+  }
+  return false;
+}
+
+// Reads the words and single signs of one statement.
+class Words {
+ public:
+  Words(const std::string& sql, size_t pos) : sql_(sql), pos_(pos) {}
+
+  // The next word in lower case (or one sign), without taking it; empty at a
+  // ';' or the end.
+  std::string Peek(std::string* original = nullptr) {
+    size_t at = SkipBlanks(pos_);
+    size_t end = at;
+    if (at < sql_.size() && IsWordChar(sql_[at])) {
+      while (end < sql_.size() && IsWordChar(sql_[end])) ++end;
+    } else if (at < sql_.size() && sql_[at] != ';') {
+      end = at + 1;
+    }
+    std::string word = sql_.substr(at, end - at);
+    if (original) *original = word;
+    for (char& c : word)
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    next_ = end;
+    return word;
+  }
+  std::string Take(std::string* original = nullptr) {
+    std::string word = Peek(original);
+    pos_ = next_;
+    return word;
+  }
+  bool TakeIf(const char* expected) {
+    if (Peek() != expected) return false;
+    pos_ = next_;
+    return true;
+  }
+  bool TakeIfAny(std::initializer_list<const char*> expected) {
+    std::string word = Peek();
+    for (const char* e : expected) {
+      if (word == e) {
+        pos_ = next_;
+        return true;
+      }
+    }
+    return false;
+  }
+  // An optional name: taken unless it starts the next statement.
+  std::string TakeName() {
+    std::string original;
+    std::string word = Peek(&original);
+    if (word.empty() || !IsWordChar(word[0]) || StartsStatement(word))
+      return std::string();
+    pos_ = next_;
+    return original;
+  }
+  size_t pos() const { return pos_; }
+
+ private:
+  size_t SkipBlanks(size_t i) const {
+    while (i < sql_.size() && std::isspace(static_cast<unsigned char>(sql_[i])))
+      ++i;
+    return i;
+  }
+  const std::string& sql_;
+  size_t pos_;
+  size_t next_ = 0;
+};
+
+void ReadEnd(Words* words, SessionStatement* st) {
+  if (words->TakeIfAny({"tran", "transaction"})) {
+    st->name = words->TakeName();
+  } else {
+    words->TakeIf("work");
+  }
+}
+
+}  // namespace
+
+SessionStatement ReadSessionStatement(const std::string& sql, size_t pos) {
+  SessionStatement st;
+  Words words(sql, pos);
+  st.word = words.Take();
+  if (st.word == "if") {
+    // IF @@TRANCOUNT > 0, with or without parentheses.
+    bool paren = words.TakeIf("(");
+    if (!words.TakeIf("@@trancount") || !words.TakeIf(">") ||
+        !words.TakeIf("0") || (paren && !words.TakeIf(")"))) {
+      return SessionStatement{SessionStatement::kNone, false, "", 0, st.word};
+    }
+    std::string next = words.Take();
+    if (next != "commit" && next != "rollback") {
+      return SessionStatement{SessionStatement::kNone, false, "", 0, st.word};
+    }
+    st.only_if_open = true;
+    st.kind = next == "commit" ? SessionStatement::kCommit
+                               : SessionStatement::kRollback;
+    ReadEnd(&words, &st);
+  } else if (st.word == "begin" && words.TakeIfAny({"tran", "transaction"})) {
+    st.kind = SessionStatement::kBegin;
+    st.name = words.TakeName();
+  } else if (st.word == "commit" || st.word == "rollback") {
+    st.kind = st.word == "commit" ? SessionStatement::kCommit
+                                  : SessionStatement::kRollback;
+    ReadEnd(&words, &st);
+  } else if (st.word == "save" && words.TakeIfAny({"tran", "transaction"})) {
+    st.kind = SessionStatement::kSave;
+    st.name = words.TakeName();
+  } else if (st.word == "set" && words.TakeIf("implicit_transactions")) {
+    std::string value = words.Take();
+    if (value != "on" && value != "off") return SessionStatement{};
+    st.kind = SessionStatement::kImplicitTransactions;
+    st.number = value == "on" ? 1 : 0;
+  } else if (st.word == "set" && words.TakeIf("lock_timeout")) {
+    bool negative = words.TakeIf("-");
+    std::string value = words.Take();
+    char* tail = nullptr;
+    long long number = std::strtoll(value.c_str(), &tail, 10);
+    if (value.empty() || *tail != '\0') return SessionStatement{};
+    st.kind = SessionStatement::kLockTimeout;
+    st.number = negative ? -number : number;
+  } else {
+    return SessionStatement{SessionStatement::kNone, false, "", 0, st.word};
+  }
+  st.end = words.pos();
+  return st;
+}
+
+void ClientTransaction::PutEnvChange(ByteWriter* w, uint8_t type) const {
+  w->U8(0xE3);
+  w->U16(11);
+  w->U8(type);
+  if (type == kEnvBegin) {
+    w->U8(8);
+    w->U64(descriptor_);
+    w->U8(0);
+  } else {
+    w->U8(0);
+    w->U8(8);
+    w->U64(descriptor_);
+  }
+}
+
+bool ClientTransaction::Exec(const std::string& sql, ClientError* error) {
+  char* message = nullptr;
+  if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK) {
+    return true;
+  }
+  error->number = 50000;
+  error->message = message ? message : sqlite3_errmsg(db_);
+  sqlite3_free(message);
+  return false;
+}
+
+bool ClientTransaction::Begin(ByteWriter* w, bool tds72, ClientError* error) {
+  Follow();
+  if (count_ == 0) {
+    if (!Exec("BEGIN", error)) return false;
+    descriptor_ = next_descriptor++;
+    if (tds72) PutEnvChange(w, kEnvBegin);
+  }
+  ++count_;
+  return true;
+}
+
+bool ClientTransaction::Commit(ByteWriter* w, bool tds72, ClientError* error) {
+  Follow();
+  if (count_ == 0) {
+    error->number = 3902;
+    error->message =
+        "The COMMIT TRANSACTION request has no corresponding BEGIN "
+        "TRANSACTION.";
+    return false;
+  }
+  if (count_ > 1) {
+    --count_;
+    return true;
+  }
+  if (!Exec("COMMIT", error)) return false;
+  count_ = 0;
+  savepoints_.clear();
+  if (tds72) PutEnvChange(w, kEnvCommit);
+  return true;
+}
+
+bool ClientTransaction::Rollback(const std::string& name, ByteWriter* w,
+                                 bool tds72, ClientError* error) {
+  Follow();
+  if (count_ == 0) {
+    error->number = 3903;
+    error->message =
+        "The ROLLBACK TRANSACTION request has no corresponding BEGIN "
+        "TRANSACTION.";
+    return false;
+  }
+  for (size_t i = savepoints_.size(); i-- > 0;) {
+    if (savepoints_[i] != name) continue;
+    savepoints_.resize(i + 1);
+    return Exec("ROLLBACK TO \"" + name + "\"", error);
+  }
+  if (!Exec("ROLLBACK", error)) return false;
+  count_ = 0;
+  savepoints_.clear();
+  if (tds72) PutEnvChange(w, kEnvRollback);
+  return true;
+}
+
+bool ClientTransaction::Save(const std::string& name, ClientError* error) {
+  Follow();
+  if (count_ == 0) {
+    error->number = 628;
+    error->message =
+        "Cannot issue SAVE TRANSACTION when there is no active transaction.";
+    return false;
+  }
+  for (char c : name) {
+    if (c == '"') {
+      error->number = 102;
+      error->message = "Incorrect syntax near '" + name + "'.";
+      return false;
+    }
+  }
+  if (!Exec("SAVEPOINT \"" + name + "\"", error)) return false;
+  savepoints_.push_back(name);
+  return true;
+}
+
+void ClientTransaction::Follow() {
+  bool open = !sqlite3_get_autocommit(db_);
+  if (open && count_ == 0) {
+    count_ = 1;
+    descriptor_ = next_descriptor++;
+  } else if (!open && count_ > 0) {
+    count_ = 0;
+    savepoints_.clear();
+  }
+}
+
+bool ClientTransaction::RollBackOpen() {
+  if (sqlite3_get_autocommit(db_)) return false;
+  sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  count_ = 0;
+  savepoints_.clear();
+  return true;
+}
+
+}  // namespace venuedb
