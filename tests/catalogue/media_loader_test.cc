@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "catalogue/tables.h"
-#include "venue_fixture.h"
+#include "database_test.h"
 
 namespace rondel {
 namespace testing {
@@ -17,10 +17,10 @@ namespace {
 
 using Paths = std::vector<std::string>;
 
-class MediaLoaderTest : public VenueTest {
+class MediaLoaderTest : public DatabaseTest {
  protected:
   void SetUp() override {
-    VenueTest::SetUp();
+    DatabaseTest::SetUp();
     g_catalogue.identity_file_server_id = 9;
     g_catalogue.identity_group_id = 1;
     venue_.Exec(

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "catalogue/tables.h"
+#include "database_test.h"
 #include "frame/settings.h"
-#include "venue_fixture.h"
 
 namespace rondel {
 namespace testing {
@@ -20,10 +20,10 @@ std::vector<int32_t> Entries(const PlayList<kCapacity>& list) {
   return std::vector<int32_t>(list.entries, list.entries + list.count);
 }
 
-class PlayListLoadersTest : public VenueTest {
+class PlayListLoadersTest : public DatabaseTest {
  protected:
   void SetUp() override {
-    VenueTest::SetUp();
+    DatabaseTest::SetUp();
     for (auto* list :
          {&g_catalogue.all_sequence, &g_catalogue.week_sequence,
           &g_catalogue.month_sequence, &g_catalogue.new_sequence}) {

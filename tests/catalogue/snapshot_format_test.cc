@@ -9,11 +9,11 @@
 
 #include "catalogue/snapshot_store.h"
 #include "catalogue/tables.h"
-#include "catalogue_test_util.h"
+#include "catalogue_records.h"
 #include "files.h"
 #include "platform/paths.h"
 #include "scratch_dir.h"
-#include "snapshot_test_util.h"
+#include "snapshot_files.h"
 
 namespace rondel {
 namespace {

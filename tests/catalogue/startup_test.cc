@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "catalogue/tables.h"
+#include "database_test.h"
 #include "files.h"
 #include "platform/net_test_hooks.h"
 #include "platform/settings_file.h"
 #include "playback/lookups.h"
 #include "startup_harness.h"
-#include "venue_fixture.h"
 
 namespace rondel {
 namespace testing {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "catalogue/class_index.h"
-#include "catalogue_test_util.h"
+#include "catalogue_records.h"
 
 namespace rondel {
 namespace {

@@ -7,13 +7,13 @@
 #include <string>
 
 #include "catalogue/tables.h"
-#include "venue_fixture.h"
+#include "database_test.h"
 
 namespace rondel {
 namespace testing {
 namespace {
 
-class VenueLoadersTest : public VenueTest {
+class VenueLoadersTest : public DatabaseTest {
  protected:
   void AddFileServers(int count) {
     venue_.Exec(

@@ -7,11 +7,11 @@
 
 #include <string>
 
+#include "captured_log.h"
 #include "files.h"
 #include "frame/exchange.h"
 #include "frame/session.h"
 #include "frame/settings.h"
-#include "frame_test_support.h"
 #include "rondel.h"
 #include "scratch_dir.h"
 

@@ -9,22 +9,22 @@
 #include <string>
 #include <thread>
 
+#include "database_test.h"
 #include "files.h"
 #include "frame/exchange.h"
 #include "frame/session.h"
 #include "frame/settings.h"
 #include "rondel.h"
-#include "server_fixture.h"
 
 namespace rondel {
 namespace {
 
 using testing::WriteFileBytes;
 
-class ConnectionTest : public testing::ServerTest {
+class ConnectionTest : public testing::DatabaseTest {
  protected:
   std::vector<testing::Row> Connections() {
-    return server_.Query(
+    return venue_.Query(
         "SELECT login, password, app, database, tds_version, refused, "
         "closed_us IS NOT NULL "
         "FROM vdb_connections ORDER BY conn_id");
@@ -34,7 +34,7 @@ class ConnectionTest : public testing::ServerTest {
 TEST_F(ConnectionTest, SettingsNamingOnlyTheServerLogInAsSaToKaraokWithTds74) {
   std::string path = scratch_.File("port-only.ini");
   WriteFileBytes(path,
-                 "[MainServer]\nDataBaseServerIp=" + server_.address() + "\n");
+                 "[MainServer]\nDataBaseServerIp=" + venue_.address() + "\n");
   ReadStartupSettings(path.c_str());
   {
     Exchange x;
@@ -48,7 +48,7 @@ TEST_F(ConnectionTest, SettingsNamingOnlyTheServerLogInAsSaToKaraokWithTds74) {
   EXPECT_EQ("karaok", rows[0][3]);
   EXPECT_EQ("7.4", rows[0][4]);
   EXPECT_EQ("0", rows[0][5]);
-  auto use = server_.Query("SELECT text, ok FROM vdb_journal WHERE kind='use'");
+  auto use = venue_.Query("SELECT text, ok FROM vdb_journal WHERE kind='use'");
   ASSERT_EQ(1u, use.size());
   EXPECT_EQ("karaok", use[0][0]);
   EXPECT_EQ("1", use[0][1]);
@@ -57,14 +57,14 @@ TEST_F(ConnectionTest, SettingsNamingOnlyTheServerLogInAsSaToKaraokWithTds74) {
 }
 
 TEST_F(ConnectionTest, LoadDBOptionsTakesEffectAtTheNextConnection) {
-  server_.Exec(
+  venue_.Exec(
       "INSERT INTO vdb_logins(name, password, default_database) "
       "VALUES('video', 'k9pw', "
       "'master'); INSERT INTO vdb_databases(name) VALUES('ktv2')");
   { Exchange first; }
   std::string path = scratch_.File("other.ini");
   WriteFileBytes(
-      path, "[MainServer]\nDataBaseServerIp=" + server_.address() +
+      path, "[MainServer]\nDataBaseServerIp=" + venue_.address() +
                 "\nUserName=video\nPassWord=k9pw\n[KTV]\nDataBaseName=ktv2\n");
   EXPECT_TRUE(LoadDBOptions(path.c_str()));
   {
@@ -80,7 +80,7 @@ TEST_F(ConnectionTest, LoadDBOptionsTakesEffectAtTheNextConnection) {
 }
 
 TEST_F(ConnectionTest, RefusedLoginLogsServerLineAndLeavesNothingOpen) {
-  server_.Exec("INSERT INTO vdb_faults VALUES('refuse_login', '*', 0)");
+  venue_.Exec("INSERT INTO vdb_faults VALUES('refuse_login', '*', 0)");
   {
     Exchange x;
     EXPECT_FALSE(x.connected());
@@ -95,14 +95,14 @@ TEST_F(ConnectionTest, RefusedLoginLogsServerLineAndLeavesNothingOpen) {
   EXPECT_TRUE(AllConnectionsClosed());
 
   // Only the fault stood in the way: the next exchange logs in.
-  server_.Exec("DELETE FROM vdb_faults");
+  venue_.Exec("DELETE FROM vdb_faults");
   Exchange y;
   EXPECT_TRUE(y.connected());
 }
 
 TEST_F(ConnectionTest, UnknownDatabaseLogsUseLineAndClosesTheConnection) {
   std::string path = scratch_.File("nosuch.ini");
-  WriteFileBytes(path, "[MainServer]\nDataBaseServerIp=" + server_.address() +
+  WriteFileBytes(path, "[MainServer]\nDataBaseServerIp=" + venue_.address() +
                            "\n[KTV]\nDataBaseName=nosuch\n");
   ReadDatabaseSettings(path.c_str());
   {
@@ -112,12 +112,12 @@ TEST_F(ConnectionTest, UnknownDatabaseLogsUseLineAndClosesTheConnection) {
   }
   EXPECT_EQ(1, log_.Count("use database \"nosuch\" error"));
   EXPECT_EQ(0, log_.CountContaining("login database server"));
-  auto use = server_.Query("SELECT text, ok FROM vdb_journal WHERE kind='use'");
+  auto use = venue_.Query("SELECT text, ok FROM vdb_journal WHERE kind='use'");
   ASSERT_EQ(1u, use.size());
   EXPECT_EQ("0", use[0][1]);
   // The closed connection was not used: nothing but the login and the use
   // reached it.
-  auto kinds = server_.Query(
+  auto kinds = venue_.Query(
       "SELECT count(*) FROM vdb_journal WHERE kind IN ('batch','rpc')");
   EXPECT_EQ("0", kinds[0][0]);
   EXPECT_TRUE(AllConnectionsClosed());
@@ -138,7 +138,7 @@ TEST_F(ConnectionTest, CodePage936BytesTravelUnchangedBothWays) {
   EXPECT_EQ(1, rows);
   EXPECT_STREQ(kName, echoed);
   auto sent =
-      server_.Query("SELECT value FROM vdb_journal_params WHERE name='@s'");
+      venue_.Query("SELECT value FROM vdb_journal_params WHERE name='@s'");
   ASSERT_EQ(1u, sent.size());
   EXPECT_EQ(std::string(kName), sent[0][0]);
   // No character-conversion complaint was logged.
@@ -147,7 +147,7 @@ TEST_F(ConnectionTest, CodePage936BytesTravelUnchangedBothWays) {
 
 TEST_F(ConnectionTest, ExitDatabaseWaitsForTheExchangeInFlight) {
   DefineProcedure("frame_slow", "@a int = 0", "SELECT 5 AS n");
-  server_.Exec(
+  venue_.Exec(
       "INSERT INTO vdb_faults VALUES('delay_procedure', 'frame_slow', 400)");
   std::atomic<bool> connected{false};
   int32_t n = 0;
@@ -173,7 +173,7 @@ TEST_F(ConnectionTest, ExitDatabaseWaitsForTheExchangeInFlight) {
 // address (it is also sent as a room address), and an address that already
 // carries a port keeps working.
 TEST_F(ConnectionTest, PortKeyJoinsTheAddressOnlyForTheConnection) {
-  const std::string port = std::to_string(server_.port());
+  const std::string port = std::to_string(venue_.port());
   struct Case {
     std::string settings;
     const char* address_kept;

@@ -5,18 +5,18 @@
 #include <cstring>
 #include <string>
 
+#include "database_test.h"
 #include "frame/exchange.h"
-#include "server_fixture.h"
 
 namespace rondel {
 namespace {
 
-class ProcedureCallTest : public testing::ServerTest {
+class ProcedureCallTest : public testing::DatabaseTest {
  protected:
   // The parameters of the last RPC, in wire order: name, type, type_code,
   // output, max_length, is_null, value.
   std::vector<testing::Row> LastRpcParams() {
-    return server_.Query(
+    return venue_.Query(
         "SELECT name, type, type_code, output, max_length, is_null, value "
         "FROM vdb_journal_params WHERE journal_id=" +
         std::to_string(LastJournalId("rpc")) + " ORDER BY ordinal");
@@ -188,7 +188,7 @@ TEST_F(ProcedureCallTest, ReturnStatusOfSucceedingAndFailingProcedures) {
     EXPECT_TRUE(x.HasReturnStatus());
     EXPECT_EQ(12, x.ReturnStatus());
   }
-  server_.Exec(
+  venue_.Exec(
       "INSERT INTO vdb_faults VALUES('fail_procedure', 'frame_status', 0)");
   {
     Exchange x;

@@ -8,13 +8,13 @@
 #include <thread>
 #include <vector>
 
+#include "database_test.h"
 #include "frame/exchange.h"
-#include "server_fixture.h"
 
 namespace rondel {
 namespace {
 
-class RowReadingTest : public testing::ServerTest {};
+class RowReadingTest : public testing::DatabaseTest {};
 
 // "0123456789" repeated to 5,000 bytes, built by SQLite on the server.
 const char kLongTextSql[] = "replace(hex(zeroblob(500)), '00', '0123456789')";
@@ -144,7 +144,7 @@ TEST_F(RowReadingTest, ConnectionLostDuringRowsEndsTheLoopWithFalse) {
                   "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
                   "FROM c WHERE i < 50) "
                   "SELECT i FROM c");
-  server_.Exec(
+  venue_.Exec(
       "INSERT INTO vdb_faults VALUES('close_after_rows', 'frame_cut', 2)");
   int32_t i = 0;
   long rows = 0;
@@ -168,7 +168,7 @@ TEST_F(RowReadingTest, SqlExecSendsTheTextAndRowsFollow) {
     EXPECT_TRUE(x.ReadRows({Column::Int(1, &count)}, [] { return true; }));
   }
   EXPECT_EQ(0, count);
-  auto batch = server_.Query("SELECT text FROM vdb_journal WHERE kind='batch'");
+  auto batch = venue_.Query("SELECT text FROM vdb_journal WHERE kind='batch'");
   ASSERT_EQ(1u, batch.size());
   EXPECT_EQ("select count(*) from medias", batch[0][0]);
 }
@@ -185,7 +185,7 @@ TEST_F(RowReadingTest, ReconnectOpensASecondConnectionInTheSameHold) {
     EXPECT_TRUE(x.ReadRows({Column::Int(1, &v)}, [] { return true; }));
   }
   EXPECT_EQ(2, v);
-  auto rows = server_.Query("SELECT count(*) FROM vdb_connections");
+  auto rows = venue_.Query("SELECT count(*) FROM vdb_connections");
   EXPECT_EQ("2", rows[0][0]);
   EXPECT_TRUE(AllConnectionsClosed());
 }
@@ -196,7 +196,7 @@ TEST_F(RowReadingTest, ReconnectOpensASecondConnectionInTheSameHold) {
 // proof of order).
 TEST_F(RowReadingTest, ExchangesOfTwoThreadsNeverOverlap) {
   DefineProcedure("frame_slow", "@a int = 0", "SELECT @a AS a");
-  server_.Exec(
+  venue_.Exec(
       "INSERT INTO vdb_faults VALUES('delay_procedure', 'frame_slow', 20)");
   constexpr int kPerThread = 4;
   auto worker = [](int base) {
@@ -213,7 +213,7 @@ TEST_F(RowReadingTest, ExchangesOfTwoThreadsNeverOverlap) {
   first.join();
   second.join();
 
-  auto sessions = server_.Query(
+  auto sessions = venue_.Query(
       "SELECT c.opened_us, (SELECT max(at_us) FROM vdb_journal j "
       "WHERE j.conn_id = c.conn_id AND j.kind <> 'close'), c.closed_us "
       "FROM vdb_connections c ORDER BY c.opened_us");
@@ -226,7 +226,7 @@ TEST_F(RowReadingTest, ExchangesOfTwoThreadsNeverOverlap) {
     EXPECT_LT(previous_end, start)
         << "session " << k << " began inside session " << k - 1;
   }
-  auto rpcs = server_.Query(
+  auto rpcs = venue_.Query(
       "SELECT count(*) FROM vdb_journal WHERE kind='rpc' AND ok=1");
   EXPECT_EQ(std::to_string(2 * kPerThread), rpcs[0][0]);
 }

@@ -13,7 +13,7 @@
 
 #include "catalogue/media_index.h"
 #include "catalogue/tables.h"
-#include "catalogue_test_util.h"
+#include "catalogue_records.h"
 #include "frame/diag.h"
 #include "rondel.h"
 #include "udp_receiver.h"

@@ -1,8 +1,8 @@
 // Small helpers for the frame tests: the module log captured into a file of the
 // test's own, and a loopback port where nothing listens. Scratch directories,
 // files and the datagram receiver are shared by all tests (tests/support).
-#ifndef RONDEL_TESTS_FRAME_FRAME_TEST_SUPPORT_H_
-#define RONDEL_TESTS_FRAME_FRAME_TEST_SUPPORT_H_
+#ifndef RONDEL_TESTS_SUPPORT_CAPTURED_LOG_H_
+#define RONDEL_TESTS_SUPPORT_CAPTURED_LOG_H_
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -89,4 +89,4 @@ class RefusingPort {
 }  // namespace testing
 }  // namespace rondel
 
-#endif  // RONDEL_TESTS_FRAME_FRAME_TEST_SUPPORT_H_
+#endif  // RONDEL_TESTS_SUPPORT_CAPTURED_LOG_H_

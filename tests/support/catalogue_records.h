@@ -2,8 +2,8 @@
 // the tables by hand. Scratch directories, whole-file access and the loopback
 // listener for the diagnostic datagrams are shared by all tests
 // (tests/support).
-#ifndef RONDEL_TESTS_CATALOGUE_CATALOGUE_TEST_UTIL_H_
-#define RONDEL_TESTS_CATALOGUE_CATALOGUE_TEST_UTIL_H_
+#ifndef RONDEL_TESTS_SUPPORT_CATALOGUE_RECORDS_H_
+#define RONDEL_TESTS_SUPPORT_CATALOGUE_RECORDS_H_
 
 #include <cstdint>
 #include <cstring>
@@ -87,4 +87,4 @@ inline FileServerRecord& AddFileServer(int32_t id, const std::string& address,
 }  // namespace testing
 }  // namespace rondel
 
-#endif  // RONDEL_TESTS_CATALOGUE_CATALOGUE_TEST_UTIL_H_
+#endif  // RONDEL_TESTS_SUPPORT_CATALOGUE_RECORDS_H_

@@ -1,19 +1,31 @@
-// Shared pieces of the loader and start-up tests: a venuedb server with the
-// library's settings pointing at it, and record readers. The SQL literals for
-// building venue data (Sql, SqlBytes) come from tests/support/sql_text.h.
-#ifndef RONDEL_TESTS_STARTUP_VENUE_FIXTURE_H_
-#define RONDEL_TESTS_STARTUP_VENUE_FIXTURE_H_
+// The fixture of every library test that talks to a database: a fresh venuedb
+// (venue_server.h) with the library started and its settings pointing at it,
+// the module log captured, the catalogue reset, and helpers to change the
+// server's procedures and faults and to read its journal.
+//
+//   class MyTest : public rondel::testing::DatabaseTest {};
+//   TEST_F(MyTest, ...) {
+//     DefineProcedure("p", "@a int = 0", "SELECT @a AS n");
+//     { Exchange x; ... }
+//     EXPECT_EQ(1, log_.Count("..."));
+//   }
+#ifndef RONDEL_TESTS_SUPPORT_DATABASE_TEST_H_
+#define RONDEL_TESTS_SUPPORT_DATABASE_TEST_H_
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "captured_log.h"
 #include "catalogue/tables.h"
 #include "frame/session.h"
 #include "frame/settings.h"
+#include "scratch_dir.h"
 #include "sql_text.h"
 #include "venue_server.h"
 
@@ -38,10 +50,7 @@ inline std::string FieldText(const char* field, size_t size) {
   return std::string(field, strnlen(field, size));
 }
 
-// A test with its own venuedb and the library's settings pointing at it; the
-// catalogue is reset before each test (LocalAddressList and ServerIdentity
-// cleared too).
-class VenueTest : public ::testing::Test {
+class DatabaseTest : public ::testing::Test {
  protected:
   void SetUp() override {
     setenv("RONDEL_DIAG_TARGET", "127.0.0.1:9", 1);
@@ -55,8 +64,15 @@ class VenueTest : public ::testing::Test {
     g_catalogue.identity_group_id = 0;
   }
 
-  // Replaces the body of one of venuedb's procedures with SQLite statements;
-  // each statement with columns becomes one result set.
+  // Adds (or replaces) a procedure: `params` as declared ("@a int = 0, @s
+  // varchar(200) = NULL OUTPUT"), `body` SQLite statements, each statement
+  // with columns one result set.
+  void DefineProcedure(const std::string& name, const std::string& params,
+                       const std::string& body) {
+    venue_.Exec("INSERT OR REPLACE INTO vdb_procedures VALUES(" + Sql(name) +
+                ", " + Sql(params) + ", " + Sql(body) + ")");
+  }
+  // Replaces the body of one of venuedb's procedures, keeping its parameters.
   void ReplaceProcedure(const std::string& name, const std::string& body) {
     venue_.Exec("UPDATE vdb_procedures SET body = " + Sql(body) +
                 " WHERE name = " + Sql(name));
@@ -69,18 +85,38 @@ class VenueTest : public ::testing::Test {
   void PointAtNothing() {
     strcpy(CurrentSettings().database_server_ip, "127.0.0.1:1");
   }
+
   // The rows of the journal for one request kind and text, in arrival order.
   std::vector<Row> Requests(const std::string& kind, const std::string& text) {
     return venue_.Query(
         "SELECT id, ok FROM vdb_journal WHERE kind = " + Sql(kind) +
         " AND CAST(text AS TEXT) = " + Sql(text) + " ORDER BY id");
   }
+  // The id of the last journal entry of this kind (0 when none).
+  long LastJournalId(const std::string& kind) {
+    auto rows = venue_.Query("SELECT max(id) FROM vdb_journal WHERE kind='" +
+                             kind + "'");
+    return rows.empty() || !rows[0][0] ? 0 : std::stol(*rows[0][0]);
+  }
+  // Waits until venuedb has recorded the end of every connection (it notices a
+  // close asynchronously); false when one stays open.
+  bool AllConnectionsClosed() {
+    for (int i = 0; i < 500; ++i) {
+      auto rows = venue_.Query(
+          "SELECT count(*) FROM vdb_connections WHERE closed_us IS NULL");
+      if (!rows.empty() && rows[0][0] == std::string("0")) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
 
   VenueServer venue_;
   std::string settings_path_;
+  ScratchDir scratch_;
+  CapturedLog log_{scratch_.File("module.log")};
 };
 
 }  // namespace testing
 }  // namespace rondel
 
-#endif  // RONDEL_TESTS_STARTUP_VENUE_FIXTURE_H_
+#endif  // RONDEL_TESTS_SUPPORT_DATABASE_TEST_H_

@@ -1,8 +1,8 @@
 // Shared pieces of the snapshot-store tests: a catalogue filled with
 // recognisable values, the nine file names in order, and the loaded span of
 // each table as bytes.
-#ifndef RONDEL_TESTS_CATALOGUE_SNAPSHOT_TEST_UTIL_H_
-#define RONDEL_TESTS_CATALOGUE_SNAPSHOT_TEST_UTIL_H_
+#ifndef RONDEL_TESTS_SUPPORT_SNAPSHOT_FILES_H_
+#define RONDEL_TESTS_SUPPORT_SNAPSHOT_FILES_H_
 
 #include <algorithm>
 #include <cstdint>
@@ -13,7 +13,7 @@
 
 #include "catalogue/snapshot_format.h"
 #include "catalogue/tables.h"
-#include "catalogue_test_util.h"
+#include "catalogue_records.h"
 #include "files.h"
 
 namespace rondel {
@@ -168,4 +168,4 @@ inline std::string SortedListing(const std::string& directory) {
 }  // namespace testing
 }  // namespace rondel
 
-#endif  // RONDEL_TESTS_CATALOGUE_SNAPSHOT_TEST_UTIL_H_
+#endif  // RONDEL_TESTS_SUPPORT_SNAPSHOT_FILES_H_

@@ -1,7 +1,7 @@
 // Running start-up scenarios: start-up runs once per process, so each one runs
 // in a forked child of the test process, with its own copy of the catalogue.
-#ifndef RONDEL_TESTS_STARTUP_STARTUP_HARNESS_H_
-#define RONDEL_TESTS_STARTUP_STARTUP_HARNESS_H_
+#ifndef RONDEL_TESTS_SUPPORT_STARTUP_HARNESS_H_
+#define RONDEL_TESTS_SUPPORT_STARTUP_HARNESS_H_
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -65,4 +65,4 @@ inline std::map<std::string, std::string> ReadSnapshotFiles(
 }  // namespace testing
 }  // namespace rondel
 
-#endif  // RONDEL_TESTS_STARTUP_STARTUP_HARNESS_H_
+#endif  // RONDEL_TESTS_SUPPORT_STARTUP_HARNESS_H_
