@@ -64,6 +64,18 @@ std::unique_ptr<sqlite3, DbCloser> OpenFile(const std::string& path) {
     return nullptr;
   }
   sqlite3_busy_timeout(db, 20000);
+  // venuedb keeps its journal tables in a file of their own beside the
+  // database; attached, they answer to their plain names.
+  const std::string journal = path + ".journal";
+  sqlite3_stmt* attach = nullptr;
+  if (sqlite3_prepare_v2(db, "ATTACH DATABASE ? AS journal", -1, &attach,
+                         nullptr) != SQLITE_OK ||
+      sqlite3_bind_text(attach, 1, journal.c_str(), -1, SQLITE_TRANSIENT) !=
+          SQLITE_OK ||
+      sqlite3_step(attach) != SQLITE_DONE) {
+    ADD_FAILURE() << "cannot attach " << journal << ": " << sqlite3_errmsg(db);
+  }
+  sqlite3_finalize(attach);
   return std::unique_ptr<sqlite3, DbCloser>(db);
 }
 
