@@ -64,4 +64,42 @@ RONDEL_API int GetFileServerID(const char* serverAddress, int* fileServerId,
 // (also when the database cannot be asked).
 RONDEL_API int GetSongTotal(int number);
 
+// --- Next video -----------------------------------------------------------
+
+// The next video of the room at `roomAddress` (required): the room's selection,
+// else an advertisement for it. Copies the media's attributes into the non-null
+// outputs (name 100 bytes, code 10, textA 20, textB 20, numberA..numberC),
+// writes the kind ("film", "song" or "ad"; 5 bytes, required) and the play URL
+// "vsp://" + file-server address + "/|||" + media id (41 bytes, required).
+// The file server is the least-loaded one of the media's server group (or a
+// random one when the database reports no counts), else FileServerIP.
+// Returns 1 when a URL was built, else 0 (see the README for what is written
+// on each failure). Progress goes out as diagnostic datagrams.
+RONDEL_API int GetNextVideo(const char* roomAddress, char* name, char* code,
+                            char* url, char* kind, char* textA, char* textB,
+                            int* numberA, int* numberB, int* numberC);
+
+// --- Background play
+// ----------------------------------------------------------
+
+// The media id the room at `roomAddress` plays next in the background, by the
+// venue's play type: a random pick or the room's next entry of a play list.
+// -1 when nothing can be chosen. Answers from the catalogue alone; may run on
+// any thread.
+RONDEL_API int GetRandPlayMediaID(const char* roomAddress);
+
+// --- Fire alarm
+// -----------------------------------------------------------------
+
+// The fire-alarm video of `address`, else the venue's default one: url (282
+// bytes) "vsp://" + FileServerIP + "/" + file name, format1 (6 bytes) "MPEG1",
+// format2 (5 bytes) "MPEG". 1 when a file name was found, else 0 with the
+// outputs untouched.
+RONDEL_API int GetFirealarmVideo(const char* address, char* url, char* format1,
+                                 char* format2);
+// The fire-alarm page (100 bytes) into `page`; the address is not used. 1 when
+// the database answered with a page (an empty one too), else 0 with `page`
+// untouched.
+RONDEL_API int GetFirealarmPage(const char* address, char* page);
+
 #endif  // RONDEL_RONDEL_H_

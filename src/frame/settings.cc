@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <mutex>
 
 #include "platform/settings_file.h"
 
@@ -18,6 +20,7 @@ constexpr size_t kTextReadLength = 255;
 
 Settings g_settings;  // constant-initialised: valid before any static
                       // constructor runs
+std::mutex g_file_server_ip_mutex;  // constexpr constructor: likewise
 
 void ReadClientCharset(const char* path) {
   platform::ReadProfileString(path, "MainServer", "ClientCharset", "GB18030",
@@ -68,9 +71,26 @@ std::string SettingsFilePath() {
   return kDefaultSettingsPath;
 }
 
+void CopyFileServerIp(char (&out)[sizeof Settings::file_server_ip]) {
+  std::lock_guard<std::mutex> hold(g_file_server_ip_mutex);
+  std::memcpy(out, g_settings.file_server_ip, sizeof out);
+  out[sizeof out - 1] = '\0';
+}
+
+void StoreFileServerIp(const char* address) {
+  char value[sizeof Settings::file_server_ip] = {};
+  if (address != nullptr) {
+    std::memcpy(value, address, strnlen(address, sizeof value - 1));
+  }
+  std::lock_guard<std::mutex> hold(g_file_server_ip_mutex);
+  std::memcpy(g_settings.file_server_ip, value, sizeof value);
+}
+
 void ReadStartupSettings(const char* path) {
+  char file_server_ip[sizeof Settings::file_server_ip];
   platform::ReadProfileString(path, "MainServer", "FileServerIP", "",
-                              g_settings.file_server_ip, kAddressReadLength);
+                              file_server_ip, kAddressReadLength);
+  StoreFileServerIp(file_server_ip);
   ReadConnectionSettings(path);
   ReadClientCharset(path);
 }

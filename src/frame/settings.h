@@ -28,6 +28,13 @@ struct Settings {
 // The one instance.
 Settings& CurrentSettings();
 
+// FileServerIP is the one setting written while other threads read it (the
+// file-server registry replaces it; play URLs read it without the catalogue
+// lock): it is read and written only through these two, which never see a
+// half-written value. The copy is always terminated (at most 19 characters).
+void CopyFileServerIp(char (&out)[sizeof Settings::file_server_ip]);
+void StoreFileServerIp(const char* address);  // null stores ""
+
 // What dbopen is given: the address, joined with the port when the port key
 // is set and the address does not carry a port of its own ("host:port").
 std::string DatabaseServerTarget(const char* address, int32_t port);
