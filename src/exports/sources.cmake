@@ -1,4 +1,6 @@
 # The exported layer: one file per family of host-facing functions.
 set(RONDEL_EXPORT_SOURCES
+  exports/fire_alarm.cc
   exports/lifecycle.cc
-  exports/lookups.cc)
+  exports/lookups.cc
+  exports/next_video.cc)

@@ -1,5 +1,7 @@
 # Playback: the catalogue lookups, the random generator and the playback exports' work.
 set(RONDEL_PLAYBACK_SOURCES
+  playback/fire_alarm.cc
   playback/lookups.cc
+  playback/next_video.cc
   playback/random.cc
   playback/song_total.cc)
