@@ -170,7 +170,9 @@ bool Channel::WaitForAttention(int ms) {
   auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (!attention_) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+    // Rounded up: a truncated fraction of a millisecond would end the wait
+    // before the deadline.
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(
                     deadline - std::chrono::steady_clock::now())
                     .count();
     if (left <= 0) break;
