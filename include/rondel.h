@@ -73,8 +73,10 @@ RONDEL_API int GetSongTotal(int number);
 // "vsp://" + file-server address + "/|||" + media id (41 bytes, required).
 // The file server is the least-loaded one of the media's server group (or a
 // random one when the database reports no counts), else FileServerIP.
-// Returns 1 when a URL was built, else 0 (see the README for what is written
-// on each failure). Progress goes out as diagnostic datagrams.
+// Returns 1 when a URL was built, else 0: nothing is written when no media is
+// found; the attributes, the kind and "vsp://" are when the media has no server
+// group or its group's servers cannot be read. A null address, url or kind
+// answers 0 and writes nothing. Progress goes out as diagnostic datagrams.
 RONDEL_API int GetNextVideo(const char* roomAddress, char* name, char* code,
                             char* url, char* kind, char* textA, char* textB,
                             int* numberA, int* numberB, int* numberC);
