@@ -171,7 +171,9 @@ bool SeedMedia(SeedContext* context, std::string* error) {
           .Int(2, id)
           .Text(3, text.title.text)
           .Int(4, summary.ads + 1);
-      ad.Int(5, summary.ads % 10 == 9 ? 0 : 1).Run();
+      const bool enabled = summary.ads % 10 != 9;
+      ad.Int(5, enabled ? 1 : 0).Run();
+      if (enabled) ++summary.enabled_ads;
       context->ad_ids.push_back(id);
       ++summary.ads;
     } else {

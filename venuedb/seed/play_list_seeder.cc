@@ -1,6 +1,7 @@
 // Ranked lists, the user play list, the selections rooms have queued and
 // authorizations.
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -83,7 +84,7 @@ bool SeedUserPlayList(SeedContext* context, SeedRandom* random,
   return StatementsOk({&entry}, error);
 }
 
-// Every other room has one to three media of group 1 queued, oldest first.
+// Every other room has one to --queued media of group 1 queued, oldest first.
 bool SeedSelections(SeedContext* context, SeedRandom* random,
                     std::string* error) {
   Statement selection(
@@ -91,14 +92,18 @@ bool SeedSelections(SeedContext* context, SeedRandom* random,
       "INSERT INTO room_selections (selection_id, room_id, media_id, queued_at,"
       " state) VALUES (?, ?, ?, ?, 0)");
   const std::vector<int>& pool = context->group_one_playable;
-  if (pool.empty()) return StatementsOk({&selection}, error);
+  if (pool.empty() || context->options.queued == 0)
+    return StatementsOk({&selection}, error);
+  // Queued from 19:00 on 2026-01-01 (day 2922 after 2018-01-01), one every
+  // seven seconds; the largest venues run into the next day.
   int seconds = 19 * 3600;
   for (size_t room = 0; room < context->room_addresses.size(); room += 2) {
-    for (int n = random->Between(1, 3); n > 0; --n) {
+    for (int n = random->Between(1, context->options.queued); n > 0; --n) {
       char stamp[48];
       seconds += 7;
-      std::snprintf(stamp, sizeof stamp, "2026-01-01 %02d:%02d:%02d",
-                    seconds / 3600, seconds / 60 % 60, seconds % 60);
+      std::snprintf(stamp, sizeof stamp, "%s %02d:%02d:%02d",
+                    DateText(2922 + seconds / 86400).c_str(),
+                    seconds / 3600 % 24, seconds / 60 % 60, seconds % 60);
       selection.Int(1, ++context->summary.selections)
           .Int(2, static_cast<int64_t>(room + 1));
       selection.Int(3, pool[static_cast<size_t>(

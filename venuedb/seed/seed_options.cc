@@ -26,6 +26,7 @@ const IntOption kIntOptions[] = {
     {"--user-playlist", &SeedOptions::user_playlist, 0, 100000},
     {"--playlist-rows", &SeedOptions::playlist_rows, 0, 100000},
     {"--play-type", &SeedOptions::play_type, INT_MIN, INT_MAX},
+    {"--queued", &SeedOptions::queued, 0, 50},
 };
 
 bool ParseInt(const char* text, long low, long high, int* out) {
@@ -54,7 +55,9 @@ const char* SeedUsage() {
          "  --local-address A    address of file server 1, in group 1 "
          "(127.0.0.1)\n"
          "  --play-type T        background play type in configures row 1 "
-         "(2)\n";
+         "(2)\n"
+         "  --queued N           selections queued in every second room: 1..N "
+         "(3; 0..50, 0: none)\n";
 }
 
 bool ParseSeedOptions(int argc, char** argv, SeedOptions* options,

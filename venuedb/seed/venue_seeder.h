@@ -18,14 +18,15 @@ struct SeedSummary {
   int songs = 0;
   int films = 0;
   int ads = 0;
-  int64_t files = 0;  // media_files rows, all groups
+  int enabled_ads = 0;  // advertisements rows with is_enabled 1
+  int64_t files = 0;    // media_files rows, all groups
   int rooms = 0;
   int file_servers = 0;
   int groups = 0;
   int selections = 0;  // queued room selections
   int chart_rows = 0;  // rows of each of the four ranked lists
   int user_playlist = 0;
-  int fire_alerts = 0;
+  int fire_alerts = 0;  // enabled fire-alarm entries
 };
 
 // Fills every venue table of db from options (db_path is not used),

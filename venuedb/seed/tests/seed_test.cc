@@ -43,6 +43,7 @@ TEST(SeedOptionsTest, DefaultsAndRanges) {
   EXPECT_EQ(defaults.groups, 2);
   EXPECT_EQ(defaults.local_address, "127.0.0.1");
   EXPECT_EQ(defaults.play_type, 2);
+  EXPECT_EQ(defaults.queued, 3);
   SeedOptions largest =
       Options({"--db", "v.db", "--medias", "100000", "--rooms", "512",
                "--file-servers", "20", "--user-playlist", "100000",
@@ -56,6 +57,8 @@ TEST(SeedOptionsTest, DefaultsAndRanges) {
   EXPECT_TRUE(Rejected({"--db", "v.db", "--rooms", "513"}));
   EXPECT_TRUE(Rejected({"--db", "v.db", "--file-servers", "21"}));
   EXPECT_TRUE(Rejected({"--db", "v.db", "--files-per-media", "0"}));
+  EXPECT_TRUE(Rejected({"--db", "v.db", "--queued", "51"}));
+  EXPECT_TRUE(Rejected({"--db", "v.db", "--queued", "-1"}));
   EXPECT_TRUE(Rejected({"--db", "v.db", "--medias", "12x"}));
   EXPECT_TRUE(Rejected({"--db", "v.db", "--medias"}));
   EXPECT_TRUE(Rejected({"--db", "v.db", "--colour", "red"}));
@@ -233,6 +236,117 @@ TEST(SeedVenueTest, SmallVenuesStillHaveAnAdvertisement) {
       1);
   EXPECT_EQ(QueryInt(db.get(), "SELECT count(*) FROM rooms"), 0);
   EXPECT_EQ(QueryInt(db.get(), "SELECT count(*) FROM room_selections"), 0);
+}
+
+// The one value of a query, as text.
+std::string Value(sqlite3* db, const std::string& sql) {
+  auto rows = Query(db, sql);
+  if (rows.empty() || rows[0].empty()) return "(no value)";
+  const Cell& cell = rows[0][0];
+  return cell.kind == Cell::kInt    ? std::to_string(cell.number)
+         : cell.kind == Cell::kText ? cell.text
+                                    : "NULL";
+}
+
+struct PlaybackCase {
+  const char* what;
+  const char* sql;
+  const char* expected;
+};
+
+// What the next-video, background-play and fire-alarm procedures read, in the
+// default venue: 64 rooms, 2000 media (40 of them advertisements), file
+// servers 1 and 3 in group 1, 2 and 4 in group 2.
+const PlaybackCase kPlaybackCases[] = {
+    {"queuing rooms: every second one",
+     "SELECT count(DISTINCT room_id) || ' rooms, odd ids: ' || min(room_id % 2)"
+     " FROM room_selections",
+     "32 rooms, odd ids: 1"},
+    {"selections per queuing room",
+     "SELECT min(n) || '-' || max(n) FROM"
+     " (SELECT count(*) AS n FROM room_selections GROUP BY room_id)",
+     "1-3"},
+    {"queued media are songs or films with files in group 1",
+     "SELECT count(*) FROM room_selections WHERE media_id NOT IN"
+     " (SELECT media_id FROM media_files WHERE group_id = 1)"
+     " OR media_id IN (SELECT media_id FROM advertisements)",
+     "0"},
+    {"the queue is in selection order, nothing delivered",
+     "SELECT count(*) FROM room_selections a JOIN room_selections b"
+     " ON a.selection_id < b.selection_id"
+     " WHERE a.queued_at >= b.queued_at OR a.state <> 0",
+     "0"},
+    {"advertisements enabled, every tenth not",
+     "SELECT sum(is_enabled) || ' of ' || count(*) FROM advertisements",
+     "36 of 40"},
+    {"advertisements have files in every group",
+     "SELECT count(*) FROM advertisements a WHERE (SELECT count(DISTINCT"
+     " group_id) FROM media_files f WHERE f.media_id = a.media_id) <> 2",
+     "0"},
+    {"one count row per server, at its registered address and group",
+     "SELECT group_concat(row, ' ') FROM (SELECT c.fileserver_id || '@g' ||"
+     " c.group_id || (CASE WHEN c.fileserver_ipaddress = f.fileserver_IpAddress"
+     " AND c.group_id = f.group_id THEN '' ELSE ' differs' END) AS row"
+     " FROM fileserver_connections c JOIN fileservers f USING (fileserver_id)"
+     " ORDER BY c.fileserver_id)",
+     "1@g1 2@g2 3@g1 4@g2"},
+    {"connection counts below 40",
+     "SELECT min(connection_count) >= 0 AND max(connection_count) < 40"
+     " FROM fileserver_connections",
+     "1"},
+    {"fire-alarm videos of rooms 1, 5, 9, ...",
+     "SELECT group_concat(entry, ' ') FROM (SELECT r.room_id || ':' ||"
+     " a.video_file AS entry FROM fire_alerts a JOIN rooms r"
+     " ON r.room_address = a.ipaddress WHERE a.is_enabled = 1"
+     " AND r.room_id IN (1, 2, 5, 9, 53) ORDER BY r.room_id)",
+     "1:fire_floor1.mpg 5:fire_floor1.mpg 9:fire_floor1.mpg "
+     "53:fire_floor2.mpg"},
+    {"disabled drill entries",
+     "SELECT group_concat(entry, ' ') FROM (SELECT r.room_id || ':' ||"
+     " a.video_file AS entry FROM fire_alerts a JOIN rooms r"
+     " ON r.room_address = a.ipaddress WHERE a.is_enabled = 0"
+     " ORDER BY r.room_id)",
+     "5:fire_drill.mpg 21:fire_drill.mpg 37:fire_drill.mpg 53:fire_drill.mpg"},
+    {"default fire video and page",
+     "SELECT default_video_file || ' ' || home_page FROM fire_alarm_settings",
+     "fire_default.mpg http://127.0.0.1/fire/evacuation.htm"},
+};
+
+TEST(SeedVenueTest, PlaybackFindsSelectionsAdsCountsAndFireAlarm) {
+  SeedSummary summary;
+  DbHandle db = SeededVenue(Options({"--db", "v.db"}), &summary);
+  for (const PlaybackCase& c : kPlaybackCases) {
+    EXPECT_EQ(Value(db.get(), c.sql), c.expected) << c.what;
+  }
+  EXPECT_EQ(summary.selections,
+            QueryInt(db.get(), "SELECT count(*) FROM room_selections"));
+  EXPECT_EQ(summary.enabled_ads, 36);
+  EXPECT_EQ(summary.fire_alerts, 16);
+}
+
+// Rooms that queued, the fewest and most selections of one, and whether every
+// queue time is a valid date-time of its own.
+constexpr char kQueueShape[] =
+    "SELECT count(*) || ' rooms, ' || coalesce(min(n) || '-' || max(n), '-')"
+    " || ', stamps ' || (SELECT count(DISTINCT datetime(queued_at)) ="
+    " count(*) FROM room_selections) FROM"
+    " (SELECT count(*) AS n FROM room_selections GROUP BY room_id)";
+
+TEST(SeedVenueTest, QueuedOptionBoundsEachRoomsSelections) {
+  const struct {
+    std::vector<std::string> args;
+    const char* shape;
+  } cases[] = {
+      {{"--queued", "0"}, "0 rooms, -, stamps 1"},
+      {{"--queued", "1"}, "32 rooms, 1-1, stamps 1"},
+      {{"--queued", "50", "--rooms", "512"}, "256 rooms, 1-50, stamps 1"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"--db", "v.db", "--medias", "300"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    DbHandle db = SeededVenue(Options(args));
+    EXPECT_EQ(Value(db.get(), kQueueShape), c.shape) << c.args[1];
+  }
 }
 
 }  // namespace
