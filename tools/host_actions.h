@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "diag_listener.h"
 #include "host_library.h"
 
 namespace rondel {
@@ -63,6 +64,32 @@ int RunSongCount(HostLibrary& library, std::ostream& out);
 // kExitMiss when it does not.
 int RunOptions(HostLibrary& library, const std::string& path,
                std::ostream& out);
+
+// --- Playback (playback_actions.cc) ------------------------------------------
+
+// The playback exports an action calls (exported names, as kAllSymbols holds
+// them); empty for the other actions. Checked with
+// HostLibrary::MissingExports before the library starts.
+std::vector<const char*> PlaybackExportsOf(const std::string& action);
+
+// GetNextVideo(room) and every output, written or not, then the diagnostic
+// texts `listener` received during the call (those of the start-up are
+// dropped). kExitMiss when it answered 0.
+int RunNext(HostLibrary& library, const std::string& room,
+            DiagListener& listener, std::ostream& out);
+
+// `calls` calls of GetRandPlayMediaID(room), a line each: the id and, when the
+// catalogue has it, its class and name. kExitMiss when any call answered -1.
+int RunPlay(HostLibrary& library, const std::string& room, int calls,
+            std::ostream& out);
+
+// GetFirealarmVideo(address) and its URL and two format texts. kExitMiss when
+// it answered 0.
+int RunFireAlarm(HostLibrary& library, const std::string& address,
+                 std::ostream& out);
+
+// GetFirealarmPage and the page. kExitMiss when it answered 0.
+int RunFirePage(HostLibrary& library, std::ostream& out);
 
 }  // namespace tools
 }  // namespace rondel

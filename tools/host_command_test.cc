@@ -1,6 +1,6 @@
-// The host command against the real library, started offline from snapshot
+// The host command against the real library: started offline from snapshot
 // files written here in the documented format (80-byte header, then raw
-// records): what an operator sees.
+// records), and online against a seeded venuedb. What an operator sees.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,10 +13,37 @@
 #include <vector>
 
 #include "catalogue/tables.h"
+#include "venue_server.h"
 
 namespace rondel {
 namespace tools {
 namespace {
+
+// Runs the host command in `directory` with the library's settings file and
+// snapshot folder; gives its exit status and its standard output.
+int RunHost(const std::string& directory, const std::string& settings,
+            const std::string& snapshots, const std::string& arguments,
+            std::string* output) {
+  std::string command = "cd '" + directory + "' && RONDEL_SETTINGS_FILE='" +
+                        settings + "' RONDEL_SNAPSHOT_DIR='" + snapshots +
+                        "' RONDEL_DIAG_TARGET=127.0.0.1:9 " RONDEL_HOST_PATH
+                        " --library " RONDEL_LIBRARY_PATH " " +
+                        arguments + " 2>/dev/null";
+  output->clear();
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  char chunk[512];
+  size_t n;
+  while ((n = fread(chunk, 1, sizeof(chunk), pipe)) > 0) {
+    output->append(chunk, n);
+  }
+  int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 class HostCommandOfflineTest : public ::testing::Test {
  protected:
@@ -26,9 +53,11 @@ class HostCommandOfflineTest : public ::testing::Test {
     directory_ = pattern;
     snapshots_ = directory_ + "/VideoServertable";
     ASSERT_EQ(0, mkdir(snapshots_.c_str(), 0755));
-    // Port 1 refuses at once: start-up takes its offline path.
+    // Port 1 refuses at once: start-up takes its offline path. Background play
+    // walks the list of all time (play type 5).
     std::ofstream(directory_ + "/Korvane.ini")
-        << "[MainServer]\nDataBaseServerIp=127.0.0.1\nDataBaseServerPort=1\n";
+        << "[MainServer]\nDataBaseServerIp=127.0.0.1\nDataBaseServerPort=1\n"
+           "[VideoServer]\nRandPlayType=5\n";
     WriteCatalogue();
   }
 
@@ -81,6 +110,8 @@ class HostCommandOfflineTest : public ::testing::Test {
     room.RoomId = 1;
     std::strcpy(room.RoomInfo, "VIP\xb0\xfc\xcf\xe1");
     std::strcpy(room.RoomAddress, "10.1.0.5");
+    room.PlayCursor =
+        0;  // it had played the first entry when the set was saved
     FileServerRecord server;
     std::memset(&server, 0, sizeof(server));
     server.FileServerId = 3;
@@ -93,37 +124,19 @@ class HostCommandOfflineTest : public ::testing::Test {
     WriteTable("FILE_SERVERS", std::vector<FileServerRecord>{server});
     for (const char* list : {"AllSequence", "MonthSequence", "WeekSequence",
                              "NewSequence", "UserSequence"}) {
-      WriteTable(list, std::vector<int32_t>{7, 12});
+      WriteTable(list, std::vector<int32_t>{12, 8});
     }
   }
 
   // Runs the host command in the test folder; gives its exit status and output.
   int Host(const std::string& arguments, std::string* output) {
-    std::string command = "cd '" + directory_ + "' && RONDEL_SETTINGS_FILE='" +
-                          directory_ + "/Korvane.ini' RONDEL_SNAPSHOT_DIR='" +
-                          snapshots_ +
-                          "' RONDEL_DIAG_TARGET=127.0.0.1:9 " RONDEL_HOST_PATH
-                          " --library " RONDEL_LIBRARY_PATH " " +
-                          arguments + " 2>/dev/null";
-    output->clear();
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return -1;
-    char chunk[512];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof(chunk), pipe)) > 0) {
-      output->append(chunk, n);
-    }
-    int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return RunHost(directory_, directory_ + "/Korvane.ini", snapshots_,
+                   arguments, output);
   }
 
   std::string directory_;
   std::string snapshots_;
 };
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 TEST_F(HostCommandOfflineTest, MediaShowsEveryFieldGbkBytesAndPaths) {
   std::string out;
@@ -192,6 +205,104 @@ TEST_F(HostCommandOfflineTest, DatabaseQuestionsSayTheDatabaseDidNotAnswer) {
   EXPECT_TRUE(Contains(out, "the database did not answer")) << out;
   EXPECT_EQ(1, Host("options '" + directory_ + "/Korvane.ini'", &out));
   EXPECT_TRUE(Contains(out, "does not answer")) << out;
+}
+
+// One run of the command: its arguments, exit status and a part of its output
+// that is compared whole.
+struct PlaybackCase {
+  std::string arguments;
+  int status;
+  std::string output;
+};
+
+TEST_F(HostCommandOfflineTest,
+       BackgroundPlayWorksOfflineNextVideoAndFireAlarmDoNot) {
+  const PlaybackCase cases[] = {
+      {"play 10.1.0.5 -n 3", 0,
+       "GetRandPlayMediaID(10.1.0.5), 3 calls\n  1: 8  film \"Film\"\n"
+       "  2: 12  song \"Song\"\n  3: 8  film \"Film\"\n"},
+      {"play 10.1.0.6", 1,
+       "GetRandPlayMediaID(10.1.0.6), 1 call\n  1: -1  (nothing to play)\n"},
+      {"next 10.1.0.5", 1,
+       "GetNextVideo(10.1.0.5) = 0\n  url      \"\"\n  kind     \"\"\n"
+       "  name     \"\"\n  code     \"\"\n  textA    \"\"\n  textB    \"\"\n"
+       "  numberA  0\n  numberB  0\n  numberC  0\n  diagnostic texts: 2\n"
+       "    \"GetNextVideo begin\"\n    \"get ad media error\"\n"},
+      {"firealarm 10.1.0.5", 1,
+       "GetFirealarmVideo(10.1.0.5) = 0\n  url      \"\"\n  format1  \"\"\n"
+       "  format2  \"\"\n"},
+      {"firepage", 1, "GetFirealarmPage = 0\n  page     \"\"\n"},
+  };
+  for (const PlaybackCase& c : cases) {
+    std::string out;
+    EXPECT_EQ(c.status, Host(c.arguments, &out)) << c.arguments;
+    EXPECT_EQ("InitialDatabase: done\n" + c.output, out) << c.arguments;
+  }
+}
+
+// A seeded venue: room 1 (10.0.1.10) has selections and a fire-alarm video,
+// room 2 (10.0.1.11) neither; file server 1 (127.0.0.1, this machine) is given
+// the fewest connections of group 1; background play walks the user play list.
+TEST(HostCommandOnlineTest, PlaybackAnswersFromTheDatabase) {
+  rondel::testing::VenueServer venue(
+      {"--medias", "300", "--rooms", "8", "--play-type", "13"});
+  venue.Exec(
+      "UPDATE fileserver_connections SET connection_count ="
+      " CASE fileserver_id WHEN 1 THEN 3 ELSE 9 END WHERE group_id = 1");
+  const std::string settings = venue.WriteSettingsFile("10.9.9.9");
+  auto value = [&venue](const std::string& sql, int row) {
+    auto rows = venue.Query(sql);
+    return static_cast<size_t>(row) < rows.size() && rows[row][0]
+               ? *rows[row][0]
+               : std::string("(none)");
+  };
+  const std::string selected = value(
+      "SELECT media_id FROM room_selections WHERE room_id = 1"
+      " ORDER BY queued_at, selection_id",
+      0);
+  const std::string user_list =
+      "SELECT MediaUserSet_MediaId FROM MediaUserSet"
+      " ORDER BY MediaUserSet_Shunxu";
+  // Each command once, in this order (a next video hands out the selection);
+  // parts of its output, each compared whole.
+  const struct {
+    std::string arguments;
+    std::vector<std::string> parts;
+  } cases[] = {
+      {"next 10.0.1.10",
+       {"GetNextVideo(10.0.1.10) = 1\n",
+        "  url      \"vsp://127.0.0.1/|||" + selected + "\"\n",
+        "  diagnostic texts: 3\n    \"GetNextVideo begin\"\n"
+        "    \"heve select media\"\n    \"GetNextVideo good return\"\n"}},
+      {"next 10.0.1.11",
+       {"GetNextVideo(10.0.1.11) = 1\n", "  kind     \"ad\"\n",
+        "  diagnostic texts: 3\n    \"GetNextVideo begin\"\n"
+        "    \"Return status = 0\"\n    \"GetNextVideo good return\"\n"}},
+      {"play 10.0.1.10 -n 3",
+       {"  1: " + value(user_list, 0) + "  ",
+        "  2: " + value(user_list, 1) + "  ",
+        "  3: " + value(user_list, 2) + "  "}},
+      {"firealarm 10.0.1.10",
+       {"GetFirealarmVideo(10.0.1.10) = 1\n"
+        "  url      \"vsp://10.9.9.9/fire_floor1.mpg\"\n  format1  \"MPEG1\"\n"
+        "  format2  \"MPEG\"\n"}},
+      {"firealarm 10.0.1.11",
+       {"  url      \"vsp://10.9.9.9/fire_default.mpg\"\n"}},
+      {"firepage",
+       {"GetFirealarmPage = 1\n"
+        "  page     \"http://127.0.0.1/fire/evacuation.htm\"\n"}},
+  };
+  for (const auto& c : cases) {
+    std::string out;
+    EXPECT_EQ(0,
+              RunHost(venue.folder(), settings,
+                      venue.folder() + "/VideoServertable", c.arguments, &out))
+        << c.arguments << "\n"
+        << out;
+    for (const std::string& part : c.parts) {
+      EXPECT_TRUE(Contains(out, part)) << c.arguments << "\n" << out;
+    }
+  }
 }
 
 }  // namespace

@@ -50,7 +50,39 @@ std::unique_ptr<HostLibrary> HostLibrary::Open(const std::string& path,
       Resolve(handle, kGetFileServerIDSymbol, &l.GetFileServerID, error) &&
       Resolve(handle, kGetSongTotalSymbol, &l.GetSongTotal, error);
   if (!ok) return nullptr;
+  std::string absent;  // reported by MissingExports when an action needs one
+  Resolve(handle, kGetNextVideoSymbol, &l.GetNextVideo, &absent);
+  Resolve(handle, kGetRandPlayMediaIDSymbol, &l.GetRandPlayMediaID, &absent);
+  Resolve(handle, kGetFirealarmVideoSymbol, &l.GetFirealarmVideo, &absent);
+  Resolve(handle, kGetFirealarmPageSymbol, &l.GetFirealarmPage, &absent);
   return library;
+}
+
+std::vector<std::string> HostLibrary::MissingExports(
+    const std::vector<const char*>& names) const {
+  const struct {
+    const char* symbol;
+    const char* name;
+    bool present;
+  } playback[] = {
+      {kGetNextVideoSymbol, "GetNextVideo", GetNextVideo != nullptr},
+      {kGetRandPlayMediaIDSymbol, "GetRandPlayMediaID",
+       GetRandPlayMediaID != nullptr},
+      {kGetFirealarmVideoSymbol, "GetFirealarmVideo",
+       GetFirealarmVideo != nullptr},
+      {kGetFirealarmPageSymbol, "GetFirealarmPage",
+       GetFirealarmPage != nullptr},
+  };
+  std::vector<std::string> missing;
+  for (const char* wanted : names) {
+    for (const auto& entry : playback) {
+      if (std::string(wanted) == entry.symbol && !entry.present) {
+        missing.push_back(std::string(entry.name) + " (symbol " + entry.symbol +
+                          ")");
+      }
+    }
+  }
+  return missing;
 }
 
 HostLibrary::~HostLibrary() { dlclose(handle_); }

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "rondel.h"
 
@@ -28,6 +29,12 @@ constexpr const char kGetRoomIDInfoFromIPSymbol[] =
     "_Z19GetRoomIDInfoFromIPPcS_";
 constexpr const char kGetFileServerIDSymbol[] = "_Z15GetFileServerIDPKcPiS1_";
 constexpr const char kGetSongTotalSymbol[] = "_Z12GetSongTotali";
+constexpr const char kGetNextVideoSymbol[] =
+    "_Z12GetNextVideoPKcPcS1_S1_S1_S1_S1_PiS2_S2_";
+constexpr const char kGetRandPlayMediaIDSymbol[] = "_Z18GetRandPlayMediaIDPKc";
+constexpr const char kGetFirealarmVideoSymbol[] =
+    "_Z17GetFirealarmVideoPKcPcS1_S1_";
+constexpr const char kGetFirealarmPageSymbol[] = "_Z16GetFirealarmPagePKcPc";
 
 // Every exported name, for checks that walk them all.
 constexpr const char* kAllSymbols[] = {kInitialDatabaseSymbol,
@@ -39,12 +46,21 @@ constexpr const char* kAllSymbols[] = {kInitialDatabaseSymbol,
                                        kDestroyMediaFilesBufferSymbol,
                                        kGetRoomIDInfoFromIPSymbol,
                                        kGetFileServerIDSymbol,
-                                       kGetSongTotalSymbol};
+                                       kGetSongTotalSymbol,
+                                       kGetNextVideoSymbol,
+                                       kGetRandPlayMediaIDSymbol,
+                                       kGetFirealarmVideoSymbol,
+                                       kGetFirealarmPageSymbol};
 
-// One opened library with every export resolved. The function types are those
+// One opened library with its exports resolved. The function types are those
 // of the declarations in rondel.h (taken with decltype, so a change of
 // signature there breaks the build here). Move-only in effect: it owns the
 // dlopen handle and closes it on destruction.
+//
+// The lifecycle and lookup exports are required. The playback exports are
+// resolved when the library has them and left null otherwise, so that a build
+// of the library from before them still answers the other actions; an action
+// that calls one checks MissingExports first.
 class HostLibrary {
  public:
   decltype(&::InitialDatabase) InitialDatabase = nullptr;
@@ -57,12 +73,23 @@ class HostLibrary {
   decltype(&::GetRoomIDInfoFromIP) GetRoomIDInfoFromIP = nullptr;
   decltype(&::GetFileServerID) GetFileServerID = nullptr;
   decltype(&::GetSongTotal) GetSongTotal = nullptr;
+  // Playback: null when the library lacks them.
+  decltype(&::GetNextVideo) GetNextVideo = nullptr;
+  decltype(&::GetRandPlayMediaID) GetRandPlayMediaID = nullptr;
+  decltype(&::GetFirealarmVideo) GetFirealarmVideo = nullptr;
+  decltype(&::GetFirealarmPage) GetFirealarmPage = nullptr;
 
   // Opens `path` (a plain name is searched as dlopen searches) and resolves
-  // every export. On failure returns null and sets *error to dlerror's text or
-  // the missing name.
+  // the exports. On failure (no library, or a required export missing) returns
+  // null and sets *error to dlerror's text or the missing name.
   static std::unique_ptr<HostLibrary> Open(const std::string& path,
                                            std::string* error);
+
+  // The playback exports among `names` (exported names, as kAllSymbols holds
+  // them) that this library lacks, each as "GetNextVideo (symbol
+  // _Z12GetNextVideo...)"; empty when it has them all.
+  std::vector<std::string> MissingExports(
+      const std::vector<const char*>& names) const;
 
   HostLibrary(const HostLibrary&) = delete;
   HostLibrary& operator=(const HostLibrary&) = delete;

@@ -68,6 +68,29 @@ TEST(HostCommandTest, ExitStatusTellsUsageErrorsAndUnloadableLibraries) {
                                  " room 1.2.3.4",
                           &output));
   EXPECT_EQ("", output);
+  for (const char* wrong :
+       {" next", " play", " play 1.2.3.4 -n 0", " play 1.2.3.4 -n",
+        " play 1.2.3.4 5.6.7.8", " firealarm", " firepage 1.2.3.4"}) {
+    EXPECT_EQ(2, RunCommand(host + wrong, &output)) << wrong;
+  }
+}
+
+// A library from before the playback exports still answers the other actions;
+// a playback action names the export it lacks and never starts the library.
+TEST(HostCommandTest, PlaybackActionNamesTheExportTheLibraryLacks) {
+  const std::string host =
+      std::string(RONDEL_HOST_PATH) + " --library " RONDEL_CORE_LIBRARY_PATH;
+  std::string output;
+  EXPECT_EQ(3, RunCommand("(" + host + " next 1.2.3.4 2>&1)", &output));
+  EXPECT_EQ(std::string("rondel: ") + RONDEL_CORE_LIBRARY_PATH +
+                " does not export GetNextVideo (symbol " + kGetNextVideoSymbol +
+                "), which next calls\n",
+            output);
+  EXPECT_EQ(3, RunCommand(host + " play 1.2.3.4", &output));
+  EXPECT_EQ(3, RunCommand(host + " firealarm 1.2.3.4", &output));
+  EXPECT_EQ(3, RunCommand(host + " firepage", &output));
+  EXPECT_EQ(1, RunCommand(host + " room 1.2.3.4", &output));
+  EXPECT_EQ("InitialDatabase: done\nroom 1.2.3.4: not found\n", output);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "diag_listener.h"
 #include "host_actions.h"
 #include "host_library.h"
 #include "probe_range.h"
@@ -34,6 +35,13 @@ Actions:
   songtotal N          GetSongTotal(N): 1 when the database's media table has fewer rows
   songtotal --count    the exact row count of the media table, bisecting on GetSongTotal
   options FILE         LoadDBOptions(FILE), then whether the database answers with it
+  next ROOM            GetNextVideo for the room at address ROOM: every output, and the
+                       diagnostic texts the call sent (the command receives them on a
+                       loopback port of its own, named in RONDEL_DIAG_TARGET)
+  play ROOM [-n N]     N calls (1) of GetRandPlayMediaID for the room at address ROOM:
+                       background play by the venue's play type
+  firealarm ADDRESS    GetFirealarmVideo: the fire-alarm video URL and formats of ADDRESS
+  firepage             GetFirealarmPage: the fire-alarm page
 
 Options:
   --library PATH       the library to load (default: )" RONDEL_DEFAULT_LIBRARY
@@ -43,9 +51,11 @@ Options:
 
 Environment (read by the library): RONDEL_SETTINGS_FILE (settings file),
 RONDEL_SNAPSHOT_DIR (snapshot directory), RONDEL_DIAG_TARGET (127.0.0.1:PORT for the
-diagnostic datagrams). The library writes rondel.log in the working directory.
+diagnostic datagrams; `next` replaces it with its own port). The library writes
+rondel.log in the working directory.
 
-Exit status: 0 done, 1 not found or no answer, 2 usage error, 3 library not loadable.
+Exit status: 0 done, 1 not found or no answer (also a play call answering -1), 2 usage
+error, 3 library not loadable or lacking an export the action calls.
 )";
 
 int UsageError(const std::string& message) {
@@ -65,8 +75,8 @@ struct Command {
   std::string action;
   rondel::tools::StartProbes probes;
   std::vector<int32_t> media_ids;
-  std::string text;  // address or settings path
-  int32_t number = 0;
+  std::string text;    // address or settings path
+  int32_t number = 0;  // songtotal's N, play's call count
   bool count_rows = false;
 };
 
@@ -117,7 +127,27 @@ int Parse(const std::vector<std::string>& args, Command* command) {
       }
       command->media_ids.push_back(first);
     }
-  } else if (action == "room" || action == "server" || action == "options") {
+  } else if (action == "play") {
+    command->number = 1;
+    for (size_t k = 0; k < rest.size(); ++k) {
+      int32_t first, last;
+      if (rest[k] != "-n") {
+        if (!command->text.empty()) return UsageError("play takes one room");
+        command->text = rest[k];
+      } else if (k + 1 < rest.size() &&
+                 rondel::tools::ParseIdRange(rest[k + 1], &first, &last) &&
+                 first == last && first >= 1 && first <= 1000000) {
+        command->number = first;
+        ++k;
+      } else {
+        return UsageError("-n needs a call count from 1 to 1000000");
+      }
+    }
+    if (command->text.empty()) return UsageError("play needs a room address");
+  } else if (action == "firepage") {
+    if (!rest.empty()) return UsageError("firepage takes no argument");
+  } else if (action == "room" || action == "server" || action == "options" ||
+             action == "next" || action == "firealarm") {
     if (rest.size() != 1) return UsageError(action + " needs one argument");
     command->text = rest[0];
   } else if (action == "songtotal") {
@@ -137,9 +167,17 @@ int Parse(const std::vector<std::string>& args, Command* command) {
   return rondel::tools::kExitOk;
 }
 
-int Run(HostLibrary& library, const Command& command) {
+int Run(HostLibrary& library, const Command& command,
+        rondel::tools::DiagListener* listener) {
   using namespace rondel::tools;
   const std::string& action = command.action;
+  if (action == "next")
+    return RunNext(library, command.text, *listener, std::cout);
+  if (action == "play")
+    return RunPlay(library, command.text, command.number, std::cout);
+  if (action == "firealarm")
+    return RunFireAlarm(library, command.text, std::cout);
+  if (action == "firepage") return RunFirePage(library, std::cout);
   if (action == "start") return RunStart(library, command.probes, std::cout);
   if (action == "media") return RunMedia(library, command.media_ids, std::cout);
   if (action == "room") return RunRoom(library, command.text, std::cout);
@@ -170,14 +208,34 @@ int main(int argc, char** argv) {
     std::cerr << "rondel: " << error << "\n";
     return rondel::tools::kExitLibrary;
   }
-  if (std::getenv("RONDEL_DIAG_TARGET") == nullptr) {
+  std::vector<std::string> missing =
+      library->MissingExports(rondel::tools::PlaybackExportsOf(command.action));
+  if (!missing.empty()) {
+    for (const std::string& name : missing) {
+      std::cerr << "rondel: " << command.library << " does not export " << name
+                << ", which " << command.action << " calls\n";
+    }
+    return rondel::tools::kExitLibrary;
+  }
+  // `next` shows the texts the library sends: they come to a port of the
+  // command's own, set before the library starts so that it never sends one
+  // anywhere else.
+  std::unique_ptr<rondel::tools::DiagListener> listener;
+  if (command.action == "next") {
+    listener = rondel::tools::DiagListener::Open(&error);
+    if (!listener) {
+      std::cerr << "rondel: cannot receive diagnostic texts: " << error << "\n";
+      return rondel::tools::kExitMiss;
+    }
+    setenv("RONDEL_DIAG_TARGET", listener->Target().c_str(), 1);
+  } else if (std::getenv("RONDEL_DIAG_TARGET") == nullptr) {
     std::cerr
         << "rondel: note: RONDEL_DIAG_TARGET is not set, so the library's "
            "diagnostic datagrams go to the venue broadcast address\n";
   }
   library->InitialDatabase();
   std::cout << "InitialDatabase: done\n";
-  int status = Run(*library, command);
+  int status = Run(*library, command, listener.get());
   std::cout.flush();
   library->ExitDatabase();
   return status;
