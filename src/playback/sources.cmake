@@ -1,5 +1,6 @@
 # Playback: the catalogue lookups, the random generator and the playback exports' work.
 set(RONDEL_PLAYBACK_SOURCES
+  playback/background_play.cc
   playback/fire_alarm.cc
   playback/lookups.cc
   playback/next_video.cc
