@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "catalogue/room_index.h"
 #include "catalogue/tables.h"
 
 namespace rondel {
@@ -34,6 +35,7 @@ int32_t MediaCountInUse() {
 }  // namespace
 
 void RebuildLookupIndexes() {
+  RebuildRoomIndex();
   const int32_t count = MediaCountInUse();
   for (int32_t i = 0; i < count; ++i) {
     keys[i].media_id = g_catalogue.medias[i].MediaId;

@@ -6,7 +6,8 @@
 
 namespace rondel {
 
-// Rebuilds the media-id index from the first MediaCount records of Medias. Call
+// Rebuilds the media-id index from the first MediaCount records of Medias, and
+// the room-address index (room_index.h) from the first RoomCount rooms. Call
 // it after the tables are filled (start-up calls it right after
 // BuildClassIndexes; tests after filling tables by hand). REQUIRES: no lookup
 // runs at the same time.

@@ -3,4 +3,5 @@ set(RONDEL_CATALOGUE_TABLES_SOURCES
   catalogue/tables.cc
   catalogue/class_index.cc
   catalogue/media_index.cc
+  catalogue/room_index.cc
   catalogue/snapshot_store.cc)

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "catalogue/media_index.h"
+#include "catalogue/room_index.h"
 #include "frame/diag.h"
 
 namespace rondel {
@@ -51,14 +52,8 @@ const MediaRecord* FindMedia(int32_t media_id) {
 
 const RoomRecord* FindRoom(const char* address) {
   assert(address != nullptr);
-  const int32_t count =
-      CountInUse(g_catalogue.table_records.RoomCount, kRoomCapacity);
-  for (int32_t i = 0; i < count; ++i) {
-    const RoomRecord& room = g_catalogue.rooms[i];
-    if (FieldEquals(room.RoomAddress, sizeof room.RoomAddress, address))
-      return &room;
-  }
-  return nullptr;
+  const int32_t position = FindRoomPosition(address);
+  return position < 0 ? nullptr : &g_catalogue.rooms[position];
 }
 
 const FileServerRecord* FindFileServer(const char* address) {

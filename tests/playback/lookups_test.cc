@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "catalogue/media_index.h"
+#include "catalogue/room_index.h"
 #include "catalogue/tables.h"
 #include "catalogue_records.h"
 #include "frame/diag.h"
@@ -134,6 +135,34 @@ TEST_F(LookupsTest, IndexAgreesWithAScanOnRandomTables) {
     }
     ASSERT_EQ(FindMediaPosition(INT32_MIN), ScanMediaPosition(INT32_MIN));
     ASSERT_EQ(FindMediaPosition(INT32_MAX), ScanMediaPosition(INT32_MAX));
+  }
+}
+
+// Rooms with repeated, empty, 19- and 20-byte (unterminated) addresses: the
+// index answers every address, and texts longer than a field, as a scan does.
+TEST_F(LookupsTest, RoomIndexAgreesWithAScanOnRandomTables) {
+  std::mt19937 random(11);
+  auto address = [&](int n) {
+    const int kind = n % 4;
+    return kind == 0   ? std::string()
+           : kind == 1 ? "10.0." + std::to_string(n % 37) + ".1"
+           : kind == 2 ? std::string(19, static_cast<char>('a' + n % 5))
+                       : std::string(20, static_cast<char>('a' + n % 5));
+  };
+  for (int round = 0; round < 20; ++round) {
+    ResetCatalogue();
+    const int count = static_cast<int>(random() % (kRoomCapacity + 1));
+    for (int i = 0; i < count; ++i) {
+      AddRoom(i, "r", address(static_cast<int>(random() % 200)));
+    }
+    RebuildLookupIndexes();
+    for (int n = 0; n < 200; ++n) {
+      const std::string a = address(n);
+      ASSERT_EQ(FindRoomPosition(a.c_str()), ScanRoomPosition(a.c_str()))
+          << "round " << round << " address " << a;
+    }
+    const std::string longer(21, 'a');
+    ASSERT_EQ(FindRoomPosition(longer.c_str()), -1);
   }
 }
 
