@@ -8,8 +8,9 @@
 // never take their address as an int32_t*: copy the value instead.
 //
 // Filled once by the catalogue stage of start-up (on the thread of
-// InitialDatabase); read without a lock afterwards. The only later writes are a
-// room's PlayCursor and a play list's entry count, made by background play.
+// InitialDatabase); read without a lock and never written afterwards (background
+// play keeps its per-room cursors and found play-list counts in atomic slots of
+// its own, seeded from these records).
 #ifndef RONDEL_CATALOGUE_TABLES_H_
 #define RONDEL_CATALOGUE_TABLES_H_
 
