@@ -31,11 +31,16 @@ Param Param::Int(const char* name, int32_t value) {
 }
 
 Param Param::Text(const char* name, const char* text, int max_length) {
+  assert(text != nullptr);
   Param p = MakeParam(Kind::kText, name);
   p.text = text != nullptr ? text : "";
   p.max_length = max_length;
   p.data_length = static_cast<int>(std::strlen(p.text));
   return p;
+}
+
+Param Param::OptionalText(const char* name, const char* text) {
+  return text != nullptr ? Text(name, text) : MakeParam(Kind::kOmitted, name);
 }
 
 Param Param::NullInt(const char* name) {
@@ -94,6 +99,7 @@ bool Exchange::SendProcedure(const char* procedure, const Param* params,
   if (dbrpcinit(db, procedure, 0) != SUCCEED) return false;
   for (size_t i = 0; i < count; ++i) {
     const Param& p = params[i];
+    if (p.kind == Param::Kind::kOmitted) continue;
     BYTE status = 0;
     int type = SQLINT4;
     BYTE* value = nullptr;
@@ -118,6 +124,8 @@ bool Exchange::SendProcedure(const char* procedure, const Param* params,
         status = DBRPCRETURN;
         type = SQLVARCHAR;
         value = ValueBytes(text_output_scratch_);
+        break;
+      case Param::Kind::kOmitted:
         break;
     }
     // A maximum length means something only for output parameters; this client

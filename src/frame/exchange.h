@@ -26,10 +26,9 @@
 //       {ReturnTarget::Int("@error_code", &code),
 //        ReturnTarget::Text("@error_string", text, 200)});
 //
-// A parameter list whose length depends on the arguments (an input omitted when
-// its text is null) is built in an array and passed as pointer and count. Work
-// that must happen under the lock before the connection opens uses the deferred
-// form:
+// An input omitted when its text is null is Param::OptionalText: it takes its
+// place in the list and is skipped when sent. Work that must happen under the
+// lock before the connection opens uses the deferred form:
 //
 //   Exchange x(Exchange::kDeferOpen);   // lock held, no connection yet
 //   ...                                 // e.g. look up this host's addresses
@@ -53,7 +52,15 @@ namespace rondel {
 // One stored-procedure parameter, as passed to dbrpcparam. The pointed-to name,
 // text and integer must outlive the Call that sends them.
 struct Param {
-  enum class Kind { kInt, kText, kNullInt, kNullText, kIntOutput, kTextOutput };
+  enum class Kind {
+    kInt,
+    kText,
+    kNullInt,
+    kNullText,
+    kIntOutput,
+    kTextOutput,
+    kOmitted  // not sent at all: the procedure's own default applies
+  };
   Kind kind;
   const char* name;   // with the leading "@", sent exactly as given
   int32_t int_value;  // kInt
@@ -65,10 +72,14 @@ struct Param {
   // Integer input: SQLINT4, maxlen -1, datalen -1.
   static Param Int(const char* name, int32_t value);
   // Text input: SQLVARCHAR, maxlen -1 (or `max_length`), datalen strlen(text).
-  // An empty text has datalen 0, which the client library sends as NULL; a null
-  // `text` is sent as NULL too. FreeTDS refuses a positive maxlen on an input
-  // parameter (error 20194), so Call passes -1 for it; 0 goes as given.
+  // An empty text has datalen 0, which the client library sends as NULL.
+  // FreeTDS refuses a positive maxlen on an input parameter (error 20194), so
+  // Call passes -1 for it; 0 goes as given. REQUIRES: text != nullptr (say
+  // which of NullText or OptionalText a null text means).
   static Param Text(const char* name, const char* text, int max_length = -1);
+  // A text input that is not sent at all when `text` is null (the procedure's
+  // default then applies), else Text(name, text).
+  static Param OptionalText(const char* name, const char* text);
   // Null inputs: SQLINT4 or SQLVARCHAR, maxlen -1 (or `max_length`), datalen 0,
   // no value.
   static Param NullInt(const char* name);

@@ -36,7 +36,8 @@ bool LookupFireAlertFile(const char* address,
   Exchange exchange;
   if (!exchange.connected()) return false;
   if (!exchange.Call("sp_lookupfirealerts",
-                     {Param::Text("@ipaddress", address)})) {
+                     {address != nullptr ? Param::Text("@ipaddress", address)
+                                         : Param::NullText("@ipaddress")})) {
     return false;
   }
   return ReadLastFileName(exchange, 12, file_name);

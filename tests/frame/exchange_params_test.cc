@@ -200,26 +200,30 @@ TEST_F(ProcedureCallTest, ReturnStatusOfSucceedingAndFailingProcedures) {
   EXPECT_GE(log_.Lines().size(), 1u);
 }
 
-TEST_F(ProcedureCallTest, SendOnlyThenConfirmAndVariableParameterLists) {
+TEST_F(ProcedureCallTest, SendOnlyThenConfirmAndOptionalTextsLeftOut) {
   DefineProcedure("frame_optional",
                   "@a int = 0, @b varchar(20) = 'dflt', @c int = 0",
                   "SELECT 0 AS [@@return]");
-  const char* room = nullptr;  // an input omitted when its text is null
-  Param list[3];
-  size_t count = 0;
-  list[count++] = Param::Int("@a", 1);
-  if (room != nullptr) list[count++] = Param::Text("@b", room);
-  list[count++] = Param::Int("@c", 3);
-  {
-    Exchange x;
-    ASSERT_TRUE(x.CallSendOnly("frame_optional", list, count));
-    EXPECT_TRUE(x.Confirm());
-  }
-  auto p = LastRpcParams();
-  ASSERT_EQ(2u, p.size());
-  EXPECT_EQ("@a", p[0][0]);
-  EXPECT_EQ("@c", p[1][0]);
-  EXPECT_EQ("3", p[1][6]);
+  // An optional text that is null is not sent at all; one that is empty goes
+  // as NULL; one with a value goes with it.
+  auto sent = [&](const char* room) {
+    {
+      Exchange x;
+      EXPECT_TRUE(
+          x.CallSendOnly("frame_optional",
+                         {Param::Int("@a", 1), Param::OptionalText("@b", room),
+                          Param::Int("@c", 3)}));
+      EXPECT_TRUE(x.Confirm());
+    }
+    std::string names;
+    for (const testing::Row& r : LastRpcParams()) {
+      names += *r[0] + "=" + r[6].value_or("NULL") + " ";
+    }
+    return names;
+  };
+  EXPECT_EQ(sent(nullptr), "@a=1 @c=3 ");
+  EXPECT_EQ(sent(""), "@a=1 @b=NULL @c=3 ");
+  EXPECT_EQ(sent("10.0.0.1"), "@a=1 @b=10.0.0.1 @c=3 ");
 }
 
 TEST_F(ProcedureCallTest, UnknownProcedureFailsTheCall) {
