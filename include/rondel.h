@@ -104,4 +104,59 @@ RONDEL_API int GetFirealarmVideo(const char* address, char* url, char* format1,
 // untouched.
 RONDEL_API int GetFirealarmPage(const char* address, char* page);
 
+// --- Play records and authorization
+// -------------------------------------------
+
+// Records one play of `mediaId` in the room at `roomAddress` with its begin and
+// end times (texts the database's date-time parameters accept) and song type.
+// All three texts are required. Always 0; a play that cannot be sent because
+// the database is unreachable is kept on disk and sent by a later call (see
+// the README).
+RONDEL_API int SaveVideoTime(int mediaId, char* roomAddress, char* beginTime,
+                             char* endTime, int songType);
+// Adds a trade log: *tradeLogId and *errorCode are sent and receive the
+// database's answer, errorText (201 bytes) its text. roomAddress and reserved
+// may be null (then not sent). 1 when the error code comes back 0.
+RONDEL_API int AddLog(const char* roomAddress, int mediaId, int* tradeLogId,
+                      int* errorCode, char* errorText, const char* reserved);
+// Modifies trade log `tradeLogId`; outputs as AddLog. 1 when the error code
+// comes back 0.
+RONDEL_API int ModifyLog(int tradeLogId, int* errorCode, char* errorText,
+                         const char* reserved);
+// May `mediaId` play in the room at `roomAddress`? 1 when the error code comes
+// back 0, and also when the database cannot be reached (outputs untouched).
+RONDEL_API int GetAuthorization(const char* roomAddress, int mediaId,
+                                int* errorCode, char* errorText,
+                                const char* reserved);
+
+// --- File-server registry
+// -------------------------------------------------------
+
+// When one of this machine's addresses is a registered file server's, makes it
+// FileServerIP. 1 when the registry listed any server, else 0.
+RONDEL_API int GetDataServer();
+// The server group of file server `serverId` into *groupId; true when found.
+RONDEL_API bool GetServerGroup(int serverId, int* groupId);
+// Adds or changes the connection-count row of a file server; true when the
+// database accepted the call.
+RONDEL_API bool AddVideoServerConnectNum(int groupId, int fileServerId,
+                                         int connections, int totalConnections,
+                                         const char* fileServerAddress);
+RONDEL_API bool ModifyVideoServerConnectNum(int groupId, int fileServerId,
+                                            int connections,
+                                            int totalConnections,
+                                            const char* fileServerAddress);
+// The connection count and address (20 bytes) of the group's server (or of
+// `fileServerId` when not 0) into the outputs, from the last row the database
+// gave. Always false: the answer is in the outputs.
+RONDEL_API bool GetVideoServerConnectNum(int groupId, int fileServerId,
+                                         int* connections,
+                                         char* fileServerAddress);
+// Deletes connection-count rows of the group (of `fileServerId` when not 0).
+// Always false.
+RONDEL_API bool DeleteVideoServerConnectNum(int groupId, int fileServerId);
+// Sets server group `groupId` valid (1) or not (0); 1 when the database
+// accepted the call.
+RONDEL_API int ModifyGroupState(int isValid, int groupId);
+
 #endif  // RONDEL_RONDEL_H_
