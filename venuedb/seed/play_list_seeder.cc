@@ -1,5 +1,5 @@
-// Ranked lists, the user play list, the selections rooms have queued and
-// authorizations.
+// Ranked lists, the user play list, the selections rooms have queued,
+// authorizations and the trade logs of the evening so far.
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -146,6 +146,41 @@ bool SeedAuthorizations(SeedContext* context, std::string* error) {
   return StatementsOk({&rule}, error);
 }
 
+// Rooms 1, 5, 9, ... paid for one song each between 18:00 and 19:00 (closed
+// logs); rooms 1, 9, 17, ... have one more open since 19:30. Ids come from the
+// table's own sequence, as sp_addlog's do, so the next sp_addlog follows them.
+bool SeedTradeLogs(SeedContext* context, SeedRandom* random,
+                   std::string* error) {
+  Statement log(
+      context->db,
+      "INSERT INTO trade_logs (room_address, media_id, state, reserved,"
+      " created_at, modified_at) VALUES (?, ?, ?, ?, ?, ?)");
+  const std::vector<std::string>& rooms = context->room_addresses;
+  const std::vector<int>& songs = context->song_ids;
+  if (songs.empty()) return StatementsOk({&log}, error);
+  auto song = [&] {
+    return songs[static_cast<size_t>(
+        random->Below(static_cast<int>(songs.size())))];
+  };
+  auto stamp = [](int hour, int minute) {
+    char text[32];
+    std::snprintf(text, sizeof text, "2026-01-01 %02d:%02d:00", hour, minute);
+    return std::string(text);
+  };
+  for (size_t i = 0; i < rooms.size(); i += 4) {
+    const int minute = static_cast<int>(i / 4) % 56;
+    log.Text(1, rooms[i]).Int(2, song()).Int(3, 1).Text(4, "paid at the bar");
+    log.Text(5, stamp(18, minute)).Text(6, stamp(18, minute + 4)).Run();
+    ++context->summary.trade_logs;
+  }
+  for (size_t i = 0; i < rooms.size(); i += 8) {
+    log.Text(1, rooms[i]).Int(2, song()).Int(3, 0).Null(4);
+    log.Text(5, stamp(19, 30 + static_cast<int>(i / 8) % 30)).Null(6).Run();
+    ++context->summary.trade_logs;
+  }
+  return StatementsOk({&log}, error);
+}
+
 }  // namespace
 
 bool SeedPlayLists(SeedContext* context, std::string* error) {
@@ -153,7 +188,8 @@ bool SeedPlayLists(SeedContext* context, std::string* error) {
   return SeedCharts(context, &random, error) &&
          SeedUserPlayList(context, &random, error) &&
          SeedSelections(context, &random, error) &&
-         SeedAuthorizations(context, error);
+         SeedAuthorizations(context, error) &&
+         SeedTradeLogs(context, &random, error);
 }
 
 }  // namespace venuedb

@@ -34,7 +34,8 @@ struct SeedContext {
 bool SeedRegistry(SeedContext* context, std::string* error);
 // Languages, media, their files and the advertisements.
 bool SeedMedia(SeedContext* context, std::string* error);
-// Ranked lists, the user play list, queued room selections and authorizations.
+// Ranked lists, the user play list, queued room selections, authorizations and
+// trade logs.
 // REQUIRES: SeedRegistry and SeedMedia ran.
 bool SeedPlayLists(SeedContext* context, std::string* error);
 

@@ -49,13 +49,15 @@ std::string DescribeSeeding(const SeedOptions& options,
       "seeded %s: %d media (%d songs, %d films, %d ads), %lld files, %d rooms, "
       "%d file servers in %d groups (file server 1 at %s), %d queued "
       "selections, %d advertisements enabled, %d fire-alarm entries, "
+      "%d trade logs, "
       "%d rows per ranked list, %d user play-list rows, play type %d, in %.2f "
       "s",
       options.db_path.c_str(), summary.medias, summary.songs, summary.films,
       summary.ads, static_cast<long long>(summary.files), summary.rooms,
       summary.file_servers, summary.groups, options.local_address.c_str(),
       summary.selections, summary.enabled_ads, summary.fire_alerts,
-      summary.chart_rows, summary.user_playlist, options.play_type, seconds);
+      summary.trade_logs, summary.chart_rows, summary.user_playlist,
+      options.play_type, seconds);
   return line;
 }
 

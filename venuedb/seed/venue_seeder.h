@@ -27,6 +27,7 @@ struct SeedSummary {
   int chart_rows = 0;  // rows of each of the four ranked lists
   int user_playlist = 0;
   int fire_alerts = 0;  // enabled fire-alarm entries
+  int trade_logs = 0;   // closed and open
 };
 
 // Fills every venue table of db from options (db_path is not used),

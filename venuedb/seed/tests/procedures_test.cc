@@ -11,6 +11,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "procedure_text.h"
@@ -588,13 +589,16 @@ Outcome AddLog(Client* client, std::optional<std::string> address,
 }
 
 TEST_F(ProceduresTest, TradeLogsAreOpenedAndClosedWithErrorCodes) {
+  const int64_t seeded = QueryInt("SELECT count(*) FROM trade_logs");
+  ASSERT_GT(seeded, 0);
   Outcome first = AddLog(client_.get(), "10.0.1.10", 8);
   ASSERT_TRUE(first.ok) << Describe(first.messages);
   EXPECT_EQ(Output(first, "@error_code"), "0");
   // An empty text, not NULL.
   EXPECT_EQ(Output(first, "@error_string"), std::optional<std::string>(""));
+  // New ids follow the sample logs.
   const int64_t id = Number(Output(first, "@tradelog_id"));
-  EXPECT_GT(id, 0);
+  EXPECT_EQ(id, seeded + 1);
   Outcome second = AddLog(client_.get(), std::nullopt, 8);
   ASSERT_TRUE(second.ok) << Describe(second.messages);
   EXPECT_EQ(Number(Output(second, "@tradelog_id")), id + 1);
@@ -609,7 +613,7 @@ TEST_F(ProceduresTest, TradeLogsAreOpenedAndClosedWithErrorCodes) {
   EXPECT_EQ(Output(missing, "@error_code"), "1");
   EXPECT_EQ(Output(missing, "@error_string"), "media 999999 does not exist");
   EXPECT_EQ(Output(missing, "@tradelog_id"), "0");
-  EXPECT_EQ(QueryInt("SELECT count(*) FROM trade_logs"), 2);
+  EXPECT_EQ(QueryInt("SELECT count(*) FROM trade_logs"), seeded + 2);
 
   Outcome closed = Call("sp_modifylog",
                         {I("@tradelog_id", static_cast<int32_t>(id)),
@@ -623,6 +627,46 @@ TEST_F(ProceduresTest, TradeLogsAreOpenedAndClosedWithErrorCodes) {
                             TextOut("@error_string")});
   EXPECT_EQ(Output(unknown, "@error_code"), "2");
   EXPECT_EQ(Output(unknown, "@error_string"), "trade log 12345 does not exist");
+}
+
+TEST_F(ProceduresTest, EightClientsAddingLogsAtOnceGetDistinctIds) {
+  constexpr int kClients = 8;
+  constexpr int kCalls = 1000;
+  const int64_t seeded = QueryInt("SELECT max(tradelog_id) FROM trade_logs");
+  std::vector<std::vector<int64_t>> answers(kClients);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kClients; ++t) {
+    threads.emplace_back([&, t] {
+      Client client(server_.port(), "sa", "", "GB18030");
+      if (!client.connected() || !client.Use("karaok")) return;
+      const std::string address = "10.0.9." + std::to_string(t);
+      for (int i = 0; i < kCalls; ++i) {
+        Outcome out = AddLog(&client, address, 8);
+        bool good = out.ok && out.returns.size() == 3 && out.returns[0].value &&
+                    out.returns[1].value == "0";
+        answers[static_cast<size_t>(t)].push_back(
+            good ? std::stoll(*out.returns[0].value) : -1);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  // Every call answered, and the answers are exactly the ids that follow the
+  // sample logs, each once.
+  std::vector<int64_t> ids;
+  for (const auto& client : answers)
+    ids.insert(ids.end(), client.begin(), client.end());
+  std::sort(ids.begin(), ids.end());
+  std::vector<int64_t> expected(kClients * kCalls);
+  for (size_t i = 0; i < expected.size(); ++i)
+    expected[i] = seeded + 1 + static_cast<int64_t>(i);
+  EXPECT_EQ(ids, expected);
+  std::vector<Row> per_client;
+  for (int t = 0; t < kClients; ++t)
+    per_client.push_back(Row{"10.0.9." + std::to_string(t), "1000", "1000"});
+  EXPECT_EQ(Query("SELECT room_address, count(*), count(DISTINCT tradelog_id)"
+                  " FROM trade_logs WHERE room_address LIKE '10.0.9.%'"
+                  " GROUP BY room_address ORDER BY room_address"),
+            per_client);
 }
 
 TEST_F(ProceduresTest, AuthorizationFollowsTheMostSpecificRule) {

@@ -324,6 +324,51 @@ TEST(SeedVenueTest, PlaybackFindsSelectionsAdsCountsAndFireAlarm) {
   EXPECT_EQ(summary.fire_alerts, 16);
 }
 
+// What the records and registry procedures find in the default venue.
+const PlaybackCase kRecordCases[] = {
+    {"trade logs: ids from the table's sequence",
+     "SELECT count(*) || ' logs, ids ' || min(tradelog_id) || '-' ||"
+     " max(tradelog_id) || ', sequence ' || (SELECT seq FROM sqlite_sequence"
+     " WHERE name = 'trade_logs') || ', closed ' || sum(state = 1) FROM"
+     " trade_logs",
+     "24 logs, ids 1-24, sequence 24, closed 16"},
+    {"closed logs of rooms 1, 5, 9, ..., open ones of rooms 1, 9, 17, ...",
+     "SELECT group_concat(entry, ' ') FROM (SELECT r.room_id || (CASE t.state"
+     " WHEN 1 THEN 'c' ELSE 'o' END) AS entry FROM trade_logs t JOIN rooms r"
+     " ON r.room_address = t.room_address WHERE r.room_id <= 17"
+     " ORDER BY t.tradelog_id)",
+     "1c 5c 9c 13c 17c 1o 9o 17o"},
+    {"closed logs have a close time after their open time, open ones none",
+     "SELECT count(*) FROM trade_logs WHERE (state = 1) <> (modified_at >"
+     " created_at) OR (state = 0 AND modified_at IS NOT NULL)",
+     "0"},
+    {"trade logs are of songs that exist",
+     "SELECT count(*) FROM trade_logs t LEFT JOIN media_class_of c USING"
+     " (media_id) WHERE coalesce(c.class_id, 0) <> 2",
+     "0"},
+    {"authorization rules: room and media, media, room, and an exception",
+     "SELECT group_concat(rule, ' | ') FROM (SELECT coalesce(room_address,"
+     " '*') || ' ' || (CASE WHEN media_id IS NULL THEN '*' ELSE 'm' END) ||"
+     " ' ' || allowed || ' ' || reason AS rule FROM authorizations"
+     " ORDER BY authorization_id)",
+     "10.0.1.11 m 0 film not licensed for this room | * m 0 withdrawn by the"
+     " publisher | 10.0.1.12 * 0 room closed for cleaning | 10.0.1.12 m 1 "},
+    {"server groups, all in service",
+     "SELECT group_concat(group_id || ':' || group_name || ':' || is_valid,"
+     " ' ') FROM server_groups",
+     "1:Group 1:1 2:Group 2:1"},
+    {"no plays recorded yet", "SELECT count(*) FROM play_records", "0"},
+};
+
+TEST(SeedVenueTest, RecordsFindTradeLogsRulesAndGroups) {
+  SeedSummary summary;
+  DbHandle db = SeededVenue(Options({"--db", "v.db"}), &summary);
+  for (const PlaybackCase& c : kRecordCases) {
+    EXPECT_EQ(Value(db.get(), c.sql), c.expected) << c.what;
+  }
+  EXPECT_EQ(summary.trade_logs, 24);
+}
+
 // Rooms that queued, the fewest and most selections of one, and whether every
 // queue time is a valid date-time of its own.
 constexpr char kQueueShape[] =
