@@ -133,9 +133,11 @@ RONDEL_API int GetAuthorization(const char* roomAddress, int mediaId,
 // -------------------------------------------------------
 
 // When one of this machine's addresses is a registered file server's, makes it
-// FileServerIP. 1 when the registry listed any server, else 0.
+// FileServerIP. 1 when the registry listed any server, else 0. When this
+// machine's addresses cannot be listed, FileServerIP is emptied and 0 answered.
 RONDEL_API int GetDataServer();
 // The server group of file server `serverId` into *groupId; true when found.
+// A null groupId answers false without asking the database.
 RONDEL_API bool GetServerGroup(int serverId, int* groupId);
 // Adds or changes the connection-count row of a file server; true when the
 // database accepted the call.
@@ -148,7 +150,8 @@ RONDEL_API bool ModifyVideoServerConnectNum(int groupId, int fileServerId,
                                             const char* fileServerAddress);
 // The connection count and address (20 bytes) of the group's server (or of
 // `fileServerId` when not 0) into the outputs, from the last row the database
-// gave. Always false: the answer is in the outputs.
+// gave. Always false: the answer is in the outputs. Both outputs are required:
+// when either is null the database is not asked and nothing is written.
 RONDEL_API bool GetVideoServerConnectNum(int groupId, int fileServerId,
                                          int* connections,
                                          char* fileServerAddress);
