@@ -240,6 +240,135 @@ TEST_F(HostCommandOfflineTest,
   }
 }
 
+// Without the database: authorization is granted with the outputs untouched,
+// the other calls fail, and the connection-count change still reports its way
+// in and out of the lock.
+TEST_F(HostCommandOfflineTest, RecordsWithoutTheDatabase) {
+  const PlaybackCase cases[] = {
+      {"authorize 10.1.0.5 7 r", 0,
+       "GetAuthorization(room \"10.1.0.5\", media 7, reserved \"r\") = 1 "
+       "(authorized)\n  errorCode   0\n  errorText   \"\"\n"},
+      {"addlog 10.1.0.5 7", 1,
+       "AddLog(room \"10.1.0.5\", media 7, reserved (none)) = 0\n"
+       "  tradeLogId  0\n  errorCode   0\n  errorText   \"\"\n"},
+      {"playtime 7 10.1.0.5 a b 2", 0,
+       "SaveVideoTime(media 7, room \"10.1.0.5\", begin \"a\", end \"b\", "
+       "type 2) = 0\n"},
+      {"dataserver", 1,
+       "GetDataServer = 0\n  FileServerIP  not observable (no fire-alarm URL "
+       "answered)\n"},
+      {"group 3", 1, "GetServerGroup(3) = false\n  groupId  -1\n"},
+      {"conn get 2", 1,
+       "GetVideoServerConnectNum(group 2, server 0) = false\n"
+       "  connections  -1\n  address      \"\"\n"},
+      {"conn modify 2 3 1 10 10.2.0.1", 1,
+       "ModifyVideoServerConnectNum(group 2, server 3, connections 1, total "
+       "10, address \"10.2.0.1\") = false\n  diagnostic texts: 4\n"
+       "    \"into Critical\"\n    \"into Critical1\"\n"
+       "    \"have into Critical\"\n    \"leave Critical\"\n"},
+      {"groupstate 1 2", 1, "ModifyGroupState(isValid 1, group 2) = 0\n"},
+  };
+  for (const PlaybackCase& c : cases) {
+    std::string out;
+    EXPECT_EQ(c.status, Host(c.arguments, &out)) << c.arguments;
+    EXPECT_EQ("InitialDatabase: done\n" + c.output, out) << c.arguments;
+  }
+}
+
+// Each records and registry action once, in order, against a seeded venue of
+// 8 rooms; the database holds what they wrote.
+TEST(HostCommandOnlineTest, RecordsAndRegistryGoThroughTheDatabase) {
+  rondel::testing::VenueServer venue({"--medias", "300", "--rooms", "8"});
+  const std::string settings = venue.WriteSettingsFile("10.9.9.9");
+  auto value = [&venue](const std::string& sql) {
+    auto rows = venue.Query(sql);
+    return !rows.empty() && rows[0][0] ? *rows[0][0] : std::string("(none)");
+  };
+  const std::string id = value("SELECT max(tradelog_id) + 1 FROM trade_logs");
+  const std::string film = value(
+      "SELECT media_id FROM authorizations WHERE room_address IS NOT "
+      "NULL AND media_id IS NOT NULL AND allowed = 0");
+  const std::string withdrawn =
+      value("SELECT media_id FROM authorizations WHERE room_address IS NULL");
+  const std::string ok = "  errorCode   0\n  errorText   \"\"\n";
+  const PlaybackCase cases[] = {
+      {"addlog 10.0.1.10 8 seat-4", 0,
+       "AddLog(room \"10.0.1.10\", media 8, reserved \"seat-4\") = 1\n"
+       "  tradeLogId  " +
+           id + "\n" + ok},
+      {"modifylog " + id, 0,
+       "ModifyLog(" + id + ", reserved (none)) = 1\n" + ok},
+      {"modifylog 999", 1,
+       "ModifyLog(999, reserved (none)) = 0\n  errorCode   2\n"
+       "  errorText   \"trade log 999 does not exist\"\n"},
+      {"authorize 10.0.1.11 " + film, 1,
+       "GetAuthorization(room \"10.0.1.11\", media " + film +
+           ", reserved (none)) = 0 (refused)\n  errorCode   3\n"
+           "  errorText   \"film not licensed for this room\"\n"},
+      {"authorize - " + withdrawn, 1,
+       "GetAuthorization(room (none), media " + withdrawn +
+           ", reserved (none)) = 0 (refused)\n  errorCode   3\n"
+           "  errorText   \"withdrawn by the publisher\"\n"},
+      {"authorize 10.0.1.10 " + film, 0,
+       "GetAuthorization(room \"10.0.1.10\", media " + film +
+           ", reserved (none)) = 1 (authorized)\n" + ok},
+      {"playtime 4 10.0.1.12 '2026-02-01 20:00:00' '2026-02-01 20:04:10' 2", 0,
+       "SaveVideoTime(media 4, room \"10.0.1.12\", begin \"2026-02-01 "
+       "20:00:00\", end \"2026-02-01 20:04:10\", type 2) = 0\n"},
+      {"dataserver", 0,
+       "GetDataServer = 1\n  FileServerIP  \"127.0.0.1\" (before: "
+       "\"10.9.9.9\"; from the fire-alarm URL)\n"},
+      {"group 3", 0, "GetServerGroup(3) = true\n  groupId  1\n"},
+      {"conn modify 1 3 5 100 172.16.1.13", 0,
+       "ModifyVideoServerConnectNum(group 1, server 3, connections 5, total "
+       "100, address \"172.16.1.13\") = true\n  diagnostic texts: 5\n"
+       "    \"into Critical\"\n    \"into Critical1\"\n"
+       "    \"have into Critical\"\n    \"good return\"\n"
+       "    \"leave Critical\"\n"},
+      {"conn get 1 3", 0,
+       "GetVideoServerConnectNum(group 1, server 3) = false\n"
+       "  connections  5\n  address      \"172.16.1.13\"\n"},
+      {"conn add 1 9 0 50 127.0.0.9", 0,
+       "AddVideoServerConnectNum(group 1, server 9, connections 0, total 50, "
+       "address \"127.0.0.9\") = true\n"},
+      // The last row of the group is server 9's.
+      {"conn get 1", 0,
+       "GetVideoServerConnectNum(group 1, server 0) = false\n"
+       "  connections  0\n  address      \"127.0.0.9\"\n"},
+      {"conn delete 1 9", 0,
+       "DeleteVideoServerConnectNum(group 1, server 9) = false\n"},
+      {"conn get 1 9", 1,
+       "GetVideoServerConnectNum(group 1, server 9) = false\n"
+       "  connections  -1\n  address      \"\"\n"},
+      {"groupstate 0 2", 0, "ModifyGroupState(isValid 0, group 2) = 1\n"},
+      // A group out of service lists no counts.
+      {"conn get 2", 1,
+       "GetVideoServerConnectNum(group 2, server 0) = false\n"
+       "  connections  -1\n  address      \"\"\n"},
+      {"groupstate 1 2", 0, "ModifyGroupState(isValid 1, group 2) = 1\n"},
+      {"groupstate 1 99", 1, "ModifyGroupState(isValid 1, group 99) = 0\n"},
+  };
+  for (const PlaybackCase& c : cases) {
+    std::string out;
+    EXPECT_EQ(c.status,
+              RunHost(venue.folder(), settings,
+                      venue.folder() + "/VideoServertable", c.arguments, &out))
+        << c.arguments;
+    EXPECT_EQ("InitialDatabase: done\n" + c.output, out) << c.arguments;
+  }
+  using rondel::testing::Row;
+  EXPECT_EQ(venue.Query("SELECT state, reserved FROM trade_logs WHERE "
+                        "tradelog_id = " +
+                        id),
+            (std::vector<Row>{{"1", "seat-4"}}));
+  EXPECT_EQ(venue.Query("SELECT media_id, begin_time, end_time, room_address, "
+                        "song_type FROM play_records"),
+            (std::vector<Row>{{"4", "2026-02-01 20:00:00",
+                               "2026-02-01 20:04:10", "10.0.1.12", "2"}}));
+  EXPECT_EQ(venue.Query("SELECT group_id, is_valid FROM server_groups"),
+            (std::vector<Row>{{"1", "1"}, {"2", "1"}}));
+}
+
 // A seeded venue: room 1 (10.0.1.10) has selections and a fire-alarm video,
 // room 2 (10.0.1.11) neither; file server 1 (127.0.0.1, this machine) is given
 // the fewest connections of group 1; background play walks the user play list.

@@ -55,6 +55,21 @@ std::unique_ptr<HostLibrary> HostLibrary::Open(const std::string& path,
   Resolve(handle, kGetRandPlayMediaIDSymbol, &l.GetRandPlayMediaID, &absent);
   Resolve(handle, kGetFirealarmVideoSymbol, &l.GetFirealarmVideo, &absent);
   Resolve(handle, kGetFirealarmPageSymbol, &l.GetFirealarmPage, &absent);
+  Resolve(handle, kSaveVideoTimeSymbol, &l.SaveVideoTime, &absent);
+  Resolve(handle, kAddLogSymbol, &l.AddLog, &absent);
+  Resolve(handle, kModifyLogSymbol, &l.ModifyLog, &absent);
+  Resolve(handle, kGetAuthorizationSymbol, &l.GetAuthorization, &absent);
+  Resolve(handle, kGetDataServerSymbol, &l.GetDataServer, &absent);
+  Resolve(handle, kGetServerGroupSymbol, &l.GetServerGroup, &absent);
+  Resolve(handle, kAddVideoServerConnectNumSymbol, &l.AddVideoServerConnectNum,
+          &absent);
+  Resolve(handle, kModifyVideoServerConnectNumSymbol,
+          &l.ModifyVideoServerConnectNum, &absent);
+  Resolve(handle, kGetVideoServerConnectNumSymbol, &l.GetVideoServerConnectNum,
+          &absent);
+  Resolve(handle, kDeleteVideoServerConnectNumSymbol,
+          &l.DeleteVideoServerConnectNum, &absent);
+  Resolve(handle, kModifyGroupStateSymbol, &l.ModifyGroupState, &absent);
   return library;
 }
 
@@ -64,7 +79,7 @@ std::vector<std::string> HostLibrary::MissingExports(
     const char* symbol;
     const char* name;
     bool present;
-  } playback[] = {
+  } optional[] = {
       {kGetNextVideoSymbol, "GetNextVideo", GetNextVideo != nullptr},
       {kGetRandPlayMediaIDSymbol, "GetRandPlayMediaID",
        GetRandPlayMediaID != nullptr},
@@ -72,10 +87,27 @@ std::vector<std::string> HostLibrary::MissingExports(
        GetFirealarmVideo != nullptr},
       {kGetFirealarmPageSymbol, "GetFirealarmPage",
        GetFirealarmPage != nullptr},
+      {kSaveVideoTimeSymbol, "SaveVideoTime", SaveVideoTime != nullptr},
+      {kAddLogSymbol, "AddLog", AddLog != nullptr},
+      {kModifyLogSymbol, "ModifyLog", ModifyLog != nullptr},
+      {kGetAuthorizationSymbol, "GetAuthorization",
+       GetAuthorization != nullptr},
+      {kGetDataServerSymbol, "GetDataServer", GetDataServer != nullptr},
+      {kGetServerGroupSymbol, "GetServerGroup", GetServerGroup != nullptr},
+      {kAddVideoServerConnectNumSymbol, "AddVideoServerConnectNum",
+       AddVideoServerConnectNum != nullptr},
+      {kModifyVideoServerConnectNumSymbol, "ModifyVideoServerConnectNum",
+       ModifyVideoServerConnectNum != nullptr},
+      {kGetVideoServerConnectNumSymbol, "GetVideoServerConnectNum",
+       GetVideoServerConnectNum != nullptr},
+      {kDeleteVideoServerConnectNumSymbol, "DeleteVideoServerConnectNum",
+       DeleteVideoServerConnectNum != nullptr},
+      {kModifyGroupStateSymbol, "ModifyGroupState",
+       ModifyGroupState != nullptr},
   };
   std::vector<std::string> missing;
   for (const char* wanted : names) {
-    for (const auto& entry : playback) {
+    for (const auto& entry : optional) {
       if (std::string(wanted) == entry.symbol && !entry.present) {
         missing.push_back(std::string(entry.name) + " (symbol " + entry.symbol +
                           ")");

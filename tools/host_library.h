@@ -35,6 +35,22 @@ constexpr const char kGetRandPlayMediaIDSymbol[] = "_Z18GetRandPlayMediaIDPKc";
 constexpr const char kGetFirealarmVideoSymbol[] =
     "_Z17GetFirealarmVideoPKcPcS1_S1_";
 constexpr const char kGetFirealarmPageSymbol[] = "_Z16GetFirealarmPagePKcPc";
+constexpr const char kSaveVideoTimeSymbol[] = "_Z13SaveVideoTimeiPcS_S_i";
+constexpr const char kAddLogSymbol[] = "_Z6AddLogPKciPiS1_PcS0_";
+constexpr const char kModifyLogSymbol[] = "_Z9ModifyLogiPiPcPKc";
+constexpr const char kGetAuthorizationSymbol[] =
+    "_Z16GetAuthorizationPKciPiPcS0_";
+constexpr const char kGetDataServerSymbol[] = "_Z13GetDataServerv";
+constexpr const char kGetServerGroupSymbol[] = "_Z14GetServerGroupiPi";
+constexpr const char kAddVideoServerConnectNumSymbol[] =
+    "_Z24AddVideoServerConnectNumiiiiPKc";
+constexpr const char kModifyVideoServerConnectNumSymbol[] =
+    "_Z27ModifyVideoServerConnectNumiiiiPKc";
+constexpr const char kGetVideoServerConnectNumSymbol[] =
+    "_Z24GetVideoServerConnectNumiiPiPc";
+constexpr const char kDeleteVideoServerConnectNumSymbol[] =
+    "_Z27DeleteVideoServerConnectNumii";
+constexpr const char kModifyGroupStateSymbol[] = "_Z16ModifyGroupStateii";
 
 // Every exported name, for checks that walk them all.
 constexpr const char* kAllSymbols[] = {kInitialDatabaseSymbol,
@@ -50,17 +66,28 @@ constexpr const char* kAllSymbols[] = {kInitialDatabaseSymbol,
                                        kGetNextVideoSymbol,
                                        kGetRandPlayMediaIDSymbol,
                                        kGetFirealarmVideoSymbol,
-                                       kGetFirealarmPageSymbol};
+                                       kGetFirealarmPageSymbol,
+                                       kSaveVideoTimeSymbol,
+                                       kAddLogSymbol,
+                                       kModifyLogSymbol,
+                                       kGetAuthorizationSymbol,
+                                       kGetDataServerSymbol,
+                                       kGetServerGroupSymbol,
+                                       kAddVideoServerConnectNumSymbol,
+                                       kModifyVideoServerConnectNumSymbol,
+                                       kGetVideoServerConnectNumSymbol,
+                                       kDeleteVideoServerConnectNumSymbol,
+                                       kModifyGroupStateSymbol};
 
 // One opened library with its exports resolved. The function types are those
 // of the declarations in rondel.h (taken with decltype, so a change of
 // signature there breaks the build here). Move-only in effect: it owns the
 // dlopen handle and closes it on destruction.
 //
-// The lifecycle and lookup exports are required. The playback exports are
-// resolved when the library has them and left null otherwise, so that a build
-// of the library from before them still answers the other actions; an action
-// that calls one checks MissingExports first.
+// The lifecycle and lookup exports are required. The playback, records and
+// registry exports are resolved when the library has them and left null
+// otherwise, so that a build of the library from before them still answers
+// the other actions; an action that calls one checks MissingExports first.
 class HostLibrary {
  public:
   decltype(&::InitialDatabase) InitialDatabase = nullptr;
@@ -78,6 +105,20 @@ class HostLibrary {
   decltype(&::GetRandPlayMediaID) GetRandPlayMediaID = nullptr;
   decltype(&::GetFirealarmVideo) GetFirealarmVideo = nullptr;
   decltype(&::GetFirealarmPage) GetFirealarmPage = nullptr;
+  // Records and registry: null when the library lacks them.
+  decltype(&::SaveVideoTime) SaveVideoTime = nullptr;
+  decltype(&::AddLog) AddLog = nullptr;
+  decltype(&::ModifyLog) ModifyLog = nullptr;
+  decltype(&::GetAuthorization) GetAuthorization = nullptr;
+  decltype(&::GetDataServer) GetDataServer = nullptr;
+  decltype(&::GetServerGroup) GetServerGroup = nullptr;
+  decltype(&::AddVideoServerConnectNum) AddVideoServerConnectNum = nullptr;
+  decltype(&::ModifyVideoServerConnectNum) ModifyVideoServerConnectNum =
+      nullptr;
+  decltype(&::GetVideoServerConnectNum) GetVideoServerConnectNum = nullptr;
+  decltype(&::DeleteVideoServerConnectNum) DeleteVideoServerConnectNum =
+      nullptr;
+  decltype(&::ModifyGroupState) ModifyGroupState = nullptr;
 
   // Opens `path` (a plain name is searched as dlopen searches) and resolves
   // the exports. On failure (no library, or a required export missing) returns
@@ -85,7 +126,7 @@ class HostLibrary {
   static std::unique_ptr<HostLibrary> Open(const std::string& path,
                                            std::string* error);
 
-  // The playback exports among `names` (exported names, as kAllSymbols holds
+  // The optional exports among `names` (exported names, as kAllSymbols holds
   // them) that this library lacks, each as "GetNextVideo (symbol
   // _Z12GetNextVideo...)"; empty when it has them all.
   std::vector<std::string> MissingExports(

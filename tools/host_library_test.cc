@@ -68,16 +68,34 @@ TEST(HostCommandTest, ExitStatusTellsUsageErrorsAndUnloadableLibraries) {
                                  " room 1.2.3.4",
                           &output));
   EXPECT_EQ("", output);
-  for (const char* wrong :
-       {" next", " play", " play 1.2.3.4 -n 0", " play 1.2.3.4 -n",
-        " play 1.2.3.4 5.6.7.8", " firealarm", " firepage 1.2.3.4"}) {
+  for (const char* wrong : {" next",
+                            " play",
+                            " play 1.2.3.4 -n 0",
+                            " play 1.2.3.4 -n",
+                            " play 1.2.3.4 5.6.7.8",
+                            " firealarm",
+                            " firepage 1.2.3.4",
+                            " playtime 1 1.2.3.4 a b",
+                            " addlog 1.2.3.4",
+                            " addlog 1.2.3.4 x",
+                            " modifylog 1 a b",
+                            " authorize 1.2.3.4 99999999999",
+                            " dataserver 1",
+                            " group",
+                            " conn",
+                            " conn frob 1",
+                            " conn add 1 2 3 4",
+                            " conn get 1 2 3",
+                            " conn delete",
+                            " groupstate 1"}) {
     EXPECT_EQ(2, RunCommand(host + wrong, &output)) << wrong;
   }
 }
 
-// A library from before the playback exports still answers the other actions;
-// a playback action names the export it lacks and never starts the library.
-TEST(HostCommandTest, PlaybackActionNamesTheExportTheLibraryLacks) {
+// A library from before the playback and records exports still answers the
+// other actions; an action calling one names the export it lacks and never
+// starts the library.
+TEST(HostCommandTest, ActionNamesTheExportTheLibraryLacks) {
   const std::string host =
       std::string(RONDEL_HOST_PATH) + " --library " RONDEL_CORE_LIBRARY_PATH;
   std::string output;
@@ -89,6 +107,15 @@ TEST(HostCommandTest, PlaybackActionNamesTheExportTheLibraryLacks) {
   EXPECT_EQ(3, RunCommand(host + " play 1.2.3.4", &output));
   EXPECT_EQ(3, RunCommand(host + " firealarm 1.2.3.4", &output));
   EXPECT_EQ(3, RunCommand(host + " firepage", &output));
+  EXPECT_EQ(3,
+            RunCommand("(" + host + " conn modify 1 2 3 4 a 2>&1)", &output));
+  EXPECT_EQ(std::string("rondel: ") + RONDEL_CORE_LIBRARY_PATH +
+                " does not export ModifyVideoServerConnectNum (symbol " +
+                kModifyVideoServerConnectNumSymbol +
+                "), which conn modify calls\n",
+            output);
+  EXPECT_EQ(3, RunCommand(host + " playtime 1 1.2.3.4 a b 0", &output));
+  EXPECT_EQ(3, RunCommand(host + " dataserver", &output));
   EXPECT_EQ(1, RunCommand(host + " room 1.2.3.4", &output));
   EXPECT_EQ("InitialDatabase: done\nroom 1.2.3.4: not found\n", output);
 }

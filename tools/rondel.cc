@@ -14,6 +14,7 @@
 #include "host_actions.h"
 #include "host_library.h"
 #include "probe_range.h"
+#include "records_actions.h"
 
 namespace {
 
@@ -42,6 +43,31 @@ Actions:
                        background play by the venue's play type
   firealarm ADDRESS    GetFirealarmVideo: the fire-alarm video URL and formats of ADDRESS
   firepage             GetFirealarmPage: the fire-alarm page
+  playtime MEDIA ROOM BEGIN END TYPE
+                       SaveVideoTime: one play of MEDIA in ROOM with its begin and end
+                       times (texts such as "2026-02-01 20:00:00") and song type
+  addlog ROOM MEDIA [RESERVED]
+                       AddLog: a trade log; its id, error code and error text
+  modifylog TRADELOG [RESERVED]
+                       ModifyLog: closes a trade log; error code and text
+  authorize ROOM MEDIA [RESERVED]
+                       GetAuthorization: may MEDIA play in ROOM; error code and text
+                       (ROOM "-" sends no room; RESERVED left out sends none)
+  dataserver           GetDataServer: whether this machine is a registered file server,
+                       and FileServerIP before and after (read from the fire-alarm URL)
+  group SERVER_ID      GetServerGroup: the server group of a file server
+  conn add|modify GROUP SERVER COUNT TOTAL ADDRESS
+                       Add/ModifyVideoServerConnectNum: a server's connection counts;
+                       modify also shows the diagnostic texts it sent
+  conn get GROUP [SERVER]
+                       GetVideoServerConnectNum: count and address of the last row
+                       (SERVER 0 or left out: the whole group)
+  conn delete GROUP [SERVER]
+                       DeleteVideoServerConnectNum
+  groupstate ISVALID GROUP
+                       ModifyGroupState: puts a server group in service (1) or not (0)
+  Outputs that are outputs only start at -1 and "", so one the call did not write
+  shows as such.
 
 Options:
   --library PATH       the library to load (default: )" RONDEL_DEFAULT_LIBRARY
@@ -51,11 +77,11 @@ Options:
 
 Environment (read by the library): RONDEL_SETTINGS_FILE (settings file),
 RONDEL_SNAPSHOT_DIR (snapshot directory), RONDEL_DIAG_TARGET (127.0.0.1:PORT for the
-diagnostic datagrams; `next` replaces it with its own port). The library writes
+diagnostic datagrams; `next` and `conn modify` replace it with their own port). The library writes
 rondel.log in the working directory.
 
-Exit status: 0 done, 1 not found or no answer (also a play call answering -1), 2 usage
-error, 3 library not loadable or lacking an export the action calls.
+Exit status: 0 done, 1 not found or no answer (also a play call answering -1, a refused
+authorization, a trade-log error code, a connection count without a row), 2 usage error, 3 library not loadable or lacking an export the action calls.
 )";
 
 int UsageError(const std::string& message) {
@@ -78,6 +104,7 @@ struct Command {
   std::string text;    // address or settings path
   int32_t number = 0;  // songtotal's N, play's call count
   bool count_rows = false;
+  rondel::tools::RecordsCommand records;
 };
 
 // Returns kExitOk when `args` make a command, else prints the problem and
@@ -161,6 +188,12 @@ int Parse(const std::vector<std::string>& args, Command* command) {
     } else {
       return UsageError("bad number " + rest[0]);
     }
+  } else if (rondel::tools::IsRecordsAction(action)) {
+    std::string error;
+    if (!rondel::tools::ParseRecordsCommand(action, rest, &command->records,
+                                            &error)) {
+      return UsageError(error);
+    }
   } else {
     return UsageError("unknown action " + action);
   }
@@ -171,6 +204,8 @@ int Run(HostLibrary& library, const Command& command,
         rondel::tools::DiagListener* listener) {
   using namespace rondel::tools;
   const std::string& action = command.action;
+  if (IsRecordsAction(action))
+    return RunRecords(library, command.records, listener, std::cout);
   if (action == "next")
     return RunNext(library, command.text, *listener, std::cout);
   if (action == "play")
@@ -208,20 +243,25 @@ int main(int argc, char** argv) {
     std::cerr << "rondel: " << error << "\n";
     return rondel::tools::kExitLibrary;
   }
-  std::vector<std::string> missing =
-      library->MissingExports(rondel::tools::PlaybackExportsOf(command.action));
+  const bool records = rondel::tools::IsRecordsAction(command.action);
+  const std::string action_name =
+      records ? command.records.action : command.action;
+  std::vector<std::string> missing = library->MissingExports(
+      records ? rondel::tools::RecordsExportsOf(command.records)
+              : rondel::tools::PlaybackExportsOf(command.action));
   if (!missing.empty()) {
     for (const std::string& name : missing) {
       std::cerr << "rondel: " << command.library << " does not export " << name
-                << ", which " << command.action << " calls\n";
+                << ", which " << action_name << " calls\n";
     }
     return rondel::tools::kExitLibrary;
   }
-  // `next` shows the texts the library sends: they come to a port of the
-  // command's own, set before the library starts so that it never sends one
-  // anywhere else.
+  // `next` and `conn modify` show the texts the library sends: they come to a
+  // port of the command's own, set before the library starts so that it never
+  // sends one anywhere else.
   std::unique_ptr<rondel::tools::DiagListener> listener;
-  if (command.action == "next") {
+  if (command.action == "next" ||
+      (records && rondel::tools::RecordsShowDiagnostics(command.records))) {
     listener = rondel::tools::DiagListener::Open(&error);
     if (!listener) {
       std::cerr << "rondel: cannot receive diagnostic texts: " << error << "\n";

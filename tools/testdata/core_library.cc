@@ -1,6 +1,7 @@
 // A library exporting the lifecycle, diagnostic and lookup functions but none
-// of the playback ones, as a build from before them did: the host command must
-// still run the other actions and name what a playback action lacks.
+// of the playback, records or registry ones, as a build from before them did:
+// the host command must still run the other actions and name what an action
+// calling one of those lacks.
 #include "rondel.h"
 
 void InitialDatabase() {}
