@@ -109,22 +109,27 @@ RONDEL_API int GetFirealarmPage(const char* address, char* page);
 
 // Records one play of `mediaId` in the room at `roomAddress` with its begin and
 // end times (texts the database's date-time parameters accept) and song type.
-// All three texts are required. Always 0; a play that cannot be sent because
-// the database is unreachable is kept on disk and sent by a later call (see
-// the README).
+// All three texts are required: a null one records nothing. Always 0. A play
+// that cannot be sent because no connection opens is kept on disk in
+// "PlayRecords.outbox" beside the snapshot files (each text kept to its first
+// 255 bytes, at most 100,000 plays) and sent ahead of the play of a later call
+// that reaches the database, at most 50 per call, each exactly once;
+// [VideoServer] KeepUnsentPlays=0 turns this off.
 RONDEL_API int SaveVideoTime(int mediaId, char* roomAddress, char* beginTime,
                              char* endTime, int songType);
 // Adds a trade log: *tradeLogId and *errorCode are sent and receive the
 // database's answer, errorText (201 bytes) its text. roomAddress and reserved
-// may be null (then not sent). 1 when the error code comes back 0.
+// may be null (then not sent). 1 when the error code comes back 0. The three
+// outputs are required: 0 (nothing sent, nothing written) when one is null.
 RONDEL_API int AddLog(const char* roomAddress, int mediaId, int* tradeLogId,
                       int* errorCode, char* errorText, const char* reserved);
-// Modifies trade log `tradeLogId`; outputs as AddLog. 1 when the error code
-// comes back 0.
+// Modifies trade log `tradeLogId`; outputs as AddLog (no trade-log id). 1 when
+// the error code comes back 0; 0 when an output is null.
 RONDEL_API int ModifyLog(int tradeLogId, int* errorCode, char* errorText,
                          const char* reserved);
 // May `mediaId` play in the room at `roomAddress`? 1 when the error code comes
 // back 0, and also when the database cannot be reached (outputs untouched).
+// 0 (nothing sent, nothing written) when an output is null.
 RONDEL_API int GetAuthorization(const char* roomAddress, int mediaId,
                                 int* errorCode, char* errorText,
                                 const char* reserved);

@@ -147,16 +147,20 @@ platform::File OpenTemporary(const std::string& directory,
 
 }  // namespace
 
-bool SnapshotStore::PrepareDirectory() {
+std::string SnapshotDirectoryPath() {
   const char* configured = std::getenv("RONDEL_SNAPSHOT_DIR");
   if (configured != nullptr && configured[0] != '\0') {
-    DirectoryPath = configured;
-    if (DirectoryPath.back() != '/') DirectoryPath += '/';
-  } else {
-    // ExecutableDirectory ends in '/', or is empty when unknown (then the
-    // working directory).
-    DirectoryPath = platform::ExecutableDirectory() + snapshot::kDirectoryName;
+    std::string path = configured;
+    if (path.back() != '/') path += '/';
+    return path;
   }
+  // ExecutableDirectory ends in '/', or is empty when unknown (then the
+  // working directory).
+  return platform::ExecutableDirectory() + snapshot::kDirectoryName;
+}
+
+bool SnapshotStore::PrepareDirectory() {
+  DirectoryPath = SnapshotDirectoryPath();
   platform::MakeDirectory(DirectoryPath);
   return true;
 }

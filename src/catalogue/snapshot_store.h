@@ -26,6 +26,13 @@
 
 namespace rondel {
 
+// The snapshot directory with its trailing '/': $RONDEL_SNAPSHOT_DIR when set,
+// else "VideoServertable/" in the directory of the host executable (in the
+// working directory when that is unknown). Composed anew at each call; the
+// directory is not created. Other files kept beside the snapshots (the play
+// outbox) take their place from here too.
+std::string SnapshotDirectoryPath();
+
 class SnapshotStore {
  public:
   SnapshotStore() = default;

@@ -5,4 +5,5 @@ set(RONDEL_EXPORT_SOURCES
   exports/fire_alarm.cc
   exports/lifecycle.cc
   exports/lookups.cc
-  exports/next_video.cc)
+  exports/next_video.cc
+  exports/play_records.cc)

@@ -93,6 +93,8 @@ void ReadStartupSettings(const char* path) {
   StoreFileServerIp(file_server_ip);
   ReadConnectionSettings(path);
   ReadClientCharset(path);
+  g_settings.keep_unsent_plays =
+      platform::ReadProfileInt(path, "VideoServer", "KeepUnsentPlays", 1) != 0;
 }
 
 void ReadDatabaseSettings(const char* path) {

@@ -23,6 +23,9 @@ struct Settings {
   char user_name[256] = "sa";           // MainServer UserName sa
   char password[256] = "";              // MainServer PassWord ""
   char client_charset[64] = "GB18030";  // MainServer ClientCharset GB18030
+  // Plays recorded while no connection opens are kept on disk and sent later
+  // (records/outbox.h); 0 turns that off. Read at start-up only.
+  bool keep_unsent_plays = true;  // VideoServer KeepUnsentPlays 1
 };
 
 // The one instance.
@@ -43,8 +46,8 @@ std::string DatabaseServerTarget(const char* address, int32_t port);
 // when set.
 std::string SettingsFilePath();
 
-// InitialDatabase's read: the five values (and the server's port and the
-// client character set) from `path`.
+// InitialDatabase's read: the five values (and the server's port, the client
+// character set and KeepUnsentPlays) from `path`.
 void ReadStartupSettings(const char* path);
 // LoadDBOptions' read: server, database, user and password (and the server's
 // port and the client character set).

@@ -90,6 +90,28 @@ File File::OpenExistingForWrite(const std::string& path) {
   return File(fd);
 }
 
+File File::OpenForAppend(const std::string& path) {
+  int fd;
+  do {
+    fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  } while (fd < 0 && errno == EINTR);
+  return File(fd);
+}
+
+size_t File::ReadAt(unsigned long long offset, void* data, size_t length) {
+  if (fd_ < 0) return 0;
+  char* at = static_cast<char*>(data);
+  size_t done = 0;
+  while (done < length) {
+    ssize_t got =
+        pread(fd_, at + done, length - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<size_t>(got);
+  }
+  return done;
+}
+
 size_t File::Read(void* data, size_t length) {
   if (fd_ < 0) return 0;
   char* at = static_cast<char*>(data);

@@ -31,6 +31,9 @@ class File {
   // Opens an existing file for writing from the start, neither creating nor
   // truncating it; invalid when it is absent or may not be written.
   static File OpenExistingForWrite(const std::string& path);
+  // Opens (or creates) for appending: every write goes to the file's end as it
+  // is at that moment, also after a Truncate.
+  static File OpenForAppend(const std::string& path);
 
   bool valid() const { return fd_ >= 0; }
   // Both return the bytes actually moved (short on end of file or error); they
@@ -38,6 +41,8 @@ class File {
   // cannot be moved.
   size_t Read(void* data, size_t length);
   size_t Write(const void* data, size_t length);
+  // As Read, from `offset` and without moving the file position.
+  size_t ReadAt(unsigned long long offset, void* data, size_t length);
   bool Sync();  // flushes to the disk
   // Starts writing the file's dirty pages to the disk without waiting; a later
   // Sync then has little left to wait for. Best effort: nothing is reported.

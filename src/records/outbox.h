@@ -1,0 +1,107 @@
+// The play outbox: plays that SaveVideoTime could not send because no
+// connection opened, kept on disk until a later call sends them.
+//
+// The plays live in one file in the snapshot directory, in the format of
+// records/outbox_format.h: each play is appended and flushed before Keep
+// returns; a play leaves the outbox when a sent mark is appended after its
+// send. What a crash at any point leaves is stated at the top of outbox.cc.
+//
+//   PlayOutbox& outbox = KeptPlays();             // catalogue lock held
+//   if (!connected) { outbox.Keep(play); return; }
+//   for (const PlayRecord& p : outbox.Oldest(50)) {
+//     if (!Send(p)) break;
+//     outbox.MarkSent();                          // p has gone
+//   }
+//   outbox.EndSending();
+//
+// A PlayOutbox is not thread-safe. The library's one instance, KeptPlays(), is
+// touched only under the catalogue lock (inside an exchange), so two threads
+// never append or send at once and the order of the file is the order in
+// which the plays were kept.
+#ifndef RONDEL_RECORDS_OUTBOX_H_
+#define RONDEL_RECORDS_OUTBOX_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/file.h"
+#include "records/outbox_format.h"
+
+namespace rondel {
+
+// Unsent plays the library keeps at most: about 7 MB of typical plays.
+constexpr size_t kKeptPlaysCapacity = 100000;
+
+class PlayOutbox {
+ public:
+  // Keeps its file in `directory` (with a trailing '/'; created when the first
+  // play is kept), at most `capacity` unsent plays. Sent plays are cut out of
+  // the file once at least `compact_after` of them make up at least half of
+  // it. Nothing is read before the first call.
+  PlayOutbox(std::string directory, size_t capacity,
+             uint32_t compact_after = 1024);
+  PlayOutbox(const PlayOutbox&) = delete;
+  PlayOutbox& operator=(const PlayOutbox&) = delete;
+
+  // The file's path.
+  const std::string& path() const { return path_; }
+
+  // The plays kept and not yet sent (loading the file at first use).
+  size_t Unsent();
+
+  // Appends `play` (each text cut to outbox::kMaxTextBytes) and flushes it to
+  // the disk. True when it is kept durably. False when the outbox already
+  // holds `capacity` unsent plays (the older ones are kept; one log line until
+  // some are sent), when the file cannot be written (one log line; nothing of
+  // the play stays in the file), or when it cannot be flushed (one log line;
+  // the play stays in the file and may still be sent).
+  bool Keep(const PlayRecord& play);
+
+  // Up to `max` of the oldest unsent plays, oldest first; empty when there are
+  // none or the file cannot be read.
+  std::vector<PlayRecord> Oldest(size_t max);
+
+  // The oldest unsent play has been sent: it leaves the outbox (a sent mark is
+  // written; it reaches the disk at EndSending). REQUIRES: Oldest returned it:
+  // plays are marked in the order of the last Oldest, each at most once.
+  void MarkSent();
+
+  // Ends a round of sends: flushes its marks, then removes the file when every
+  // play in it has been sent, or rewrites it without its sent plays when they
+  // are due to be cut out. Nothing when nothing was marked.
+  void EndSending();
+
+ private:
+  void Load();
+  bool PrepareAppend();
+  bool Append(const std::string& bytes);
+  void RemoveFile();
+  void Compact();
+
+  const std::string directory_;
+  const std::string path_;
+  const size_t capacity_;
+  const uint32_t compact_after_;
+
+  bool loaded_ = false;
+  platform::File append_;          // open for appending, or not open yet
+  bool cut_before_append_ = true;  // bytes after end_ may need cutting off
+  uint64_t end_ = 0;               // end of the whole entries; 0: no file yet
+  uint32_t plays_ = 0;             // plays in the file
+  uint32_t sent_ = 0;              // the first sent_ of them have been sent
+  uint64_t next_unsent_ = 0;       // offset at or before the first unsent play
+  std::vector<uint64_t> oldest_ends_;  // end offsets of Oldest's plays
+  size_t marked_ = 0;                  // of them, marked sent
+  bool full_logged_ = false;
+};
+
+// The library's outbox: its directory is SnapshotDirectoryPath() as it is at
+// the first use, its capacity kKeptPlaysCapacity. REQUIRES: the catalogue lock
+// held (asserted), for this call and every use of what it returns.
+PlayOutbox& KeptPlays();
+
+}  // namespace rondel
+
+#endif  // RONDEL_RECORDS_OUTBOX_H_

@@ -1,0 +1,130 @@
+#include "records/outbox_format.h"
+
+#include <array>
+#include <cstring>
+
+namespace rondel {
+namespace outbox {
+
+namespace {
+
+constexpr std::array<uint32_t, 256> MakeCrcTable() {
+  std::array<uint32_t, 256> table{};
+  for (uint32_t i = 0; i < 256; ++i) {
+    uint32_t c = i;
+    for (int bit = 0; bit < 8; ++bit) {
+      c = (c & 1u) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    }
+    table[i] = c;
+  }
+  return table;
+}
+
+constexpr std::array<uint32_t, 256> kCrcTable = MakeCrcTable();
+
+void PutUint32(uint32_t value, std::string* out) {
+  for (int shift = 0; shift < 32; shift += 8) {
+    out->push_back(static_cast<char>((value >> shift) & 0xFFu));
+  }
+}
+
+uint32_t GetUint32(const char* at) {
+  uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) {
+    value = (value << 8) | static_cast<unsigned char>(at[i]);
+  }
+  return value;
+}
+
+void PutText(const std::string& text, std::string* out) {
+  const size_t length =
+      text.size() < kMaxTextBytes ? text.size() : kMaxTextBytes;
+  out->push_back(static_cast<char>(length));
+  out->append(text, 0, length);
+}
+
+// Reads one length-prefixed text at body[*at]; false when it runs past `end`.
+bool GetText(const char* body, size_t end, size_t* at, std::string* text) {
+  if (*at >= end) return false;
+  const size_t length = static_cast<unsigned char>(body[*at]);
+  ++*at;
+  if (length > end - *at) return false;
+  text->assign(body + *at, length);
+  *at += length;
+  return true;
+}
+
+// Frames a body: its length and checksum in front of it.
+void PutEntry(const std::string& body, std::string* out) {
+  PutUint32(static_cast<uint32_t>(body.size()), out);
+  PutUint32(Crc32(body.data(), body.size()), out);
+  out->append(body);
+}
+
+}  // namespace
+
+uint32_t Crc32(const void* data, size_t length) {
+  const unsigned char* at = static_cast<const unsigned char*>(data);
+  uint32_t crc = 0xFFFFFFFFu;
+  for (size_t i = 0; i < length; ++i) {
+    crc = kCrcTable[(crc ^ at[i]) & 0xFFu] ^ (crc >> 8);
+  }
+  return crc ^ 0xFFFFFFFFu;
+}
+
+void EncodePlay(const PlayRecord& play, std::string* out) {
+  std::string body;
+  body.push_back(static_cast<char>(kPlay));
+  PutUint32(static_cast<uint32_t>(play.media_id), &body);
+  PutUint32(static_cast<uint32_t>(play.song_type), &body);
+  PutText(play.room_address, &body);
+  PutText(play.begin_time, &body);
+  PutText(play.end_time, &body);
+  PutEntry(body, out);
+}
+
+void EncodeSentMark(uint32_t sent, std::string* out) {
+  std::string body;
+  body.push_back(static_cast<char>(kSentMark));
+  PutUint32(sent, &body);
+  PutEntry(body, out);
+}
+
+Decoded DecodeEntry(const char* data, size_t available, Entry* entry,
+                    size_t* size) {
+  if (available < kEntryHeaderSize) return Decoded::kTruncated;
+  const uint32_t length = GetUint32(data);
+  if (length == 0 || length > kMaxBodySize) return Decoded::kDamaged;
+  if (available - kEntryHeaderSize < length) return Decoded::kTruncated;
+  const char* body = data + kEntryHeaderSize;
+  if (Crc32(body, length) != GetUint32(data + 4)) return Decoded::kDamaged;
+  // The checksum passed; the body must still parse to exactly its length, so
+  // a checksum that matches by chance cannot bring in a garbled play.
+  switch (static_cast<unsigned char>(body[0])) {
+    case kPlay: {
+      if (length < kPlayFixedSize) return Decoded::kDamaged;
+      entry->kind = kPlay;
+      entry->play.media_id = static_cast<int32_t>(GetUint32(body + 1));
+      entry->play.song_type = static_cast<int32_t>(GetUint32(body + 5));
+      size_t at = 9;
+      if (!GetText(body, length, &at, &entry->play.room_address) ||
+          !GetText(body, length, &at, &entry->play.begin_time) ||
+          !GetText(body, length, &at, &entry->play.end_time) || at != length) {
+        return Decoded::kDamaged;
+      }
+      break;
+    }
+    case kSentMark:
+      if (length != kSentMarkSize) return Decoded::kDamaged;
+      entry->kind = kSentMark;
+      entry->sent = GetUint32(body + 1);
+      break;
+    default:
+      return Decoded::kDamaged;
+  }
+  *size = kEntryHeaderSize + length;
+  return Decoded::kWhole;
+}
+
+}  // namespace outbox
+}  // namespace rondel
