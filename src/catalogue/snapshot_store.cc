@@ -18,6 +18,7 @@
 #include <cstring>
 #include <string>
 
+#include "catalogue/snapshot_check.h"
 #include "catalogue/snapshot_format.h"
 #include "catalogue/tables.h"
 #include "platform/file.h"
@@ -185,8 +186,11 @@ bool SnapshotStore::GetTableForLoad(const char* table_name,
                                     void** first_record) {
   const TableInfo* table = FindTable(table_name);
   if (table == nullptr) return false;
-  if (record_size != table->format.record_size) return false;
-  if (record_count < 0 || record_count > table->format.capacity) return false;
+  if (!snapshot::RecordShapeFault(snapshot::FindTable(table_name), record_count,
+                                  record_size)
+           .empty()) {
+    return false;
+  }
   void* first = table->first_record();
   std::memset(
       first, 0,
@@ -217,50 +221,24 @@ bool SnapshotStore::LoadTable(const char* file_name, const char* table_name) {
 
 bool SnapshotStore::ReadTableFile(const char* file_name,
                                   const char* table_name) {
-  const std::string full_name = DirectoryPath + file_name;
-  if (!FileExists(full_name)) return false;
-  platform::File file = platform::File::OpenForRead(full_name);
-  if (!file.valid()) return false;
-
-  char magic[kMagicSize] = {};
-  if (file.Read(magic, kMagicSize) != kMagicSize) return false;
-  if (std::memcmp(magic, kMagic, snapshot::kMagicCompared) != 0) return false;
-
-  // One spare zero byte, so that the field compares as a terminated string.
-  char name_field[kTableNameSize + 1] = {};
-  if (file.Read(name_field, kTableNameSize) != kTableNameSize) return false;
-  if (std::strcmp(name_field, table_name) != 0) return false;
-
-  int32_t count = 0;
-  int32_t size = 0;
-  if (file.Read(&count, sizeof count) != sizeof count) return false;
-  if (file.Read(&size, sizeof size) != sizeof size) return false;
-
-  const TableInfo* table = FindTable(table_name);
-  void* first = nullptr;
-  if (!GetTableForLoad(table_name, count, size, &first)) return false;
-  const size_t bytes = static_cast<size_t>(count) * static_cast<size_t>(size);
-  // The zeroing above and the read below may touch every record up to count.
-  if (&table->format == &snapshot::kTables[snapshot::kMedias]) {
-    NoteMediasWritten(count);
+  const snapshot::Table k = snapshot::FindTable(table_name);
+  if (k == kTableCount) return false;
+  last_load_ = snapshot::CheckTableFile(
+      DirectoryPath + file_name, k, [&](int32_t count) -> void* {
+        void* first = nullptr;
+        if (!GetTableForLoad(table_name, count, kTables[k].format.record_size,
+                             &first)) {
+          return nullptr;
+        }
+        // The zeroing and the read may touch every record up to count.
+        if (k == snapshot::kMedias) NoteMediasWritten(count);
+        return first;
+      });
+  if (last_load_.fault == snapshot::TableFault::kCounterOutOfRange) {
+    std::memset(&g_catalogue.table_records, 0, sizeof(TableRecords));
   }
-  if (bytes > 0 && file.Read(first, bytes) != bytes) {
-    // Half-read records must never be served: a table whose load fails is
-    // left as zero as GetTableForLoad made it.
-    std::memset(first, 0, bytes);
-    return false;
-  }
-
-  loaded_records_[table - kTables] = count;
-  if (&table->format == &snapshot::kTables[snapshot::kTableRecords]) {
-    TableRecords& t = g_catalogue.table_records;
-    if (t.MediaCount < 0 || t.MediaCount > kMediaCapacity || t.RoomCount < 0 ||
-        t.RoomCount > kRoomCapacity || t.FileServerCount < 0 ||
-        t.FileServerCount > kFileServerCapacity) {
-      std::memset(&t, 0, sizeof t);
-      return false;
-    }
-  }
+  if (!last_load_.ok) return false;
+  loaded_records_[k] = last_load_.record_count;
   return true;
 }
 
@@ -354,6 +332,7 @@ bool SnapshotStore::SaveAllTablesReplacing() {
 
 bool SnapshotStore::LoadAllTables() {
   for (int32_t& count : loaded_records_) count = 0;
+  last_load_ = snapshot::TableCheck();
   try {
     PrepareDirectory();
   } catch (...) {
@@ -374,13 +353,8 @@ void SnapshotStore::ClampCountersToLoadedRecords() {
   // A set mixed by a crash, or a damaged table file, may count more records
   // than its table brought: the zeroed rest must not be served as media id 0
   // or as a room at "". A smaller counter still decides.
-  TableRecords& t = g_catalogue.table_records;
-  auto clamp = [this](int32_t& counter, snapshot::Table table) {
-    if (counter > loaded_records_[table]) counter = loaded_records_[table];
-  };
-  clamp(t.MediaCount, snapshot::kMedias);
-  clamp(t.RoomCount, snapshot::kRooms);
-  clamp(t.FileServerCount, snapshot::kFileServers);
+  g_catalogue.table_records =
+      snapshot::CountersServed(g_catalogue.table_records, loaded_records_);
 }
 
 }  // namespace rondel

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <string>
 
+#include "catalogue/snapshot_check.h"
 #include "catalogue/snapshot_format.h"
 #include "platform/file.h"
 
@@ -74,8 +75,13 @@ class SnapshotStore {
   // of the records; when they come up short, the zeroed span is zeroed again
   // (no half-read record stays). For TABLE_RECORDS, stored media, room or
   // file-server counts beyond their tables clear all seven counters and fail
-  // the load. Extra bytes after the records are ignored.
+  // the load. Extra bytes after the records are ignored. The checks are those
+  // of snapshot_check.h; LastLoad says how the file fared.
   bool LoadTable(const char* file_name, const char* table_name);
+
+  // The outcome of the last table file a load read: on a failed LoadAllTables,
+  // what failed and why ("Rooms.tbl: 100 bytes of records, 156 expected").
+  const snapshot::TableCheck& LastLoad() const { return last_load_; }
 
   // Composes DirectoryPath (with its trailing '/') and creates the directory.
   // Always true.
@@ -109,6 +115,7 @@ class SnapshotStore {
   // Records each table brought in the current LoadAllTables (0 for a table
   // that failed or was not reached), in the order of the nine tables.
   int32_t loaded_records_[snapshot::kTableCount] = {};
+  snapshot::TableCheck last_load_;
 
   const char* staged_table_ = nullptr;  // one of the nine names, or null
   platform::File staged_file_;

@@ -4,4 +4,5 @@ set(RONDEL_CATALOGUE_TABLES_SOURCES
   catalogue/class_index.cc
   catalogue/media_index.cc
   catalogue/room_index.cc
+  catalogue/snapshot_check.cc
   catalogue/snapshot_store.cc)

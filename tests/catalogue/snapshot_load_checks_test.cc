@@ -17,63 +17,15 @@
 #include "catalogue_records.h"
 #include "files.h"
 #include "scratch_dir.h"
+#include "snapshot_damage_cases.h"
 #include "snapshot_files.h"
 
 namespace rondel {
 namespace {
 
+using testing::DamageCase;
 using testing::Le32;
-
-// How one file is damaged, and what the load must then do.
-struct DamageCase {
-  const char* name;
-  int table;  // 0..8, in load order
-  std::function<void(std::string&)> damage;
-  bool load_succeeds;
-  // For a failing load: true when the header passed, so the failing table's
-  // counted span is left zeroed (no half-read record), false when its memory
-  // must be untouched.
-  bool failing_table_zeroed;
-};
-
-void PrintTo(const DamageCase& c, std::ostream* os) { *os << c.name; }
-
-void PutLe32(std::string& bytes, size_t offset, int32_t value) {
-  bytes.replace(offset, 4, Le32(value));
-}
-
-const DamageCase kCases[] = {
-    {"BadMagic", 1, [](std::string& f) { f[3] = 'X'; }, false, false},
-    {"SeventhMagicByteNotZero", 6, [](std::string& f) { f[6] = 'Z'; }, false,
-     false},
-    {"EighthMagicByteIgnored", 2, [](std::string& f) { f[7] = 'Z'; }, true,
-     false},
-    {"NameDiffersInCase", 2, [](std::string& f) { f[8] = 'm'; }, false, false},
-    {"NameWithSuffix", 4, [](std::string& f) { f[8 + 11] = 'X'; }, false,
-     false},
-    {"BytesAfterNameTerminatorIgnored", 3,
-     [](std::string& f) { f[8 + 63] = 'Q'; }, true, false},
-    {"RecordSize941", 2, [](std::string& f) { PutLe32(f, 76, 941); }, false,
-     false},
-    {"RecordCount21InFileServers", 3,
-     [](std::string& f) { PutLe32(f, 72, 21); }, false, false},
-    {"RecordCountNegative", 3, [](std::string& f) { PutLe32(f, 72, -1); },
-     false, false},
-    {"ShortHeader", 5, [](std::string& f) { f.resize(79); }, false, false},
-    {"ShortRecords", 8, [](std::string& f) { f.resize(f.size() - 1); }, false,
-     true},
-    {"ShortRoomRecords", 1, [](std::string& f) { f.resize(f.size() - 30); },
-     false, true},
-    {"ExtraBytesIgnored", 1,
-     [](std::string& f) { f += std::string(100, '\x77'); }, true, false},
-    {"StoredMediaCount100001", 0,
-     [](std::string& f) { PutLe32(f, 80, 100001); }, false, false},
-    {"StoredRoomCount513", 0, [](std::string& f) { PutLe32(f, 80 + 8, 513); },
-     false, false},
-    {"StoredFileServerCountNegative", 0,
-     [](std::string& f) { PutLe32(f, 80 + 12, -1); }, false, false},
-    {"MissingFile", 7, nullptr, false, false},
-};
+using testing::PutLe32;
 
 class SnapshotLoadChecksTest : public ::testing::TestWithParam<DamageCase> {
  protected:
@@ -106,15 +58,7 @@ TEST_P(SnapshotLoadChecksTest, FailingTableStopsTheLoad) {
   for (int k = 0; k < 9; ++k) saved[k] = testing::TableBytes(k);
   ASSERT_TRUE(store_.SaveAllTables());
 
-  const std::string path =
-      dir_.File(testing::kSnapshotTables[c.table].file_name);
-  if (c.damage) {
-    std::string bytes = testing::ReadFileBytes(path);
-    c.damage(bytes);
-    testing::WriteFileBytes(path, bytes);
-  } else {
-    ASSERT_EQ(unlink(path.c_str()), 0);
-  }
+  testing::ApplyDamage(dir_.path(), c);
 
   ResetCatalogue();
   testing::PaintTables();
@@ -122,6 +66,7 @@ TEST_P(SnapshotLoadChecksTest, FailingTableStopsTheLoad) {
   for (int k = 0; k < 9; ++k) painted[k] = testing::TableBytes(k);
 
   EXPECT_EQ(store_.LoadAllTables(), c.load_succeeds);
+  EXPECT_EQ(store_.LastLoad().reason, c.reason);
   if (c.load_succeeds) {
     for (int k = 0; k < 9; ++k) ExpectLoaded(k, saved[k], painted[k]);
     return;
@@ -181,7 +126,7 @@ TEST(SnapshotCountersTest, CountersNeverExceedTheRecordsLoaded) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Damage, SnapshotLoadChecksTest,
-                         ::testing::ValuesIn(kCases),
+                         ::testing::ValuesIn(testing::kDamageCases),
                          [](const ::testing::TestParamInfo<DamageCase>& info) {
                            return std::string(info.param.name);
                          });
