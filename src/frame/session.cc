@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cassert>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -23,6 +24,20 @@ namespace rondel {
 namespace {
 
 constexpr int kTimeoutSeconds = 180;
+
+// The login and query time-out: 180 seconds, or $RONDEL_DB_TIMEOUT (whole
+// seconds, 1..180) for test labs that stall a server on purpose and cannot
+// wait three minutes per case. Anything else in the variable is ignored.
+int TimeoutSeconds() {
+  const char* text = std::getenv("RONDEL_DB_TIMEOUT");
+  if (text == nullptr || *text == '\0') return kTimeoutSeconds;
+  char* end = nullptr;
+  const long seconds = std::strtol(text, &end, 10);
+  if (*end != '\0' || seconds < 1 || seconds > kTimeoutSeconds) {
+    return kTimeoutSeconds;
+  }
+  return static_cast<int>(seconds);
+}
 constexpr char kApplicationName[] = "db";
 
 std::atomic<bool> g_started{false};
@@ -132,8 +147,9 @@ Session Session::Open() {
   DBSETLVERSION(login, DBVERSION_74);
   // Same character set on both sides: code page 936 bytes pass unconverted.
   if (charset[0] != '\0') DBSETLCHARSET(login, charset);
-  dbsetlogintime(kTimeoutSeconds);
-  dbsettime(kTimeoutSeconds);
+  const int timeout = TimeoutSeconds();
+  dbsetlogintime(timeout);
+  dbsettime(timeout);
 
   // An empty name would make the library pick a server from its environment.
   const std::string target =

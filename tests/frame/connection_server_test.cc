@@ -203,5 +203,25 @@ TEST_F(ConnectionTest, PortKeyJoinsTheAddressOnlyForTheConnection) {
   }
 }
 
+TEST_F(ConnectionTest, TimeOutOverrideEndsAStalledCall) {
+  DefineProcedure("frame_stalled", "@a int = 0", "SELECT 5 AS n");
+  venue_.Exec(
+      "INSERT INTO vdb_faults VALUES('delay_procedure', 'frame_stalled', "
+      "20000)");
+  setenv("RONDEL_DB_TIMEOUT", "1", 1);
+  {
+    Exchange x;
+    ASSERT_TRUE(x.connected());
+    EXPECT_FALSE(x.Call("frame_stalled", {}));  // not the 20 s the server takes
+  }
+  unsetenv("RONDEL_DB_TIMEOUT");
+  venue_.Exec("DELETE FROM vdb_faults");
+  Exchange y;
+  int32_t n = 0;
+  EXPECT_TRUE(y.Call("frame_stalled", {}) &&
+              y.ReadRows({Column::Int(1, &n)}, [] { return true; }));
+  EXPECT_EQ(n, 5);
+}
+
 }  // namespace
 }  // namespace rondel
