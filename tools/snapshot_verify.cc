@@ -3,6 +3,7 @@
 #include <map>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "snapshot_actions.h"
@@ -149,8 +150,11 @@ void CheckAddresses(const SnapshotSet& set, Findings& findings) {
 }
 
 void CheckPlayLists(const SnapshotSet& set, Findings& findings) {
-  std::unordered_map<int32_t, bool> media;
-  for (const MediaRecord& m : set.Medias()) media[m.MediaId] = true;
+  std::unordered_set<int32_t> media;
+  for (const MediaRecord& m : set.Medias()) {
+    const int32_t id = m.MediaId;  // packed: never bind a reference to it
+    media.insert(id);
+  }
   for (int k = snapshot::kAllSequence; k <= snapshot::kUserSequence; ++k) {
     const auto list = static_cast<snapshot::Table>(k);
     const std::string name = kTables[list].file_name;

@@ -47,6 +47,10 @@ TableFile ReadSnapshotTable(const std::string& directory, Table table) {
 
 namespace {
 
+// By value: counters of a packed record must not bind to std::max's
+// references.
+int32_t NotNegative(int32_t count) { return count < 0 ? 0 : count; }
+
 template <typename Record>
 std::vector<Record> InUseRecords(const SnapshotSet& set, Table table) {
   std::vector<Record> records;
@@ -99,11 +103,11 @@ int32_t SnapshotSet::InUse(snapshot::Table table) const {
   const TableRecords counters = CountersInUse();
   switch (table) {
     case snapshot::kMedias:
-      return std::max(counters.MediaCount, 0);
+      return NotNegative(counters.MediaCount);
     case snapshot::kRooms:
-      return std::max(counters.RoomCount, 0);
+      return NotNegative(counters.RoomCount);
     case snapshot::kFileServers:
-      return std::max(counters.FileServerCount, 0);
+      return NotNegative(counters.FileServerCount);
     default:
       return tables[table].count();
   }
