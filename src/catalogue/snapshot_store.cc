@@ -1,22 +1,45 @@
 // The snapshot store: where each table lies in memory, the per-table save and
-// load, and the all-tables save that replaces the previous set only once the
-// new one is complete on disk.
+// load, and the all-tables save that replaces the previous set as one, only
+// once the new one is complete on disk.
+//
+// Here: the table map, then the save's helpers (names, new files), the
+// per-table save and load, the staging of the media table, the two ways of
+// putting a set in place (exchange, file by file), and the all-tables load.
 //
 // What a save keeps true:
-//  1. The live nine files are never written: new contents go to "X.tbl.new"
-//     temporaries, each flushed before any rename.
-//  2. Only a complete set of temporaries is renamed into place; a failure
-//     before that removes the temporaries and leaves the live set as it was.
-//  3. A file whose space is reused ("Medias.tbl.prev") is written over only
-//     when it is provably not a second name of a live file.
+//  1. The live nine files are never written: new contents go to new files
+//     (in the sibling "VideoServertable.new/", or "X.tbl.new" beside the set
+//     when there is no sibling), each flushed before anything is put in place.
+//  2. Only a complete set is put in place. By exchange: the sibling holds the
+//     nine flushed files and a second name of every other file of the live
+//     directory, and is itself flushed, before the exchange; the parent is
+//     flushed after it, so a crash leaves one whole set or the other. File by
+//     file: every live file keeps a second name ("X.tbl.prev") until all nine
+//     renames are done, a failed rename puts back those before it, and the
+//     directory is flushed once at the end.
+//  3. A failure before the set is in place removes the new files and leaves
+//     the live set as it was; false is answered only when the previous set is
+//     what a load reads.
+//  4. A file is written over only when it is provably not a name of a live
+//     file (its only name, not the live file): the media file kept from the
+//     last save ("Medias.tbl.prev", or the sibling's "Medias.tbl" a crashed
+//     save left). Any other name in the way is dropped, never truncated, and
+//     new files are created only where nothing is (O_EXCL).
+//  5. Nothing but the store's own names is ever removed from the snapshot
+//     directory; other files (the play outbox) follow the set into the new
+//     directory. REQUIRES (of start-up): no outbox activity during a save,
+//     which runs before any export is called.
 // And a load:
-//  4. Nothing of a table whose load failed is served: its span is zeroed, and
+//  6. Nothing of a table whose load failed is served: its span is zeroed, and
 //     no counter exceeds the records its table brought.
 #include "catalogue/snapshot_store.h"
+
+#include <errno.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "catalogue/snapshot_check.h"
 #include "catalogue/snapshot_format.h"
@@ -37,6 +60,8 @@ using snapshot::TableFormat;
 
 constexpr char kTemporarySuffix[] = ".new";
 constexpr char kPreviousSuffix[] = ".prev";
+// The sibling directory a new set is written into: "VideoServertable.new".
+constexpr char kStagingSuffix[] = ".new";
 
 // Where one of the nine tables lies in memory and which count a save writes.
 struct TableInfo {
@@ -119,31 +144,31 @@ bool WriteTable(SnapshotStore& store, platform::File& file,
   return file.Truncate(kHeaderSize + bytes);
 }
 
-// Opens the temporary file of `table` for a new save: for a table that reuses
-// space, the file the save before last replaced becomes the temporary.
-//
-// A crash between a save's link and its rename leaves ".prev" as a second name
-// of the live file; writing over it would change the live file before the new
-// set is complete. Its space is reused only when it is provably a file of its
-// own; otherwise the name is dropped and a fresh temporary started.
-platform::File OpenTemporary(const std::string& directory,
-                             const TableInfo& table) {
-  const std::string live = directory + table.format.file_name;
-  const std::string temporary = live + kTemporarySuffix;
-  if (table.reuses_space) {
-    const std::string previous = live + kPreviousSuffix;
-    if (platform::LinkCount(previous) == 1 &&
-        !platform::SameFile(previous, live) &&
-        platform::RenameFile(previous, temporary)) {
-      return platform::File::OpenForOverwrite(temporary);
+// True for the names the store keeps in a snapshot directory: the nine files,
+// their temporaries and their previous versions. Every other file there (the
+// play outbox) belongs to someone else and follows the set when the directory
+// is exchanged.
+bool IsStoreName(const std::string& name) {
+  for (const TableInfo& table : kTables) {
+    const std::string file = table.format.file_name;
+    if (name == file || name == file + kTemporarySuffix ||
+        name == file + kPreviousSuffix) {
+      return true;
     }
-    (void)platform::RemoveFile(previous);
   }
-  // A leftover temporary that is a second name of the live file is unlinked,
-  // never truncated.
-  if (platform::SameFile(temporary, live))
-    (void)platform::RemoveFile(temporary);
-  return platform::File::CreateForWrite(temporary);
+  return false;
+}
+
+// True when `path` may be written over: its only name, and not the live file.
+// A crash between a link and a rename can leave a second name of a live file
+// behind; writing over that would change the live set.
+bool OwnFile(const std::string& path, const std::string& live) {
+  return platform::LinkCount(path) == 1 && !platform::SameFile(path, live);
+}
+
+// Drops a name, never its file's contents; a name already gone is fine.
+bool DropName(const std::string& path) {
+  return platform::RemoveFile(path) || errno == ENOENT;
 }
 
 }  // namespace
@@ -250,16 +275,122 @@ bool SnapshotStore::SaveAllTables() {
   }
 }
 
+void SnapshotStore::ChooseSaveWay() {
+  way_ = SaveWay::kRename;
+  live_ = platform::ResolvedPath(DirectoryPath);
+  const size_t slash = live_.rfind('/');
+  if (live_.empty() || live_ == "/" || slash == std::string::npos) return;
+  parent_ = slash == 0 ? "/" : live_.substr(0, slash);
+  staging_ = live_ + kStagingSuffix;
+  // The sibling must be a directory of ours on the same file system, and the
+  // live directory must hold nothing but files: a subdirectory or a link
+  // there could not follow the set into the new directory.
+  if (!platform::MakeDirectory(staging_)) return;
+  std::vector<platform::DirectoryEntry> entries;
+  bool usable = platform::SameDevice(live_, staging_) &&
+                platform::ListDirectory(live_, &entries);
+  for (const platform::DirectoryEntry& entry : entries) {
+    usable = usable && entry.regular_file;
+  }
+  if (!usable || !ClearStaging()) {
+    DismantleStaging();
+    return;
+  }
+  way_ = SaveWay::kExchange;
+}
+
+// Leaves in the sibling directory only a media file whose space the next set
+// may reuse: the one a crashed save left there, else the replaced one the last
+// save kept as "Medias.tbl.prev" beside the live set.
+bool SnapshotStore::ClearStaging() {
+  std::vector<platform::DirectoryEntry> entries;
+  if (!platform::ListDirectory(staging_, &entries)) return false;
+  const TableInfo& medias = kTables[snapshot::kMedias];
+  const std::string media_name = medias.format.file_name;
+  const std::string live_media = live_ + "/" + media_name;
+  const std::string previous = live_media + kPreviousSuffix;
+  bool reusable = false;
+  for (const platform::DirectoryEntry& entry : entries) {
+    const std::string path = staging_ + "/" + entry.name;
+    if (!entry.regular_file) return false;
+    if (entry.name == media_name && OwnFile(path, live_media)) {
+      reusable = true;
+    } else if (!DropName(path)) {
+      return false;
+    }
+  }
+  if (!reusable && OwnFile(previous, live_media) &&
+      platform::RenameFile(previous, staging_ + "/" + media_name)) {
+    return true;
+  }
+  (void)DropName(previous);
+  return true;
+}
+
+void SnapshotStore::DismantleStaging() {
+  const std::string media_name = kTables[snapshot::kMedias].format.file_name;
+  const std::string media = staging_ + "/" + media_name;
+  const std::string live_media = live_ + "/" + media_name;
+  const std::string previous = live_media + kPreviousSuffix;
+  if (OwnFile(media, live_media) && platform::LinkCount(previous) == 0) {
+    (void)platform::RenameFile(media, previous);
+  }
+  std::vector<platform::DirectoryEntry> entries;
+  if (!platform::ListDirectory(staging_, &entries)) return;
+  for (const platform::DirectoryEntry& entry : entries) {
+    if (entry.regular_file) (void)DropName(staging_ + "/" + entry.name);
+  }
+  (void)platform::RemoveDirectory(staging_);
+}
+
+std::string SnapshotStore::NewFilePath(int k) const {
+  const TableInfo& table = kTables[k];
+  return way_ == SaveWay::kExchange
+             ? staging_ + "/" + table.format.file_name
+             : DirectoryPath + table.format.file_name + kTemporarySuffix;
+}
+
+platform::File SnapshotStore::OpenNewFile(int k) {
+  const TableInfo& table = kTables[k];
+  const std::string live = DirectoryPath + table.format.file_name;
+  const std::string path = NewFilePath(k);
+  if (table.reuses_space) {
+    if (way_ == SaveWay::kRename) {
+      // The file the save before last replaced becomes the temporary.
+      const std::string previous = live + kPreviousSuffix;
+      if (OwnFile(previous, live) && platform::RenameFile(previous, path)) {
+        return platform::File::OpenExistingForWrite(path);
+      }
+      (void)DropName(previous);
+    } else if (OwnFile(path, live)) {
+      return platform::File::OpenExistingForWrite(path);
+    }
+  }
+  // Whatever holds the name now is dropped, never truncated: it may be a
+  // second name of a live file.
+  if (!DropName(path)) return platform::File();
+  return platform::File::CreateNewForWrite(path);
+}
+
+void SnapshotStore::DropNewFiles() {
+  if (way_ == SaveWay::kExchange) {
+    DismantleStaging();
+    return;
+  }
+  for (int k = 0; k < kTableCount; ++k) (void)DropName(NewFilePath(k));
+}
+
 bool SnapshotStore::StageTable(const char* table_name) {
   DiscardStaged();
   const TableInfo* table = FindTable(table_name);
   if (table == nullptr) return false;
   try {
     PrepareDirectory();
-    platform::File file = OpenTemporary(DirectoryPath, *table);
+    ChooseSaveWay();
+    platform::File file = OpenNewFile(static_cast<int>(table - kTables));
     if (!file.valid() || !WriteTable(*this, file, table_name)) {
-      platform::RemoveFile(DirectoryPath + table->format.file_name +
-                           kTemporarySuffix);
+      file.Close();
+      DropNewFiles();
       return false;
     }
     file.StartSync();
@@ -275,10 +406,78 @@ bool SnapshotStore::StageTable(const char* table_name) {
 void SnapshotStore::DiscardStaged() {
   if (staged_table_ == nullptr) return;
   staged_file_.Close();
-  platform::RemoveFile(DirectoryPath +
-                       FindTable(staged_table_)->format.file_name +
-                       kTemporarySuffix);
+  DropNewFiles();
   staged_table_ = nullptr;
+}
+
+bool SnapshotStore::WriteNewSet() {
+  for (int k = 0; k < kTableCount; ++k) {
+    const TableInfo& table = kTables[k];
+    bool ok;
+    if (staged_table_ == table.format.table_name) {
+      ok = staged_file_.Sync();
+      staged_file_.Close();
+    } else {
+      platform::File file = OpenNewFile(k);
+      ok = file.valid() && WriteTable(*this, file, table.format.table_name) &&
+           file.Sync();
+    }
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool SnapshotStore::CarryOtherFilesOver() {
+  std::vector<platform::DirectoryEntry> entries;
+  if (!platform::ListDirectory(live_, &entries)) return false;
+  for (const platform::DirectoryEntry& entry : entries) {
+    if (IsStoreName(entry.name)) continue;
+    if (!entry.regular_file ||
+        !platform::LinkFile(live_ + "/" + entry.name,
+                            staging_ + "/" + entry.name)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool SnapshotStore::ReplaceFileByFile() {
+  std::string sources[kTableCount];
+  std::string targets[kTableCount];
+  bool kept_old[kTableCount] = {};
+  bool ok = true;
+  // Each live file keeps a second name "X.tbl.prev" until all nine are in
+  // place, so that a rename failing half-way can put back those before it.
+  for (int k = 0; k < kTableCount && ok; ++k) {
+    sources[k] = NewFilePath(k);
+    targets[k] = DirectoryPath + kTables[k].format.file_name;
+    const std::string previous = targets[k] + kPreviousSuffix;
+    ok = DropName(previous);
+    kept_old[k] = ok && platform::LinkFile(targets[k], previous);
+    ok = ok && (kept_old[k] || errno == ENOENT);
+  }
+  int renamed = 0;
+  while (ok && renamed < kTableCount &&
+         platform::RenameFile(sources[renamed], targets[renamed])) {
+    ++renamed;
+  }
+  ok = ok && renamed == kTableCount;
+  for (int k = 0; k < kTableCount; ++k) {
+    const std::string previous = targets[k] + kPreviousSuffix;
+    if (!ok && k < renamed) {
+      // Put the previous file back; a table that had none is removed.
+      if (kept_old[k]) {
+        (void)platform::RenameFile(previous, targets[k]);
+      } else {
+        (void)DropName(targets[k]);
+      }
+    } else if (kept_old[k] && !(ok && kTables[k].reuses_space)) {
+      (void)DropName(previous);
+    }
+    if (!ok && k >= renamed) (void)DropName(sources[k]);
+  }
+  (void)platform::SyncDirectory(DirectoryPath);
+  return ok;
 }
 
 bool SnapshotStore::SaveAllTablesReplacing() {
@@ -286,48 +485,43 @@ bool SnapshotStore::SaveAllTablesReplacing() {
   PrepareDirectory();
   if (staged_table_ != nullptr && DirectoryPath != staged_directory) {
     // The directory moved since the table was staged: write it again.
-    staged_file_.Close();
-    platform::RemoveFile(staged_directory +
-                         FindTable(staged_table_)->format.file_name +
-                         kTemporarySuffix);
-    staged_table_ = nullptr;
+    const std::string moved = DirectoryPath;
+    DirectoryPath = staged_directory;
+    DiscardStaged();
+    DirectoryPath = moved;
   }
-  // Every table is first written and flushed under a temporary name; only a
-  // complete set replaces the previous one, so a crash or a failed write
-  // mid-save leaves the last good set whole.
-  bool ok = true;
-  for (const TableInfo& table : kTables) {
-    if (staged_table_ == table.format.table_name) {
-      ok = staged_file_.Sync();
-      staged_file_.Close();
-    } else {
-      platform::File file = OpenTemporary(DirectoryPath, table);
-      ok = file.valid() && WriteTable(*this, file, table.format.table_name) &&
-           file.Sync();
-    }
-    if (!ok) break;
-  }
+  if (staged_table_ == nullptr) ChooseSaveWay();
+  const bool written = WriteNewSet();
   staged_table_ = nullptr;
-  if (!ok) {
-    // Remove every temporary, including the one whose write failed.
-    for (const TableInfo& table : kTables) {
-      platform::RemoveFile(DirectoryPath + table.format.file_name +
-                           kTemporarySuffix);
-    }
+  if (!written) {
+    DropNewFiles();
     return false;
   }
-  for (const TableInfo& table : kTables) {
-    const std::string target = DirectoryPath + table.format.file_name;
-    if (table.reuses_space) {
-      // The replaced file lives on under a second name, for the next save to
-      // write over; failing that it is simply freed by the rename.
-      platform::RemoveFile(target + kPreviousSuffix);
-      (void)platform::LinkFile(target, target + kPreviousSuffix);
+  if (way_ == SaveWay::kExchange) {
+    if (!CarryOtherFilesOver() || !platform::SyncDirectory(staging_)) {
+      DropNewFiles();
+      return false;
     }
-    if (!platform::RenameFile(target + kTemporarySuffix, target)) ok = false;
+    const int refusal = platform::ExchangePaths(staging_, live_);
+    if (refusal == 0) {
+      bool ok = true;
+      if (!platform::SyncDirectory(parent_)) {
+        // Not known to be on the disk: the previous set goes back in place,
+        // unless even that fails and the new set is what loads now read.
+        ok = platform::ExchangePaths(staging_, live_) != 0;
+        (void)platform::SyncDirectory(parent_);
+      }
+      DismantleStaging();
+      return ok;
+    }
+    if (!platform::ExchangeUnsupported(refusal)) {
+      DropNewFiles();
+      return false;
+    }
   }
-  platform::SyncDirectory(DirectoryPath);
-  return ok;
+  const bool replaced = ReplaceFileByFile();
+  if (way_ == SaveWay::kExchange) DismantleStaging();
+  return replaced;
 }
 
 bool SnapshotStore::LoadAllTables() {

@@ -5,12 +5,26 @@
 // The files live in "VideoServertable/" in the directory of the host
 // executable, or in $RONDEL_SNAPSHOT_DIR itself when that variable is set.
 //
-// A save never destroys the last good set: the nine files are first written and
-// flushed under temporary names ("Rooms.tbl.new") in the same directory and
-// renamed into place only when all nine were written; a failed save removes its
-// temporaries. The media file a save replaces stays as "Medias.tbl.prev", and
-// the next save writes over its space instead of freeing and allocating 94 MB
-// again; loads never read it.
+// A save never destroys the last good set, and replaces it as one: the nine
+// new files are written and flushed into the sibling directory
+// "VideoServertable.new/", every other file of the snapshot directory (the
+// play outbox) is given a second name there, and the two directories are
+// exchanged in one step (renameat2 with RENAME_EXCHANGE), then their parent
+// is flushed. A crash at any moment leaves either the old set or the new one
+// under the snapshot directory's name, never a mix. The sibling is removed
+// after the save; the media file the save replaced stays as
+// "Medias.tbl.prev" beside the set, and the next save writes over its space
+// instead of freeing and allocating 94 MB again; loads never read it.
+//
+// Where the exchange cannot be made (a file system without it, a parent
+// directory that takes no sibling, a snapshot directory that is a mount point
+// or holds anything but files), the new files are renamed into place one by
+// one, each live file keeping a second name until all nine are in, so a
+// failed rename puts the earlier ones back; a crash of the machine still
+// leaves the old set or the new one once the directory is flushed, but a
+// process killed between two renames leaves a mix (which a load serves only
+// as far as its tables agree). The files, names and format are the same
+// either way.
 //
 // Used only by the catalogue stage of start-up, on the thread of
 // InitialDatabase, while no other code touches the tables or the files. Nothing
@@ -41,9 +55,11 @@ class SnapshotStore {
   SnapshotStore(const SnapshotStore&) = delete;
   SnapshotStore& operator=(const SnapshotStore&) = delete;
 
-  // PrepareDirectory, then writes the nine tables. True when all nine were
-  // written and put in place; on false the files of the previous save are left
-  // exactly as they were.
+  // PrepareDirectory, then writes the nine tables and puts them in place as
+  // one. True when the new set is what a load reads; on false the files of the
+  // previous save are what a load reads, byte for byte. (When the flush of the
+  // parent after the exchange fails, the previous set is exchanged back and
+  // the answer is false; true again only if even that fails.)
   bool SaveAllTables();
 
   // PrepareDirectory, then loads the nine tables in order, stopping at the
@@ -55,14 +71,15 @@ class SnapshotStore {
   // through NoteMediasWritten.
   bool LoadAllTables();
 
-  // Writes one table's temporary file now and starts flushing it to the disk
-  // in the background; the next SaveAllTables finishes the flush and puts it in
+  // Writes one table's new file now and starts flushing it to the disk in the
+  // background; the next SaveAllTables finishes the flush and puts it in
   // place with the others instead of writing it again. Lets start-up save the
   // media table while the play lists are still loading. REQUIRES: the table
   // does not change before that SaveAllTables. False (nothing staged) on any
   // failure; the save then simply writes the table itself.
   bool StageTable(const char* table_name);
-  // Drops a staged table and its temporary file (a load that failed after it).
+  // Drops a staged table and its new file (a load that failed after it); the
+  // sibling directory goes too.
   void DiscardStaged();
 
   // Writes one table to DirectoryPath + file_name, in place (no temporary
@@ -108,9 +125,23 @@ class SnapshotStore {
   std::string DirectoryPath;
 
  private:
+  // How a save puts its new set in place: by exchanging directories, or file
+  // by file where that cannot be done.
+  enum class SaveWay { kExchange, kRename };
+
   bool ReadTableFile(const char* file_name, const char* table_name);
   bool SaveAllTablesReplacing();
   void ClampCountersToLoadedRecords();
+  // The save's steps, in snapshot_store.cc's order.
+  void ChooseSaveWay();
+  bool ClearStaging();
+  void DismantleStaging();
+  std::string NewFilePath(int table) const;
+  platform::File OpenNewFile(int table);
+  void DropNewFiles();
+  bool WriteNewSet();
+  bool CarryOtherFilesOver();
+  bool ReplaceFileByFile();
 
   // Records each table brought in the current LoadAllTables (0 for a table
   // that failed or was not reached), in the order of the nine tables.
@@ -119,6 +150,12 @@ class SnapshotStore {
 
   const char* staged_table_ = nullptr;  // one of the nine names, or null
   platform::File staged_file_;
+
+  // Chosen by the first StageTable or SaveAllTables of a save.
+  SaveWay way_ = SaveWay::kRename;
+  std::string live_;     // the snapshot directory, links resolved, no '/'
+  std::string staging_;  // live_ + ".new": where the new set is written
+  std::string parent_;   // the directory holding both
 };
 
 }  // namespace rondel

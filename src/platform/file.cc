@@ -1,44 +1,34 @@
 #include "platform/file.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <memory>
 
 #include "platform/file_test_hooks.h"
+#include "platform/syscall.h"
 
 namespace rondel {
 namespace platform {
 
 namespace {
 
-// Bytes that writes may still deliver; negative means unlimited.
-std::atomic<long long> g_write_budget{-1};
 // Set by tests to have owner changes refused, as they are for a writer
 // without privilege (tests run as root, which is never refused).
 std::atomic<bool> g_refuse_owner_changes{false};
 
-// Takes up to `wanted` bytes from the budget; returns how many may be written.
-size_t TakeBudget(size_t wanted) {
-  long long budget = g_write_budget.load();
-  while (budget >= 0) {
-    long long granted = budget < static_cast<long long>(wanted)
-                            ? budget
-                            : static_cast<long long>(wanted);
-    if (g_write_budget.compare_exchange_weak(budget, budget - granted)) {
-      return static_cast<size_t>(granted);
-    }
-  }
-  return wanted;
-}
-
-void ReturnBudget(size_t unused) {
-  long long budget = g_write_budget.load();
-  while (budget >= 0 && !g_write_budget.compare_exchange_weak(
-                            budget, budget + static_cast<long long>(unused))) {
-  }
+int OpenRetrying(const std::string& path, int flags, mode_t mode = 0) {
+  int fd;
+  do {
+    fd = sys::Open(path.c_str(), flags | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
 }
 
 }  // namespace
@@ -59,43 +49,27 @@ File& File::operator=(File&& other) noexcept {
 }
 
 File File::OpenForRead(const std::string& path) {
-  int fd;
-  do {
-    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  return File(fd);
+  return File(OpenRetrying(path, O_RDONLY));
 }
 
 File File::CreateForWrite(const std::string& path) {
-  int fd;
-  do {
-    fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  } while (fd < 0 && errno == EINTR);
-  return File(fd);
+  return File(OpenRetrying(path, O_WRONLY | O_CREAT | O_TRUNC, 0644));
+}
+
+File File::CreateNewForWrite(const std::string& path) {
+  return File(OpenRetrying(path, O_WRONLY | O_CREAT | O_EXCL, 0644));
 }
 
 File File::OpenForOverwrite(const std::string& path) {
-  int fd;
-  do {
-    fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  } while (fd < 0 && errno == EINTR);
-  return File(fd);
+  return File(OpenRetrying(path, O_WRONLY | O_CREAT, 0644));
 }
 
 File File::OpenExistingForWrite(const std::string& path) {
-  int fd;
-  do {
-    fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  return File(fd);
+  return File(OpenRetrying(path, O_WRONLY));
 }
 
 File File::OpenForAppend(const std::string& path) {
-  int fd;
-  do {
-    fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  } while (fd < 0 && errno == EINTR);
-  return File(fd);
+  return File(OpenRetrying(path, O_WRONLY | O_CREAT | O_APPEND, 0644));
 }
 
 size_t File::ReadAt(unsigned long long offset, void* data, size_t length) {
@@ -103,8 +77,8 @@ size_t File::ReadAt(unsigned long long offset, void* data, size_t length) {
   char* at = static_cast<char*>(data);
   size_t done = 0;
   while (done < length) {
-    ssize_t got =
-        pread(fd_, at + done, length - done, static_cast<off_t>(offset + done));
+    ssize_t got = sys::PRead(fd_, at + done, length - done,
+                             static_cast<off_t>(offset + done));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     done += static_cast<size_t>(got);
@@ -117,7 +91,7 @@ size_t File::Read(void* data, size_t length) {
   char* at = static_cast<char*>(data);
   size_t done = 0;
   while (done < length) {
-    ssize_t got = read(fd_, at + done, length - done);
+    ssize_t got = sys::Read(fd_, at + done, length - done);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     done += static_cast<size_t>(got);
@@ -130,34 +104,25 @@ size_t File::Write(const void* data, size_t length) {
   const char* at = static_cast<const char*>(data);
   size_t done = 0;
   while (done < length) {
-    size_t allowed = TakeBudget(length - done);
-    if (allowed == 0) break;
-    ssize_t put = write(fd_, at + done, allowed);
-    if (put < 0 && errno == EINTR) {
-      ReturnBudget(allowed);
-      continue;
-    }
-    if (put <= 0) {
-      ReturnBudget(allowed);
-      break;
-    }
-    ReturnBudget(allowed - static_cast<size_t>(put));
+    ssize_t put = sys::Write(fd_, at + done, length - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) break;
     done += static_cast<size_t>(put);
   }
   return done;
 }
 
-bool File::Sync() { return fd_ >= 0 && fsync(fd_) == 0; }
+bool File::Sync() { return fd_ >= 0 && sys::Fsync(fd_) == 0; }
 
 void File::StartSync() {
-  if (fd_ >= 0) (void)sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+  if (fd_ >= 0) (void)sys::SyncFileRange(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
 bool File::Truncate(unsigned long long length) {
   if (fd_ < 0) return false;
   int rc;
   do {
-    rc = ftruncate(fd_, static_cast<off_t>(length));
+    rc = sys::Ftruncate(fd_, static_cast<off_t>(length));
   } while (rc != 0 && errno == EINTR);
   return rc == 0;
 }
@@ -168,11 +133,11 @@ bool File::ChangeOwner(uid_t owner, gid_t group) {
     errno = EPERM;
     return false;
   }
-  return fchown(fd_, owner, group) == 0;
+  return sys::Fchown(fd_, owner, group) == 0;
 }
 
 bool File::ChangeMode(mode_t mode) {
-  return fd_ >= 0 && fchmod(fd_, mode) == 0;
+  return fd_ >= 0 && sys::Fchmod(fd_, mode) == 0;
 }
 
 void File::Close() {
@@ -188,40 +153,88 @@ bool FileReadable(const std::string& path) {
   File file = File::OpenForRead(path);
   if (!file.valid()) return false;
   struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  return sys::Stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {
-  return rename(from.c_str(), to.c_str()) == 0;
+  return sys::Rename(from.c_str(), to.c_str()) == 0;
 }
 
-bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+bool RemoveFile(const std::string& path) {
+  return sys::Unlink(path.c_str()) == 0;
+}
 
 bool LinkFile(const std::string& existing, const std::string& new_name) {
-  return link(existing.c_str(), new_name.c_str()) == 0;
+  return sys::Link(existing.c_str(), new_name.c_str()) == 0;
 }
 
 bool SyncDirectory(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = OpenRetrying(path, O_RDONLY | O_DIRECTORY);
   if (fd < 0) return false;
-  bool synced = fsync(fd) == 0;
+  const bool synced = sys::Fsync(fd) == 0;
+  const int error_number = errno;
   close(fd);
+  errno = error_number;
   return synced;
+}
+
+int ExchangePaths(const std::string& a, const std::string& b) {
+  return sys::Renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(),
+                        RENAME_EXCHANGE) == 0
+             ? 0
+             : errno;
+}
+
+bool ExchangeUnsupported(int error_number) {
+  return error_number == EINVAL || error_number == ENOSYS ||
+         error_number == EOPNOTSUPP || error_number == ENOTSUP ||
+         error_number == EXDEV;
+}
+
+bool RemoveDirectory(const std::string& path) {
+  return sys::Rmdir(path.c_str()) == 0;
+}
+
+bool ListDirectory(const std::string& path,
+                   std::vector<DirectoryEntry>* entries) {
+  entries->clear();
+  std::unique_ptr<DIR, int (*)(DIR*)> directory(opendir(path.c_str()),
+                                                closedir);
+  if (directory == nullptr) return false;
+  std::string prefix = path;
+  if (prefix.empty() || prefix.back() != '/') prefix += '/';
+  while (const dirent* entry = readdir(directory.get())) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat info;
+    if (sys::Lstat((prefix + name).c_str(), &info) != 0) return false;
+    entries->push_back({name, S_ISREG(info.st_mode)});
+  }
+  return true;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
   struct stat info_a, info_b;
-  return stat(a.c_str(), &info_a) == 0 && stat(b.c_str(), &info_b) == 0 &&
-         info_a.st_dev == info_b.st_dev && info_a.st_ino == info_b.st_ino;
+  return sys::Stat(a.c_str(), &info_a) == 0 &&
+         sys::Stat(b.c_str(), &info_b) == 0 && info_a.st_dev == info_b.st_dev &&
+         info_a.st_ino == info_b.st_ino;
+}
+
+bool SameDevice(const std::string& a, const std::string& b) {
+  struct stat info_a, info_b;
+  return sys::Stat(a.c_str(), &info_a) == 0 &&
+         sys::Stat(b.c_str(), &info_b) == 0 && info_a.st_dev == info_b.st_dev;
 }
 
 unsigned long LinkCount(const std::string& path) {
   struct stat info;
-  return stat(path.c_str(), &info) == 0 ? info.st_nlink : 0;
+  return sys::Stat(path.c_str(), &info) == 0 ? info.st_nlink : 0;
 }
 
-void SetWriteBudget(long long bytes) {
-  g_write_budget.store(bytes < 0 ? -1 : bytes);
+std::string ResolvedPath(const std::string& path) {
+  std::unique_ptr<char, void (*)(void*)> resolved(
+      realpath(path.c_str(), nullptr), std::free);
+  return resolved == nullptr ? std::string() : std::string(resolved.get());
 }
 
 }  // namespace platform

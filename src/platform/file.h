@@ -1,4 +1,7 @@
-// Plain files for the snapshot store, with failures that tests can inject.
+// Plain files and directories for the snapshot store, the settings file and
+// the play outbox. Every system call goes through the table of syscall.h, so
+// tests can fail any of them or watch what reaches the disk; errno is left as
+// the failing call set it.
 #ifndef RONDEL_PLATFORM_FILE_H_
 #define RONDEL_PLATFORM_FILE_H_
 
@@ -6,6 +9,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace rondel {
 namespace platform {
@@ -24,6 +28,9 @@ class File {
       const std::string& path);  // invalid when it cannot be opened
   static File CreateForWrite(
       const std::string& path);  // truncates; invalid on failure
+  // Creates a file that must not exist yet: a name that turns out to be taken
+  // (a second name of a file still in use, say) is never truncated.
+  static File CreateNewForWrite(const std::string& path);
   // Opens (or creates) for writing from the start without truncating, so an
   // existing file's disk space is written over instead of freed and allocated
   // again.
@@ -66,15 +73,32 @@ bool RemoveFile(const std::string& path);
 bool LinkFile(const std::string& existing,
               const std::string& new_name);  // a second name
 bool SyncDirectory(const std::string& path);
+// Exchanges two existing names (directories or files) in one step: a crash
+// leaves either both as they were or both exchanged. 0 when done, else the
+// errno: EINVAL, ENOSYS, EOPNOTSUPP or EXDEV when the file system cannot.
+int ExchangePaths(const std::string& a, const std::string& b);
+// True when the errno of ExchangePaths says the file system cannot exchange,
+// as opposed to a failure of this one call.
+bool ExchangeUnsupported(int error_number);
+bool RemoveDirectory(const std::string& path);  // an empty one
+// One name in a directory, and whether it is a regular file (not followed
+// when it is a symbolic link).
+struct DirectoryEntry {
+  std::string name;
+  bool regular_file;
+};
+// The names in `path` ("." and ".." left out), in no particular order; false
+// when the directory cannot be read or a name cannot be examined.
+bool ListDirectory(const std::string& path,
+                   std::vector<DirectoryEntry>* entries);
+// True when both paths exist and lie on one file system.
+bool SameDevice(const std::string& a, const std::string& b);
+// `path` with every symbolic link resolved; empty when it cannot be.
+std::string ResolvedPath(const std::string& path);
 // True when both names exist and are one file (the same inode).
 bool SameFile(const std::string& a, const std::string& b);
 // The names `path` has (its link count); 0 when it does not exist.
 unsigned long LinkCount(const std::string& path);
-
-// Fault injection for tests. After SetWriteBudget(n), writes through File
-// deliver n more bytes in total and then come up short; a negative budget (the
-// default) turns it off.
-void SetWriteBudget(long long bytes);
 
 }  // namespace platform
 }  // namespace rondel

@@ -17,6 +17,7 @@
 
 #include "platform/net_test_hooks.h"
 #include "platform/no_destructor.h"
+#include "platform/syscall.h"
 
 namespace rondel {
 namespace platform {
@@ -62,7 +63,7 @@ bool AppendAddressText(const in_addr& address, AddressList* addresses) {
 // interfaces tell that one.
 bool ListInterfaceAddresses(AddressList* addresses) {
   ifaddrs* first = nullptr;
-  if (getifaddrs(&first) != 0) return false;
+  if (sys::GetIfAddrs(&first) != 0) return false;
   std::unique_ptr<ifaddrs, void (*)(ifaddrs*)> hold(first, freeifaddrs);
   for (const ifaddrs* entry = first; entry != nullptr;
        entry = entry->ifa_next) {
@@ -90,8 +91,8 @@ bool ResolveHostAddresses(AddressList* addresses) {
   hostent* result = nullptr;
   int resolver_error = 0;
   for (;;) {
-    int rc = gethostbyname_r(name, &entry, scratch.data(), scratch.size(),
-                             &result, &resolver_error);
+    int rc = sys::GetHostByNameR(name, &entry, scratch.data(), scratch.size(),
+                                 &result, &resolver_error);
     if (rc == ERANGE && scratch.size() < kMaxResolverBuffer) {
       scratch.resize(scratch.size() * 2);
       continue;
@@ -197,7 +198,7 @@ bool SendDatagram(const char* address, uint16_t port, const void* data,
   destination.sin_port = htons(port);
   if (inet_pton(AF_INET, address, &destination.sin_addr) != 1) return false;
 
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  int fd = sys::Socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
   sockaddr_in local;
   std::memset(&local, 0, sizeof(local));
@@ -212,9 +213,9 @@ bool SendDatagram(const char* address, uint16_t port, const void* data,
   setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof(on));
   ssize_t sent;
   do {
-    sent = sendto(fd, data, length, 0,
-                  reinterpret_cast<const sockaddr*>(&destination),
-                  sizeof(destination));
+    sent = sys::SendTo(fd, data, length, 0,
+                       reinterpret_cast<const sockaddr*>(&destination),
+                       sizeof(destination));
   } while (sent < 0 && errno == EINTR);
   close(fd);
   return sent >= 0 && static_cast<size_t>(sent) == length;

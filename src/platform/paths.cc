@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/syscall.h"
+
 namespace rondel {
 namespace platform {
 
@@ -20,10 +22,10 @@ std::string ExecutableDirectory() {
 }
 
 bool MakeDirectory(const std::string& path) {
-  if (mkdir(path.c_str(), 0755) == 0) return true;
+  if (sys::Mkdir(path.c_str(), 0755) == 0) return true;
   if (errno != EEXIST) return false;
   struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  return sys::Stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 }  // namespace platform

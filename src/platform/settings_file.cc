@@ -18,6 +18,7 @@
 #include <string>
 
 #include "platform/file.h"
+#include "platform/syscall.h"
 
 namespace rondel {
 namespace platform {
@@ -218,7 +219,7 @@ bool Writable(const std::string& path, mode_t mode, int how) {
 
 bool FolderWritable(const std::string& path) {
   struct stat info;
-  return stat(path.c_str(), &info) == 0 &&
+  return sys::Stat(path.c_str(), &info) == 0 &&
          Writable(path, info.st_mode, W_OK | X_OK);
 }
 
@@ -241,13 +242,16 @@ Replacement ReplaceFile(const std::string& path, const std::string& text,
     return errno == EACCES || errno == EPERM ? Replacement::kNotPossible
                                              : Replacement::kFailed;
   }
-  // fchmod after fchown: a change of owner clears the set-id bits.
+  // fchmod after fchown: a change of owner clears the set-id bits. Only a
+  // refusal sends the write in place; any other failure (an I/O error) fails
+  // the persist and leaves the file as it was.
   if (original != nullptr &&
       (!file.ChangeOwner(original->st_uid, original->st_gid) ||
        !file.ChangeMode(original->st_mode & 07777))) {
+    const bool refused = errno == EPERM || errno == EACCES;
     file.Close();
     RemoveFile(temporary);
-    return Replacement::kNotPossible;
+    return refused ? Replacement::kNotPossible : Replacement::kFailed;
   }
   bool written =
       file.Write(text.data(), text.size()) == text.size() && file.Sync();
@@ -274,7 +278,7 @@ bool WriteInPlace(const std::string& path, const std::string& text) {
 bool ResolveTarget(const char* path, std::string* target, bool* exists,
                    struct stat* info) {
   struct stat link_info;
-  *exists = lstat(path, &link_info) == 0;
+  *exists = sys::Lstat(path, &link_info) == 0;
   if (!*exists) {
     *target = path;
     return errno == ENOENT;
@@ -283,7 +287,7 @@ bool ResolveTarget(const char* path, std::string* target, bool* exists,
                                                   std::free);
   if (resolved == nullptr) return false;
   *target = resolved.get();
-  return stat(target->c_str(), info) == 0 && S_ISREG(info->st_mode);
+  return sys::Stat(target->c_str(), info) == 0 && S_ISREG(info->st_mode);
 }
 
 }  // namespace

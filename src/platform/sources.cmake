@@ -5,4 +5,5 @@ set(RONDEL_PLATFORM_SOURCES
   platform/message_log.cc
   platform/net.cc
   platform/paths.cc
-  platform/settings_file.cc)
+  platform/settings_file.cc
+  platform/syscall.cc)

@@ -1,7 +1,8 @@
 // A save replaces the last good snapshot set only when the new set is complete:
 // a write that fails part-way, or a process killed in the middle of a save,
-// leaves the previous nine files exactly as they were.
-#include <fcntl.h>
+// leaves the previous nine files exactly as they were. The snapshot directory
+// is "VideoServertable" inside the test's scratch directory, so the sibling a
+// save writes into stays inside it too.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -9,9 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "catalogue/snapshot_store.h"
@@ -19,6 +19,7 @@
 #include "catalogue_records.h"
 #include "files.h"
 #include "platform/file.h"
+#include "platform/syscall_test_hooks.h"
 #include "scratch_dir.h"
 #include "snapshot_files.h"
 
@@ -29,11 +30,11 @@ class SnapshotSaveTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(dir_.path().empty());
-    setenv("RONDEL_SNAPSHOT_DIR", dir_.path().c_str(), 1);
-    platform::SetWriteBudget(-1);
+    setenv("RONDEL_SNAPSHOT_DIR", snapshots_.c_str(), 1);
+    platform::ResetSyscalls();
   }
   void TearDown() override {
-    platform::SetWriteBudget(-1);
+    platform::ResetSyscalls();
     unsetenv("RONDEL_SNAPSHOT_DIR");
   }
 
@@ -42,7 +43,7 @@ class SnapshotSaveTest : public ::testing::Test {
     testing::FillCatalogue(21);
     for (int k = 0; k < 9; ++k) saved_a_[k] = testing::TableBytes(k);
     EXPECT_TRUE(store_.SaveAllTables());
-    return testing::ReadSnapshotSet(dir_.path());
+    return testing::ReadSnapshotSet(snapshots_);
   }
 
   // Loads the directory into a reset catalogue and compares it with catalogue
@@ -64,6 +65,8 @@ class SnapshotSaveTest : public ::testing::Test {
   }
 
   testing::ScratchDir dir_;
+  const std::string snapshots_ = dir_.File("VideoServertable");
+  const std::string staging_ = dir_.File("VideoServertable.new");
   SnapshotStore store_;
   std::string saved_a_[9];
 };
@@ -82,17 +85,17 @@ TEST_F(SnapshotSaveTest, FailedWriteLeavesThePreviousSetIntact) {
     platform::SetWriteBudget(budget);
     EXPECT_FALSE(store_.SaveAllTables()) << "budget " << budget;
     platform::SetWriteBudget(-1);
-    EXPECT_EQ(testing::ReadSnapshotSet(dir_.path()), files_a)
+    EXPECT_EQ(testing::ReadSnapshotSet(snapshots_), files_a)
         << "budget " << budget;
-    EXPECT_EQ(testing::SortedListing(dir_.path()), testing::NineFileListing())
+    EXPECT_EQ(testing::SortedListing(snapshots_), testing::NineFileListing())
         << "temporaries left behind, budget " << budget;
   }
   // With exactly enough room the save goes through and replaces the set.
   platform::SetWriteBudget(total);
   EXPECT_TRUE(store_.SaveAllTables());
   platform::SetWriteBudget(-1);
-  EXPECT_NE(testing::ReadSnapshotSet(dir_.path()), files_a);
-  EXPECT_EQ(testing::SortedListing(dir_.path()), testing::NineFileListing());
+  EXPECT_NE(testing::ReadSnapshotSet(snapshots_), files_a);
+  EXPECT_EQ(testing::SortedListing(snapshots_), testing::NineFileListing());
 
   // Back to A for the load check.
   testing::FillCatalogue(21);
@@ -109,56 +112,56 @@ TEST_F(SnapshotSaveTest, FailedSaveStillLeavesALoadableSet) {
   ExpectFirstSetLoads();
 }
 
+// The child's writes: the media table's name field tells the parent and waits
+// there to be killed.
+int g_told_parent = -1;
+ssize_t WriteUntilTheMediaTable(int fd, const void* data, size_t length) {
+  if (length == snapshot::kTableNameSize &&
+      std::memcmp(data, "Medias", 7) == 0) {
+    char ready = 1;
+    (void)!write(g_told_parent, &ready, 1);
+    for (;;) pause();
+  }
+  return write(fd, data, length);
+}
+
 TEST_F(SnapshotSaveTest, SaveKilledMidWayLeavesThePreviousSetComplete) {
   const std::vector<std::string> files_a = SaveFirstSet();
-  FillSecondSet(5000);  // a media table far larger than a pipe holds
+  FillSecondSet(5000);
 
-  // The media table's temporary is a pipe that this test drains slowly, so the
-  // child is certainly in the middle of its save, with two tables already
+  // The child is certainly in the middle of its save, with two tables already
   // written, when it dies.
-  const std::string pipe_path = dir_.File("Medias.tbl.new");
-  ASSERT_EQ(mkfifo(pipe_path.c_str(), 0600), 0);
-  const int reader = open(pipe_path.c_str(), O_RDONLY | O_NONBLOCK);
-  ASSERT_GE(reader, 0);
-
+  int told[2];
+  ASSERT_EQ(pipe(told), 0);
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
+    g_told_parent = told[1];
+    platform::SyscallFunctions calls;
+    calls.write = &WriteUntilTheMediaTable;
+    platform::ReplaceSyscalls(calls);
     SnapshotStore store;
     store.SaveAllTables();
     _exit(0);
   }
-
-  std::string received;
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (received.size() < 80 + 4096 &&
-         std::chrono::steady_clock::now() < deadline) {
-    char chunk[4096];
-    const ssize_t got = read(reader, chunk, sizeof chunk);
-    if (got > 0) {
-      received.append(chunk, static_cast<size_t>(got));
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-  }
+  close(told[1]);
+  char ready = 0;
+  EXPECT_EQ(read(told[0], &ready, 1), 1) << "the save ended without writing";
+  close(told[0]);
   ASSERT_EQ(kill(child, SIGKILL), 0);
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
-  close(reader);
   ASSERT_TRUE(WIFSIGNALED(status)) << "the save finished before it was killed";
-  ASSERT_GE(received.size(), 80u);
-  EXPECT_EQ(received.substr(8, 7), std::string("Medias\0", 7));
 
-  EXPECT_EQ(testing::ReadSnapshotSet(dir_.path()), files_a);
+  EXPECT_EQ(testing::ReadSnapshotSet(snapshots_), files_a);
   ExpectFirstSetLoads();
 
-  // The next save overwrites what the killed one left behind and completes the
+  // The next save clears what the killed one left behind and completes the
   // set.
-  ASSERT_EQ(unlink(pipe_path.c_str()), 0);
   FillSecondSet(5000);
   EXPECT_TRUE(store_.SaveAllTables());
-  EXPECT_EQ(testing::SortedListing(dir_.path()), testing::NineFileListing());
+  EXPECT_EQ(testing::SortedListing(snapshots_), testing::NineFileListing());
+  EXPECT_FALSE(testing::PathExists(staging_));
   ResetCatalogue();
   ASSERT_TRUE(store_.LoadAllTables());
   EXPECT_EQ(g_catalogue.table_records.MediaCount, 5000);
@@ -169,8 +172,8 @@ TEST_F(SnapshotSaveTest, SaveKilledMidWayLeavesThePreviousSetComplete) {
 // save writes over that file's space instead of freeing and allocating 94 MB.
 TEST_F(SnapshotSaveTest, ReplacedMediaFileIsWrittenOverByTheNextSave) {
   const std::vector<std::string> files_a = SaveFirstSet();
-  const std::string medias = dir_.File("Medias.tbl");
-  const std::string previous = dir_.File("Medias.tbl.prev");
+  const std::string medias = snapshots_ + "/Medias.tbl";
+  const std::string previous = snapshots_ + "/Medias.tbl.prev";
   struct stat first_file;
   ASSERT_EQ(stat(medias.c_str(), &first_file), 0);
 
@@ -188,7 +191,7 @@ TEST_F(SnapshotSaveTest, ReplacedMediaFileIsWrittenOverByTheNextSave) {
   struct stat third;
   ASSERT_EQ(stat(medias.c_str(), &third), 0);
   EXPECT_EQ(third.st_ino, first_file.st_ino);
-  EXPECT_EQ(testing::ReadSnapshotSet(dir_.path()), files_a);
+  EXPECT_EQ(testing::ReadSnapshotSet(snapshots_), files_a);
   ExpectFirstSetLoads();
 }
 
@@ -196,13 +199,13 @@ TEST_F(SnapshotSaveTest, ReplacedMediaFileIsWrittenOverByTheNextSave) {
 // second name of the live file: the next save must not write over it.
 TEST_F(SnapshotSaveTest, PreviousMediaNameOfTheLiveFileIsNeverWrittenOver) {
   const std::vector<std::string> files_a = SaveFirstSet();
-  ASSERT_EQ(link(dir_.File("Medias.tbl").c_str(),
-                 dir_.File("Medias.tbl.prev").c_str()),
+  ASSERT_EQ(link((snapshots_ + "/Medias.tbl").c_str(),
+                 (snapshots_ + "/Medias.tbl.prev").c_str()),
             0);
   FillSecondSet(300);
   ASSERT_TRUE(store_.StageTable("Medias"));
   store_.DiscardStaged();  // the load after the staging failed
-  EXPECT_EQ(testing::ReadSnapshotSet(dir_.path()), files_a);
+  EXPECT_EQ(testing::ReadSnapshotSet(snapshots_), files_a);
 }
 
 // Start-up stages the media file while the play lists load; the save then
@@ -211,10 +214,11 @@ TEST_F(SnapshotSaveTest, StagedMediaFileIsSavedOrDiscarded) {
   const std::vector<std::string> files_a = SaveFirstSet();
   FillSecondSet(300);
   ASSERT_TRUE(store_.StageTable("Medias"));
-  EXPECT_TRUE(platform::FileReadable(dir_.File("Medias.tbl.new")));
+  EXPECT_TRUE(platform::FileReadable(staging_ + "/Medias.tbl"));
   store_.DiscardStaged();
-  EXPECT_EQ(testing::SortedListing(dir_.path()), testing::NineFileListing());
-  EXPECT_EQ(testing::ReadSnapshotSet(dir_.path()), files_a);
+  EXPECT_EQ(testing::SortedListing(snapshots_), testing::NineFileListing());
+  EXPECT_FALSE(testing::PathExists(staging_));
+  EXPECT_EQ(testing::ReadSnapshotSet(snapshots_), files_a);
 
   ASSERT_TRUE(store_.StageTable("Medias"));
   const std::vector<std::string> expected_b = [&] {
@@ -222,12 +226,12 @@ TEST_F(SnapshotSaveTest, StagedMediaFileIsSavedOrDiscarded) {
     testing::ScratchDir other;
     setenv("RONDEL_SNAPSHOT_DIR", other.path().c_str(), 1);
     EXPECT_TRUE(plain.SaveAllTables());
-    setenv("RONDEL_SNAPSHOT_DIR", dir_.path().c_str(), 1);
+    setenv("RONDEL_SNAPSHOT_DIR", snapshots_.c_str(), 1);
     return testing::ReadSnapshotSet(other.path());
   }();
   ASSERT_TRUE(store_.SaveAllTables());
-  EXPECT_EQ(testing::ReadSnapshotSet(dir_.path()), expected_b);
-  EXPECT_EQ(testing::SortedListing(dir_.path()), testing::NineFileListing());
+  EXPECT_EQ(testing::ReadSnapshotSet(snapshots_), expected_b);
+  EXPECT_EQ(testing::SortedListing(snapshots_), testing::NineFileListing());
   EXPECT_FALSE(store_.StageTable("NoSuchTable"));
 }
 

@@ -10,6 +10,7 @@
 #include "files.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
+#include "platform/syscall_test_hooks.h"
 #include "scratch_dir.h"
 
 namespace rondel {

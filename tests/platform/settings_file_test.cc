@@ -11,6 +11,7 @@
 #include "files.h"
 #include "platform/file.h"
 #include "platform/file_test_hooks.h"
+#include "platform/syscall_test_hooks.h"
 #include "scratch_dir.h"
 
 namespace rondel {
