@@ -113,7 +113,7 @@ RONDEL_API int GetFirealarmPage(const char* address, char* page);
 // that cannot be sent because no connection opens is kept on disk in
 // "PlayRecords.outbox" beside the snapshot files (each text kept to its first
 // 255 bytes, at most 100,000 plays) and sent ahead of the play of a later call
-// that reaches the database, at most 50 per call, each exactly once;
+// that reaches the database, oldest first, at most 50 per call;
 // [VideoServer] KeepUnsentPlays=0 turns this off.
 RONDEL_API int SaveVideoTime(int mediaId, char* roomAddress, char* beginTime,
                              char* endTime, int songType);
