@@ -43,6 +43,15 @@ bool Holds(const RoomRecord& room, const char* address, size_t length) {
          std::memcmp(room.RoomAddress, address, length) == 0;
 }
 
+// Whether a text whose first `length` bytes equal a field ends there. Only a
+// text as wide as the field has its next byte read, and only once it has
+// equalled a whole unterminated field: a host buffer of exactly the field's
+// width without a terminator is never read past its end, and a longer text
+// equals no address.
+bool EndsWithin(const char* address, size_t length) {
+  return length < kAddressWidth || address[kAddressWidth] == '\0';
+}
+
 }  // namespace
 
 void RebuildRoomIndex() {
@@ -65,11 +74,12 @@ void RebuildRoomIndex() {
 
 int32_t ScanRoomPosition(const char* address) {
   assert(address != nullptr);
-  const size_t length = strnlen(address, kAddressWidth + 1);
-  if (length > kAddressWidth) return -1;
+  const size_t length = FieldLength(address);
   const int32_t count = RoomCountInUse();
   for (int32_t i = 0; i < count; ++i) {
-    if (Holds(g_catalogue.rooms[i], address, length)) return i;
+    if (Holds(g_catalogue.rooms[i], address, length)) {
+      return EndsWithin(address, length) ? i : -1;
+    }
   }
   return -1;
 }
@@ -77,13 +87,13 @@ int32_t ScanRoomPosition(const char* address) {
 int32_t FindRoomPosition(const char* address) {
   assert(address != nullptr);
   if (indexed != RoomCountInUse()) return ScanRoomPosition(address);
-  // A text longer than the field can equal no address.
-  const size_t length = strnlen(address, kAddressWidth + 1);
-  if (length > kAddressWidth) return -1;
+  const size_t length = FieldLength(address);
   for (uint32_t s = Hash(address, length);; ++s) {
     const int16_t slot = slots[s & (kSlots - 1)];
     if (slot == 0) return -1;
-    if (Holds(g_catalogue.rooms[slot - 1], address, length)) return slot - 1;
+    if (Holds(g_catalogue.rooms[slot - 1], address, length)) {
+      return EndsWithin(address, length) ? slot - 1 : -1;
+    }
   }
 }
 
