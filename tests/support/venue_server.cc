@@ -120,7 +120,7 @@ std::string VenueServer::address() const {
   return "127.0.0.1:" + std::to_string(port_);
 }
 
-void VenueServer::Start() {
+void VenueServer::Start(int port) {
   if (pid_ > 0 || db_path_.empty()) return;
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) {
@@ -128,13 +128,14 @@ void VenueServer::Start() {
     return;
   }
   std::string log = folder_ + "/venuedb.log";
+  const std::string listen = "127.0.0.1:" + std::to_string(port);
   pid_t pid = fork();
   if (pid == 0) {
     dup2(out[1], 1);
     int err = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (err >= 0) dup2(err, 2);
     execl(VENUEDB_PATH, VENUEDB_PATH, "serve", "--db", db_path_.c_str(),
-          "--listen", "127.0.0.1:0", static_cast<char*>(nullptr));
+          "--listen", listen.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
   close(out[1]);

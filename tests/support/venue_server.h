@@ -45,7 +45,9 @@ class VenueServer {
   }  // tests may put files there
 
   void Stop();   // stop the process; the database stays
-  void Start();  // start again on a new free port
+  // Starts again: on a new free port, or on `port` (the one it had, so that
+  // settings pointing at it stay right).
+  void Start(int port = 0);
 
   // Runs SQL on the database file directly (fails the test on error).
   void Exec(const std::string& sql);

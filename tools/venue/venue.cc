@@ -293,6 +293,7 @@ void Venue::Run(const std::atomic<bool>& stop,
     const auto now = std::chrono::steady_clock::now();
     on_tick(std::chrono::duration<double>(now - start).count());
     if (stop || now >= deadline) break;
+    if (options_.plays > 0 && plays_.Total() >= options_.plays) break;
   }
   closing = true;
   for (std::thread& thread : threads) thread.join();

@@ -21,6 +21,7 @@ struct Options {
   int rooms = 24;
   int threads = 4;
   double seconds = 30;
+  long plays = 0;  // when above 0: stop once this many plays have begun
   // A play lasts 2 to 6 "seconds" of video, times this factor of real time.
   double scale = 0.02;
   std::string first_room = "10.0.1.10";  // rooms follow it address by address

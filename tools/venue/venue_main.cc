@@ -3,8 +3,9 @@
 // calls per second, latency per export, the spread of plays over the file
 // servers and the failures; a summary (or --json) follows.
 //
-//   rondel-venue [--rooms N] [--threads M] [--seconds S] [--scale F]
-//                [--first-room A.B.C.D] [--json]
+//   rondel-venue [--rooms N] [--threads M] [--seconds S] [--plays P]
+//                [--scale F] [--first-room A.B.C.D] [--json]
+// (--plays ends the run once P plays have begun, within the S seconds.)
 //
 // The settings come as for any host: RONDEL_SETTINGS_FILE (or the fixed
 // settings file), RONDEL_SNAPSHOT_DIR, RONDEL_DIAG_TARGET.
@@ -27,8 +28,8 @@ std::atomic<bool> g_stop{false};
 void OnSignal(int) { g_stop = true; }
 
 const char kUsage[] =
-    "usage: rondel-venue [--rooms N] [--threads M] [--seconds S] [--scale F]\n"
-    "                    [--first-room A.B.C.D] [--json]\n";
+    "usage: rondel-venue [--rooms N] [--threads M] [--seconds S] [--plays P]\n"
+    "                    [--scale F] [--first-room A.B.C.D] [--json]\n";
 
 bool ParseOptions(int argc, char** argv, rondel::venue::Options* options) {
   for (int i = 1; i < argc; ++i) {
@@ -51,6 +52,9 @@ bool ParseOptions(int argc, char** argv, rondel::venue::Options* options) {
     } else if (flag == "--seconds") {
       options->seconds = std::strtod(value, &end);
       if (*end != '\0' || options->seconds <= 0) return false;
+    } else if (flag == "--plays") {
+      options->plays = std::strtol(value, &end, 10);
+      if (*end != '\0' || options->plays < 1) return false;
     } else if (flag == "--scale") {
       options->scale = std::strtod(value, &end);
       if (*end != '\0' || options->scale <= 0) return false;

@@ -40,8 +40,9 @@ const char* const kExports[] = {"InitialDatabase",
 
 std::string RunVenue(const std::string& environment) {
   const std::string command =
-      environment + " " RONDEL_VENUE_PATH
-                    " --rooms 8 --threads 2 --seconds 3 --scale 0.01 --json";
+      environment +
+      " " RONDEL_VENUE_PATH
+      " --rooms 8 --threads 2 --plays 60 --seconds 120 --scale 0.01 --json";
   std::string output;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return output;
