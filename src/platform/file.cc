@@ -80,6 +80,7 @@ size_t File::ReadAt(unsigned long long offset, void* data, size_t length) {
     ssize_t got = sys::PRead(fd_, at + done, length - done,
                              static_cast<off_t>(offset + done));
     if (got < 0 && errno == EINTR) continue;
+    if (got == 0) errno = 0;  // the end of the file, not an error
     if (got <= 0) break;
     done += static_cast<size_t>(got);
   }
@@ -93,6 +94,7 @@ size_t File::Read(void* data, size_t length) {
   while (done < length) {
     ssize_t got = sys::Read(fd_, at + done, length - done);
     if (got < 0 && errno == EINTR) continue;
+    if (got == 0) errno = 0;  // the end of the file, not an error
     if (got <= 0) break;
     done += static_cast<size_t>(got);
   }

@@ -45,7 +45,8 @@ class File {
   bool valid() const { return fd_ >= 0; }
   // Both return the bytes actually moved (short on end of file or error); they
   // retry interrupted and partial transfers, so a short count means the rest
-  // cannot be moved.
+  // cannot be moved. After a short read errno is 0 at the end of the file, else
+  // the read's error.
   size_t Read(void* data, size_t length);
   size_t Write(const void* data, size_t length);
   // As Read, from `offset` and without moving the file position.

@@ -85,17 +85,21 @@ bool LoadFile(const char* path, std::string* text, bool* complete) {
   while (text->size() < kMaxSettingsFileBytes) {
     size_t wanted = kMaxSettingsFileBytes - text->size();
     if (wanted > sizeof(chunk)) wanted = sizeof(chunk);
+    // A read that fails is not the end of the file: a writer that took it
+    // for one would replace every line it did not read.
+    errno = 0;
     size_t got = file.Read(chunk, wanted);
     text->append(chunk, got);
     if (got < wanted) {
       *complete = true;
-      return true;
+      return errno == 0;
     }
   }
   // Exactly at the limit: complete only when nothing follows.
   char probe;
+  errno = 0;
   *complete = file.Read(&probe, 1) == 0;
-  return true;
+  return errno == 0;
 }
 
 // The line starting at `begin`; REQUIRES: begin < text.size().

@@ -28,6 +28,8 @@
 //     over it.
 #include "records/outbox.h"
 
+#include <errno.h>
+
 #include <cassert>
 #include <cstdio>
 #include <cstring>
@@ -88,6 +90,8 @@ class EntryReader {
 
   uint64_t offset() const { return offset_; }  // where the next entry starts
   bool broken_tail() const { return broken_tail_; }
+  // True when the reading stopped at a read error, not at the end of the file.
+  bool read_failed() const { return read_failed_; }
   // The bytes of the entry Next returned last (valid until the next call).
   const char* raw() const { return raw_; }
   size_t raw_size() const { return raw_size_; }
@@ -100,6 +104,7 @@ class EntryReader {
     const size_t kept = buffer_.size();
     buffer_.resize(kept + kReadChunk);
     const size_t got = file_.ReadAt(offset_ + kept, &buffer_[kept], kReadChunk);
+    if (got == 0 && errno != 0) read_failed_ = true;
     buffer_.resize(kept + got);
     return got > 0;
   }
@@ -112,6 +117,7 @@ class EntryReader {
   const char* raw_ = nullptr;
   size_t raw_size_ = 0;
   bool broken_tail_ = false;
+  bool read_failed_ = false;
 };
 
 PlayOutbox* g_kept_plays = nullptr;  // guarded by the catalogue lock
@@ -131,13 +137,21 @@ size_t PlayOutbox::Unsent() {
   return plays_ - sent_;
 }
 
+// A file that cannot be read now is neither empty nor broken: the outbox stays
+// unloaded (the next call tries again) rather than start anew over its plays.
 void PlayOutbox::Load() {
   if (loaded_) return;
-  loaded_ = true;
   platform::File file = platform::File::OpenForRead(path_);
-  if (!file.valid()) return;  // nothing kept
+  if (!file.valid()) {
+    loaded_ = errno == ENOENT;  // nothing kept
+    return;
+  }
   char magic[outbox::kMagicSize];
-  if (file.ReadAt(0, magic, sizeof magic) != sizeof magic ||
+  errno = 0;
+  const size_t magic_read = file.ReadAt(0, magic, sizeof magic);
+  if (magic_read != sizeof magic && errno != 0) return;
+  loaded_ = true;
+  if (magic_read != sizeof magic ||
       std::memcmp(magic, outbox::kMagic, sizeof magic) != 0) {
     // Not an outbox (or one whose creation was cut short): it holds no plays
     // and is started anew at the next Keep.
@@ -159,6 +173,10 @@ void PlayOutbox::Load() {
       break;
     }
     end = reader.offset();
+  }
+  if (reader.read_failed()) {
+    loaded_ = false;
+    return;
   }
   if (broken || reader.broken_tail()) {
     Log("play outbox \"%s\": an entry cut short or damaged ends the kept plays",
@@ -207,6 +225,10 @@ bool PlayOutbox::Append(const std::string& bytes) {
 
 bool PlayOutbox::Keep(const PlayRecord& play) {
   Load();
+  if (!loaded_) {
+    Log("play outbox \"%s\": cannot read, a play is not kept", path_);
+    return false;
+  }
   if (plays_ - sent_ >= capacity_) {
     if (!full_logged_) {
       Log("play outbox \"%s\" is full: %lu unsent plays kept, later plays are "
@@ -236,7 +258,7 @@ std::vector<PlayRecord> PlayOutbox::Oldest(size_t max) {
   std::vector<PlayRecord> plays;
   oldest_ends_.clear();
   marked_ = 0;
-  if (plays_ == sent_ || max == 0) return plays;
+  if (!loaded_ || plays_ == sent_ || max == 0) return plays;
   platform::File file = platform::File::OpenForRead(path_);
   if (!file.valid()) return plays;
   EntryReader reader(file, next_unsent_, end_);

@@ -1,0 +1,107 @@
+// Every system call of a round of outbox work fails in turn: keeping plays
+// (appends, the file created anew), sending them (sent marks, cutting sent
+// plays out of the file, removing the emptied file). Whatever call fails, the
+// next process delivers every play whose Keep answered true exactly once
+// over both processes, a play whose Keep answered false at most once, and
+// nothing else.
+#include <errno.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "files.h"
+#include "platform/syscall_test_hooks.h"
+#include "records/outbox.h"
+#include "records/outbox_format.h"
+#include "scratch_dir.h"
+#include "syscall_sweep.h"
+
+namespace rondel {
+namespace {
+
+PlayRecord Play(int media_id) {
+  PlayRecord play;
+  play.media_id = media_id;
+  play.song_type = 2;
+  play.room_address = "10.0.0.9";
+  play.begin_time = "B";
+  play.end_time = "E";
+  return play;
+}
+
+// Sends up to `max` of the oldest plays, each noted as delivered.
+void SendRound(PlayOutbox& outbox, size_t max, std::map<int, int>* delivered) {
+  for (const PlayRecord& play : outbox.Oldest(max)) {
+    ++(*delivered)[play.media_id];
+    outbox.MarkSent();
+  }
+  outbox.EndSending();
+}
+
+TEST(OutboxSweepTest, EveryFailedCallKeepsEachPlayDeliveredOnce) {
+  // Sent marks cut plays out of the file once two of them make up half.
+  constexpr uint32_t kCompactAfter = 2;
+  std::unique_ptr<testing::ScratchDir> dir;
+  std::string directory;
+  std::map<int, int> delivered;
+  std::set<int> kept;    // Keep answered true
+  std::set<int> unsure;  // Keep answered false
+  auto keep = [&](PlayOutbox& outbox, int id) {
+    (outbox.Keep(Play(id)) ? kept : unsure).insert(id);
+  };
+  const long points = testing::SweepFailures(
+      [&] {
+        platform::ResetSyscalls();
+        dir = std::make_unique<testing::ScratchDir>();
+        directory = dir->path() + "/";
+        delivered.clear();
+        kept.clear();
+        unsure.clear();
+        PlayOutbox earlier(directory, 100, kCompactAfter);
+        for (int id = 1; id <= 6; ++id) keep(earlier, id);
+        SendRound(earlier, 2, &delivered);
+      },
+      [&] {
+        PlayOutbox outbox(directory, 100, kCompactAfter);
+        keep(outbox, 7);
+        keep(outbox, 8);
+        SendRound(outbox, 3, &delivered);  // cuts the sent plays out
+        keep(outbox, 9);
+        SendRound(outbox, 50, &delivered);  // all sent: the file goes
+        keep(outbox, 10);                   // and is created anew
+        return unsure.empty();
+      },
+      [&](long, bool) {
+        PlayOutbox next(directory, 100, kCompactAfter);
+        while (next.Unsent() > 0) {
+          const size_t before = next.Unsent();
+          SendRound(next, 50, &delivered);
+          ASSERT_LT(next.Unsent(), before);
+        }
+        std::map<int, int> once;
+        for (int id : kept) once[id] = 1;
+        std::map<int, int> unsure_delivered;
+        for (int id : unsure) {
+          if (delivered.count(id) != 0) unsure_delivered[id] = delivered[id];
+        }
+        std::map<int, int> expected = once;
+        for (const auto& [id, times] : unsure_delivered) {
+          EXPECT_EQ(times, 1) << "play " << id;
+          expected[id] = times;
+        }
+        EXPECT_EQ(delivered, expected);
+        // A file whose plays were all sent may stay until the next round.
+        const std::string listing = testing::ListDirectory(dir->path());
+        EXPECT_TRUE(listing.empty() || listing == "PlayRecords.outbox\n")
+            << listing;
+      });
+  EXPECT_GT(points, 20);
+  RecordProperty("failure_points", static_cast<int>(points));
+}
+
+}  // namespace
+}  // namespace rondel
