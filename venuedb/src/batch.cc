@@ -183,6 +183,62 @@ uint16_t More(bool last) { return last ? 0 : kDoneMore; }
 
 }  // namespace
 
+std::string BatchSqlText(const std::string& payload, bool tds72,
+                         Charset* charset) {
+  size_t start = 0;
+  if (tds72 && payload.size() >= 4) {
+    start = static_cast<uint8_t>(payload[0]) |
+            (static_cast<uint8_t>(payload[1]) << 8) |
+            (static_cast<uint8_t>(payload[2]) << 16) |
+            (static_cast<size_t>(static_cast<uint8_t>(payload[3])) << 24);
+    if (start > payload.size()) start = payload.size();
+  }
+  std::string sql;
+  charset->Utf16ToGb(payload.substr(start), &sql);
+  return sql;
+}
+
+size_t SkipBatchBlanks(const std::string& sql, size_t pos) {
+  return SkipBlanks(sql, pos);
+}
+
+bool ReadBatchStatement(const std::string& sql, size_t pos,
+                        BatchStatement* statement) {
+  BatchStatement& st = *statement;
+  size_t word_end = pos;
+  st.word = WordAt(sql, pos, &word_end);
+  st.end = pos;
+  SyntaxError syntax;
+  auto refuse = [&]() {
+    st.error_number = syntax.number;
+    st.error_message = syntax.message;
+    return false;
+  };
+  if (st.word == "use") {
+    st.kind = BatchStatement::kUse;
+    size_t i = SkipBlanks(sql, word_end, false);
+    if (!ReadName(sql, &i, &st.name, &syntax)) return refuse();
+    st.end = i;
+    return true;
+  }
+  if (st.word == "set") {
+    st.kind = BatchStatement::kSet;
+    st.end = LineEnd(sql, word_end);
+    return true;
+  }
+  if (st.word == "exec" || st.word == "execute") {
+    st.kind = BatchStatement::kExec;
+    size_t i = SkipBlanks(sql, word_end, false);
+    if (!ReadName(sql, &i, &st.name, &syntax)) return refuse();
+    size_t end = LineEnd(sql, i);
+    if (!ParseExecArgs(sql, i, end, &st.params, &syntax)) return refuse();
+    st.end = end;
+    return true;
+  }
+  st.kind = BatchStatement::kSql;
+  return true;
+}
+
 BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
                       const std::string& sql) {
   BatchOutcome out;
@@ -213,8 +269,6 @@ BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
   bool saw_use = false;
   while (pos < sql.size()) {
     ++statements;
-    size_t word_end = pos;
-    std::string word = WordAt(sql, pos, &word_end);
     size_t own_end = 0;
     int32_t own_error = 0;
     std::string own_message;
@@ -227,20 +281,19 @@ BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
       reply->Done(kDone, More(pos >= sql.size()), 0, 0);
       continue;
     }
-    SyntaxError syntax;
-    if (word == "use") {
-      size_t i = SkipBlanks(sql, word_end, false);
-      std::string name;
-      if (!ReadName(sql, &i, &name, &syntax)) {
-        fail(syntax.number, syntax.message);
-        break;
-      }
+    BatchStatement st;
+    if (!ReadBatchStatement(sql, pos, &st)) {
+      fail(st.error_number, st.error_message);
+      break;
+    }
+    const std::string& word = st.word;
+    if (st.kind == BatchStatement::kUse) {
       saw_use = true;  // journaled by the host from here on
-      pos = SkipBlanks(sql, i);
+      pos = SkipBlanks(sql, st.end);
       bool last = pos >= sql.size();
       std::string canonical, previous;
-      if (!host->UseDatabase(name, &canonical, &previous)) {
-        fail(911, "Database '" + name +
+      if (!host->UseDatabase(st.name, &canonical, &previous)) {
+        fail(911, "Database '" + st.name +
                       "' does not exist. Make sure that the name is entered "
                       "correctly.");
         break;
@@ -252,24 +305,16 @@ BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
       reply->Done(kDone, More(last), 0, 0);
       continue;
     }
-    if (word == "set") {
-      pos = SkipBlanks(sql, LineEnd(sql, word_end));
+    if (st.kind == BatchStatement::kSet) {
+      pos = SkipBlanks(sql, st.end);
       reply->Done(kDone, More(pos >= sql.size()), 0, 0);
       continue;
     }
-    if (word == "exec" || word == "execute") {
-      size_t i = SkipBlanks(sql, word_end, false);
+    if (st.kind == BatchStatement::kExec) {
       ProcedureCall call;
-      if (!ReadName(sql, &i, &call.name, &syntax)) {
-        fail(syntax.number, syntax.message);
-        break;
-      }
-      size_t end = LineEnd(sql, i);
-      if (!ParseExecArgs(sql, i, end, &call.params, &syntax)) {
-        fail(syntax.number, syntax.message);
-        break;
-      }
-      pos = SkipBlanks(sql, end);
+      call.name = st.name;
+      call.params = std::move(st.params);
+      pos = SkipBlanks(sql, st.end);
       call.more_follows = pos < sql.size();
       call.close_after_rows =
           FindFault(db, "close_after_rows", call.name).value_or(-1);

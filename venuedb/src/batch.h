@@ -16,8 +16,11 @@
 #include <sqlite3.h>
 
 #include <string>
+#include <vector>
 
+#include "charset.h"
 #include "reply.h"
+#include "rpc_request.h"
 
 namespace venuedb {
 
@@ -49,6 +52,41 @@ struct BatchOutcome {
       false;  // the close_after_rows fault fired (the caller closes)
   bool only_use = false;  // the batch was a single "use" statement
 };
+
+// The SQL text of a batch payload (packet headers stripped): after the
+// ALL_HEADERS block when tds72 (its stated length, bounded by the payload),
+// the UTF-16LE text as GB18030 bytes.
+std::string BatchSqlText(const std::string& payload, bool tds72,
+                         Charset* charset);
+
+// Where the statement after sql[pos] starts: past blanks, ';', "--" comments
+// to the end of the line and "/* */" comments (an unclosed one runs to the
+// end). sql.size() when nothing follows.
+size_t SkipBatchBlanks(const std::string& sql, size_t pos);
+
+// One statement of a batch as read, before anything of it runs.
+struct BatchStatement {
+  enum Kind {
+    kUse,   // name: the database
+    kSet,   // accepted and ignored
+    kExec,  // name: the procedure; params: its arguments
+    kSql,   // anything else: SQLite's prepare decides where it ends
+  };
+  Kind kind = kSql;
+  std::string word;  // the first word, in lower case
+  std::string name;
+  std::vector<RpcParam> params;
+  size_t end = 0;  // just after the statement (kSql: pos)
+  // A statement that cannot be read (an unclosed quote, an argument name
+  // without '='): SQL Server's number and message.
+  int32_t error_number = 0;
+  std::string error_message;
+};
+
+// Reads the statement that starts at sql[pos] (blanks already skipped). False
+// with error_number and error_message set when it cannot be read.
+bool ReadBatchStatement(const std::string& sql, size_t pos,
+                        BatchStatement* statement);
 
 // REQUIRES: no other statement of db is active. The caller ends the message.
 BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,

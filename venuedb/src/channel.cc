@@ -66,12 +66,13 @@ void Channel::ReadExact(char* data, size_t size) {
   }
 }
 
-bool Channel::ReadMessage(uint8_t* type, std::string* payload) {
+bool JoinRequestPackets(const ReadExactly& read, uint8_t* type,
+                        std::string* payload) {
   payload->clear();
   for (;;) {
     char header[kHeaderSize];
     try {
-      ReadExact(header, kHeaderSize);
+      read(header, kHeaderSize);
     } catch (const ChannelClosed&) {
       if (payload->empty()) return false;
       throw;
@@ -83,9 +84,15 @@ bool Channel::ReadMessage(uint8_t* type, std::string* payload) {
     size_t old = payload->size();
     if (old + length > kMaxRequest) throw ChannelClosed("request too large");
     payload->resize(old + length - kHeaderSize);
-    if (length > kHeaderSize) ReadExact(&(*payload)[old], length - kHeaderSize);
+    if (length > kHeaderSize) read(&(*payload)[old], length - kHeaderSize);
     if (header[1] & 0x01) return true;
   }
+}
+
+bool Channel::ReadMessage(uint8_t* type, std::string* payload) {
+  return JoinRequestPackets(
+      [this](char* data, size_t size) { ReadExact(data, size); }, type,
+      payload);
 }
 
 void Channel::Write(const void* data, size_t size) {

@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -35,6 +36,18 @@ enum PacketType : uint8_t {
   kLogin7 = 0x10,
   kPrelogin = 0x12,
 };
+
+// Fills exactly `size` bytes at `data`, or throws ChannelClosed.
+using ReadExactly = std::function<void(char* data, size_t size)>;
+
+// Joins the packets of one request into *payload, taking bytes from `read`,
+// and sets *type to the last packet's type. Returns false when the stream ends
+// before the first packet; throws ChannelClosed for a packet length below the
+// 8-byte header, a request beyond 64 MiB, or a stream that ends inside the
+// request. Apart from the socket so that the packet rules can be exercised on
+// bytes alone.
+bool JoinRequestPackets(const ReadExactly& read, uint8_t* type,
+                        std::string* payload);
 
 class Channel {
  public:

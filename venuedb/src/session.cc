@@ -30,17 +30,6 @@ constexpr uint32_t kTds74 = 0x74000004;
 // SQLite instructions between two looks at the socket during a long step.
 constexpr int kProgressSteps = 20000;
 
-// Transaction manager requests (packet 0x0E).
-enum TransactionRequest : uint16_t {
-  kTmGetDtcAddress = 0,
-  kTmPropagate = 1,
-  kTmBegin = 5,
-  kTmPromote = 6,
-  kTmCommit = 7,
-  kTmRollback = 8,
-  kTmSave = 9,
-};
-
 std::mutex log_mutex;
 
 // Statements that open a transaction when IMPLICIT_TRANSACTIONS is on.
@@ -386,16 +375,7 @@ void Session::RecordClose(const std::string& reason) {
 }
 
 void Session::HandleBatch(const std::string& payload) {
-  size_t start = 0;
-  if (reply_.tds72() && payload.size() >= 4) {
-    start = static_cast<uint8_t>(payload[0]) |
-            (static_cast<uint8_t>(payload[1]) << 8) |
-            (static_cast<uint8_t>(payload[2]) << 16) |
-            (static_cast<size_t>(static_cast<uint8_t>(payload[3])) << 24);
-    if (start > payload.size()) start = payload.size();
-  }
-  std::string sql;
-  charset_.Utf16ToGb(payload.substr(start), &sql);
+  std::string sql = BatchSqlText(payload, reply_.tds72(), &charset_);
   Log("batch %s", sql.substr(0, 200));
   BeginRequest("batch", sql);
   BatchOutcome out = RunBatch(db_, &reply_, this, sql);
@@ -452,55 +432,19 @@ void Session::HandleRpc(const std::string& payload) {
 }
 
 void Session::HandleTransactionManager(const std::string& payload) {
-  ByteReader r(payload);
-  if (reply_.tds72()) {
-    uint32_t headers = r.U32();
-    if (headers < 4) headers = payload.size() + 1;  // fails the reader
-    r.Skip(headers - 4);
-  }
-  uint16_t type = r.U16();
-  auto name = [&]() {
-    std::string utf16 = r.Bytes(r.U8() * 2u);
-    std::string text;
-    charset_.Utf16ToGb(utf16, &text);
-    return text;
-  };
-  std::string transaction_name;
-  bool begin_after = false;
-  const char* what = "unknown";
-  switch (type) {
-    case kTmBegin:
-      what = "begin";
-      r.U8();  // isolation level: SQLite's transactions are serializable
-      transaction_name = name();
-      break;
-    case kTmCommit:
-    case kTmRollback:
-      what = type == kTmCommit ? "commit" : "rollback";
-      transaction_name = name();
-      begin_after = r.U8() & 0x01;
-      if (begin_after) {
-        r.U8();
-        name();
-      }
-      break;
-    case kTmSave:
-      what = "save";
-      transaction_name = name();
-      break;
-    case kTmGetDtcAddress:
-    case kTmPropagate:
-    case kTmPromote:
-      what = "distributed";
-      break;
-  }
+  TransactionManagerRequest request =
+      ReadTransactionManagerRequest(payload, reply_.tds72(), &charset_);
+  const uint16_t type = request.type;
+  const std::string& transaction_name = request.name;
+  const bool begin_after = request.begin_after;
+  const char* what = request.what;
   std::string text = transaction_name.empty() ? std::string(what)
                                               : what + (" " + transaction_name);
   Log("transaction %s", text);
   BeginRequest("transaction", text);
   ByteWriter w;
   ClientError error;
-  bool ok = !r.failed();
+  bool ok = request.complete;
   if (!ok) {
     error = {4002,
              "The incoming tabular data stream (TDS) protocol stream is "

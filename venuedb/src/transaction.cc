@@ -274,4 +274,50 @@ bool ClientTransaction::RollBackOpen() {
   return true;
 }
 
+TransactionManagerRequest ReadTransactionManagerRequest(
+    const std::string& payload, bool tds72, Charset* charset) {
+  TransactionManagerRequest request;
+  ByteReader r(payload);
+  if (tds72) {
+    uint32_t headers = r.U32();
+    if (headers < 4) headers = payload.size() + 1;  // fails the reader
+    r.Skip(headers - 4);
+  }
+  request.type = r.U16();
+  auto name = [&]() {
+    std::string utf16 = r.Bytes(r.U8() * 2u);
+    std::string text;
+    charset->Utf16ToGb(utf16, &text);
+    return text;
+  };
+  switch (request.type) {
+    case kTmBegin:
+      request.what = "begin";
+      r.U8();  // isolation level: SQLite's transactions are serializable
+      request.name = name();
+      break;
+    case kTmCommit:
+    case kTmRollback:
+      request.what = request.type == kTmCommit ? "commit" : "rollback";
+      request.name = name();
+      request.begin_after = r.U8() & 0x01;
+      if (request.begin_after) {
+        r.U8();
+        name();
+      }
+      break;
+    case kTmSave:
+      request.what = "save";
+      request.name = name();
+      break;
+    case kTmGetDtcAddress:
+    case kTmPropagate:
+    case kTmPromote:
+      request.what = "distributed";
+      break;
+  }
+  request.complete = !r.failed();
+  return request;
+}
+
 }  // namespace venuedb

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "charset.h"
 #include "wire.h"
 
 namespace venuedb {
@@ -98,6 +99,38 @@ struct SessionStatement {
 };
 
 SessionStatement ReadSessionStatement(const std::string& sql, size_t pos);
+
+// Transaction manager request types (packet 0x0E).
+enum TransactionRequestType : uint16_t {
+  kTmGetDtcAddress = 0,
+  kTmPropagate = 1,
+  kTmBegin = 5,
+  kTmPromote = 6,
+  kTmCommit = 7,
+  kTmRollback = 8,
+  kTmSave = 9,
+};
+
+// A transaction manager request as read from its payload (headers stripped):
+//   ALL_HEADERS      TDS 7.2+ only: its 4-byte total length, then skipped
+//   type             2 bytes
+//   BEGIN            isolation level (1 byte), name
+//   COMMIT/ROLLBACK  name, flags (1 byte; 0x01 begins a new transaction,
+//                    then its isolation level and name follow)
+//   SAVE             name
+// A name is B_VARCHAR: a length in UTF-16 units (1 byte), then UTF-16LE.
+// The distributed requests (0, 1, 6) and unknown types read nothing more.
+struct TransactionManagerRequest {
+  uint16_t type = 0;
+  // "begin", "commit", "rollback", "save", "distributed" or "unknown".
+  const char* what = "unknown";
+  std::string name;  // GB18030 bytes
+  bool begin_after = false;
+  bool complete = false;  // false when the payload ended early
+};
+
+TransactionManagerRequest ReadTransactionManagerRequest(
+    const std::string& payload, bool tds72, Charset* charset);
 
 }  // namespace venuedb
 
