@@ -298,16 +298,17 @@ TEST(MonitorTest, CountTableAtCtrlC) {
 }
 
 TEST(MonitorTest, CountTableAfterForSeconds) {
+  // Taken before the monitor starts its clock, so the run cannot look shorter.
+  auto started = std::chrono::steady_clock::now();
   Monitor monitor({"--count", "--for", "2"});
   ASSERT_NE(0, monitor.port());
-  auto started = std::chrono::steady_clock::now();
   for (const std::string& text : kBurst) Send(text);
   EXPECT_EQ(kBurst.size(), monitor.Lines(kBurst.size()).size());
   std::string table;
   EXPECT_EQ(0, monitor.Finish(0, &table));
   EXPECT_EQ(kBurstTable, table);
   EXPECT_GE(std::chrono::steady_clock::now() - started,
-            std::chrono::milliseconds(1900));
+            std::chrono::seconds(2));
 }
 
 TEST(MonitorTest, GrepKeepsMatchingTextsAsShown) {
