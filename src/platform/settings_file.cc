@@ -113,9 +113,12 @@ Line LineAt(const std::string& text, size_t begin) {
   } else {
     line.end = newline + 1;
     line.content_end = newline;
-    if (line.content_end > begin && text[line.content_end - 1] == '\r')
-      --line.content_end;
   }
+  // A last line cut after the '\r' of its "\r\n" reads as if the '\n'
+  // followed: a writer that adds a line after it completes the pair, and the
+  // value must not change when it does.
+  if (line.content_end > begin && text[line.content_end - 1] == '\r')
+    --line.content_end;
   return line;
 }
 
@@ -394,7 +397,7 @@ bool WriteProfileString(const char* path, const char* section, const char* key,
                  found.key_line.content_end - found.key_line.begin, key_line);
   } else if (found.section_line != std::string::npos) {
     const Line& after = found.last_filled_line;
-    if (after.end > after.content_end) {
+    if (after.end > after.content_end && text[after.end - 1] == '\n') {
       text.insert(after.end, key_line + eol);
     } else {
       // The section ends the file without a final line break; keep it that way.
