@@ -3,7 +3,9 @@
 // plays out of the file, removing the emptied file). Whatever call fails, the
 // next process delivers every play whose Keep answered true exactly once
 // over both processes, a play whose Keep answered false at most once, and
-// nothing else.
+// nothing else. And when the power fails after any operation of that round,
+// losing what was never flushed, no play whose Keep answered true is lost
+// (a round of sends may go out again: at most once more).
 #include <errno.h>
 #include <gtest/gtest.h>
 
@@ -13,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "crash_file_system.h"
 #include "files.h"
 #include "platform/syscall_test_hooks.h"
 #include "records/outbox.h"
@@ -101,6 +104,57 @@ TEST(OutboxSweepTest, EveryFailedCallKeepsEachPlayDeliveredOnce) {
       });
   EXPECT_GT(points, 20);
   RecordProperty("failure_points", static_cast<int>(points));
+}
+
+TEST(OutboxSweepTest, PowerCutAfterEveryOperationLosesNoKeptPlay) {
+  constexpr uint32_t kCompactAfter = 2;
+  long cut_points = 0;
+  for (long cut = 1;; ++cut) {
+    SCOPED_TRACE(::testing::Message() << "power cut after operation " << cut);
+    testing::ScratchDir dir;
+    const std::string directory = dir.path() + "/";
+    std::map<int, int> delivered;
+    std::set<int> kept;
+    auto keep = [&](PlayOutbox& outbox, int id) {
+      if (outbox.Keep(Play(id))) kept.insert(id);
+    };
+    {
+      PlayOutbox earlier(directory, 100, kCompactAfter);
+      for (int id = 1; id <= 6; ++id) keep(earlier, id);
+      SendRound(earlier, 2, &delivered);
+    }
+    bool cut_happened;
+    {
+      testing::CrashFileSystem disk(dir.path());
+      disk.CutPowerAfter(cut);
+      PlayOutbox outbox(directory, 100, kCompactAfter);
+      keep(outbox, 7);
+      keep(outbox, 8);
+      SendRound(outbox, 3, &delivered);
+      keep(outbox, 9);
+      SendRound(outbox, 50, &delivered);
+      keep(outbox, 10);
+      cut_happened = disk.cut();
+      disk.LoseUnsyncedData();
+    }
+    PlayOutbox next(directory, 100, kCompactAfter);
+    while (next.Unsent() > 0) {
+      const size_t before = next.Unsent();
+      SendRound(next, 50, &delivered);
+      ASSERT_LT(next.Unsent(), before);
+    }
+    for (int id : kept) {
+      EXPECT_GE(delivered[id], 1) << "play " << id << " lost";
+      EXPECT_LE(delivered[id], 2) << "play " << id;
+    }
+    for (const auto& [id, times] : delivered) {
+      EXPECT_TRUE(id >= 1 && id <= 10) << "play " << id << " never kept";
+    }
+    if (!cut_happened) break;
+    ++cut_points;
+  }
+  EXPECT_GT(cut_points, 20);
+  RecordProperty("cut_points", static_cast<int>(cut_points));
 }
 
 }  // namespace
