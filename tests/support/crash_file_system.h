@@ -213,10 +213,10 @@ class CrashFileSystem {
     for (const auto& entry : directories_[directory]) {
       const std::string child = path + "/" + entry.first;
       if (directories_.count(entry.second) != 0) {
-        ::mkdir(child.c_str(), 0755);
+        EXPECT_EQ(::mkdir(child.c_str(), 0755), 0);
         Rebuild(entry.second, child, made);
       } else if (made->count(entry.second) != 0) {
-        ::link((*made)[entry.second].c_str(), child.c_str());
+        EXPECT_EQ(::link((*made)[entry.second].c_str(), child.c_str()), 0);
       } else {
         const std::string& bytes = data_[entry.second];  // rule 1: or nothing
         const int fd = ::open(child.c_str(),
