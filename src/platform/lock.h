@@ -24,6 +24,11 @@ class Lock {
     holder_.store(std::thread::id(), std::memory_order_relaxed);
     mutex_.unlock();
   }
+  bool TryAcquire() {
+    if (!mutex_.try_lock()) return false;
+    holder_.store(std::this_thread::get_id(), std::memory_order_relaxed);
+    return true;
+  }
   // Exact for the calling thread: only it can make its own id appear here.
   bool HeldByThisThread() const {
     return holder_.load(std::memory_order_relaxed) ==

@@ -349,6 +349,22 @@ void PlayOutbox::Compact() {
   next_unsent_ = outbox::kMagicSize;
 }
 
+namespace {
+
+// The outbox's memory goes with the library: a host that unloads it (dlclose)
+// must not keep a heap object nothing points at any more. A call still in an
+// exchange at that moment keeps it (the lock is busy); nothing else uses it.
+struct KeptPlaysRelease {
+  ~KeptPlaysRelease() {
+    if (!CatalogueLock().TryAcquire()) return;
+    delete g_kept_plays;
+    g_kept_plays = nullptr;
+    CatalogueLock().Release();
+  }
+} g_kept_plays_release;
+
+}  // namespace
+
 PlayOutbox& KeptPlays() {
   assert(CatalogueLock().HeldByThisThread());
   if (g_kept_plays == nullptr) {
