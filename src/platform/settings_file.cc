@@ -390,6 +390,9 @@ bool WriteProfileString(const char* path, const char* section, const char* key,
                         ? "\r\n"
                         : "\n";
   std::string key_line = std::string(key) + "=" + value;
+  // What ends the file's last line before a line is added after it: a lone
+  // '\r' there is the first half of a "\r\n" and only needs its '\n'.
+  const char* last_eol = !text.empty() && text.back() == '\r' ? "\n" : eol;
 
   Location found = Find(text, section, key);
   if (found.key_line.begin != std::string::npos) {
@@ -401,7 +404,7 @@ bool WriteProfileString(const char* path, const char* section, const char* key,
       text.insert(after.end, key_line + eol);
     } else {
       // The section ends the file without a final line break; keep it that way.
-      text.insert(after.end, eol + key_line);
+      text.insert(after.end, last_eol + key_line);
     }
   } else {
     std::string added = "[" + std::string(section) + "]" + eol + key_line;
@@ -410,7 +413,7 @@ bool WriteProfileString(const char* path, const char* section, const char* key,
     } else if (text.back() == '\n') {
       text += added + eol;
     } else {
-      text += eol + added;
+      text += last_eol + added;
     }
   }
   if (!exists) return ReplaceFile(target, text, nullptr) == Replacement::kDone;
