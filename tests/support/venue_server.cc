@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -131,6 +132,9 @@ void VenueServer::Start(int port) {
   const std::string listen = "127.0.0.1:" + std::to_string(port);
   pid_t pid = fork();
   if (pid == 0) {
+    // The server goes with the test: a test that crashes before its
+    // destructor runs must not leave a server behind.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     dup2(out[1], 1);
     int err = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (err >= 0) dup2(err, 2);
