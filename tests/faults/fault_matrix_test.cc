@@ -160,7 +160,7 @@ class FaultMatrixTest
     UseSettings();
     venue_.Exec(kVenue);
     // GetDataServer's rows then list only other machines.
-    platform::OverrideHostAddresses({"192.168.50.5"});
+    platform::OverrideHostAddresses({"10.50.0.5"});
     MediaRecord& ad = testing::AddMedia(1003, kSong, "three");
     ad.GroupId = 1;
     RebuildLookupIndexes();

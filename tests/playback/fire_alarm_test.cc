@@ -130,8 +130,8 @@ INSTANTIATE_TEST_SUITE_P(
                   Defaults({"fire/all.mpg"}), "10.1.1.7", "",
                   "1 vsp:///fire/exit_a.mpg MPEG1 MPEG", "sp_lookupfirealerts"},
         VideoCase{"LongestUrlFillsItsBuffer", Entries({kLongName}),
-                  Defaults({"fire/all.mpg"}), "10.1.1.7", "192.168.100.200:554",
-                  "1 vsp://192.168.100.200:554/" + kLongName.substr(0, 255) +
+                  Defaults({"fire/all.mpg"}), "10.1.1.7", "10.100.100.200:5540",
+                  "1 vsp://10.100.100.200:5540/" + kLongName.substr(0, 255) +
                       " MPEG1 MPEG",
                   "sp_lookupfirealerts"}),
     [](const ::testing::TestParamInfo<VideoCase>& info) {

@@ -8,7 +8,7 @@ int main() {
   KvDebugDb(text);  // the test's monitor receives it
   InitialDatabase();  // the database refuses: an empty catalogue from snapshots
   int below = GetSongTotal(100);                   // 0: the database cannot be asked
-  int media = GetRandPlayMediaID("192.168.0.31");  // -1: nothing to choose from
+  int media = GetRandPlayMediaID("10.0.0.31");  // -1: nothing to choose from
   ExitDatabase();
   std::printf("GetSongTotal %d GetRandPlayMediaID %d\n", below, media);
   return below == 0 && media == -1 ? 0 : 1;
