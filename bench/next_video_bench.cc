@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bare_client.h"
 #include "catalogue/media_index.h"
 #include "catalogue/tables.h"
 #include "child_process.h"
@@ -42,29 +43,7 @@ const char kProcedures[] =
 
 std::string g_server;
 
-int CancelOnError(DBPROCESS*, int, int, int, char*, char*) {
-  return INT_CANCEL;
-}
-
-// A connection opened as the library opens one.
-DBPROCESS* Open() {
-  LOGINREC* login = dblogin();
-  if (login == nullptr) return nullptr;
-  DBSETLUSER(login, "sa");
-  DBSETLPWD(login, "");
-  DBSETLAPP(login, "db");
-  DBSETLVERSION(login, DBVERSION_74);
-  DBSETLCHARSET(login, "GB18030");
-  dbsetlogintime(180);
-  dbsettime(180);
-  DBPROCESS* connection = dbopen(login, g_server.c_str());
-  dbloginfree(login);
-  if (connection != nullptr && dbuse(connection, "karaok") != SUCCEED) {
-    dbclose(connection);
-    return nullptr;
-  }
-  return connection;
-}
+DBPROCESS* Open() { return rondel::bench::OpenLikeTheLibrary(g_server); }
 
 // The selection query and the counted server list, bare.
 bool BareExchanges() {
@@ -117,21 +96,9 @@ bool LibraryCall() {
          std::strcmp(url, "vsp://10.0.0.5/|||101") == 0;
 }
 
-// Nanoseconds per call over one round, or -1 when a call failed.
 template <typename Call>
 double Round(Call call) {
-  const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < kCallsPerRound; ++i) {
-    if (!call()) return -1;
-  }
-  const auto elapsed = std::chrono::steady_clock::now() - start;
-  return std::chrono::duration<double, std::nano>(elapsed).count() /
-         kCallsPerRound;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
+  return rondel::bench::TimedRound(kCallsPerRound, call);
 }
 
 }  // namespace
@@ -169,7 +136,7 @@ int main() {
   std::ofstream(settings) << "[MainServer]\nDataBaseServerIp=127.0.0.1\n"
                           << "DataBaseServerPort=" << server.port() << "\n";
   if (!rondel::StartDbLibrary()) return 1;
-  dberrhandle(CancelOnError);
+  dberrhandle(rondel::bench::CancelOnError);
   rondel::ReadStartupSettings(settings.c_str());
   rondel::MediaRecord& media = rondel::g_catalogue.medias[0];
   media.MediaId = 101;
@@ -192,7 +159,8 @@ int main() {
     library.push_back(l);
     bare.push_back(b);
   }
-  const double l = Median(library), b = Median(bare);
+  const double l = rondel::bench::Median(library),
+               b = rondel::bench::Median(bare);
   std::printf("GetNextVideo (selection, counted list)  %9.1f us per call\n",
               l / 1000);
   std::printf("bare DB-Library, same exchanges        %9.1f us per call\n",

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "bare_client.h"
 #include "child_process.h"
 #include "frame/session.h"
 #include "frame/settings.h"
@@ -36,29 +37,7 @@ constexpr DBINT kMedia = 8;
 
 std::string g_server;
 
-int CancelOnError(DBPROCESS*, int, int, int, char*, char*) {
-  return INT_CANCEL;
-}
-
-// A connection opened as the library opens one.
-DBPROCESS* Open() {
-  LOGINREC* login = dblogin();
-  if (login == nullptr) return nullptr;
-  DBSETLUSER(login, "sa");
-  DBSETLPWD(login, "");
-  DBSETLAPP(login, "db");
-  DBSETLVERSION(login, DBVERSION_74);
-  DBSETLCHARSET(login, "GB18030");
-  dbsetlogintime(180);
-  dbsettime(180);
-  DBPROCESS* connection = dbopen(login, g_server.c_str());
-  dbloginfree(login);
-  if (connection != nullptr && dbuse(connection, "karaok") != SUCCEED) {
-    dbclose(connection);
-    return nullptr;
-  }
-  return connection;
-}
+DBPROCESS* Open() { return rondel::bench::OpenLikeTheLibrary(g_server); }
 
 BYTE* Bytes(const void* value) {
   return reinterpret_cast<BYTE*>(const_cast<void*>(value));
@@ -123,21 +102,9 @@ bool LibraryAuthorization() {
          code == 0;
 }
 
-// Nanoseconds per call over one round, or -1 when a call failed.
 template <typename Call>
 double Round(Call call) {
-  const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < kCallsPerRound; ++i) {
-    if (!call()) return -1;
-  }
-  const auto elapsed = std::chrono::steady_clock::now() - start;
-  return std::chrono::duration<double, std::nano>(elapsed).count() /
-         kCallsPerRound;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
+  return rondel::bench::TimedRound(kCallsPerRound, call);
 }
 
 // Library against bare, alternating rounds; false when a call failed.
@@ -155,7 +122,8 @@ bool Compare(const char* label, Library library_call, Bare bare_call) {
     library.push_back(l);
     bare.push_back(b);
   }
-  const double l = Median(library), b = Median(bare);
+  const double l = rondel::bench::Median(library),
+               b = rondel::bench::Median(bare);
   std::printf(
       "%-18s library %8.1f us  bare %8.1f us  ratio %6.3f "
       "(target <= 1.05)\n",
@@ -220,7 +188,7 @@ int main() {
   std::ofstream(settings) << "[MainServer]\nDataBaseServerIp=127.0.0.1\n"
                           << "DataBaseServerPort=" << server.port() << "\n";
   if (!rondel::StartDbLibrary()) return 1;
-  dberrhandle(CancelOnError);
+  dberrhandle(rondel::bench::CancelOnError);
   rondel::ReadStartupSettings(settings.c_str());
 
   if (!Compare("AddLog", LibraryAddLog, BareAddLog) ||
