@@ -13,25 +13,9 @@ namespace {
 
 // Output sizes the exports document, plus a margin the library never writes:
 // the fields are read back only up to their documented size.
-constexpr size_t kNameSize = 100;
-constexpr size_t kCodeSize = 10;
-constexpr size_t kTextSize = 20;
 constexpr size_t kRoomInfoSize = 20;
 constexpr size_t kFilesBufferSize = 2048;
 constexpr size_t kMargin = 16;
-
-const char* ClassName(int media_class) {
-  switch (media_class) {
-    case 1:
-      return "film";
-    case 2:
-      return "song";
-    case 3:
-      return "ad";
-    default:
-      return "other";
-  }
-}
 
 // The paths of a file-list buffer: each zero-terminated, ended by an empty path
 // or by the end of the buffer.
@@ -114,6 +98,19 @@ void ProbeAddresses(const std::string& what, const std::string& range,
 }
 
 }  // namespace
+
+const char* ClassName(int media_class) {
+  switch (media_class) {
+    case 1:
+      return "film";
+    case 2:
+      return "song";
+    case 3:
+      return "ad";
+    default:
+      return "other";
+  }
+}
 
 int RunStart(HostLibrary& library, const StartProbes& probes,
              std::ostream& out) {

@@ -4,6 +4,7 @@
 #ifndef RONDEL_TOOLS_HOST_ACTIONS_H_
 #define RONDEL_TOOLS_HOST_ACTIONS_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -14,6 +15,15 @@
 
 namespace rondel {
 namespace tools {
+
+// Output sizes the exports document for media attributes; the actions give
+// their buffers a margin beyond them and read them back only this far.
+constexpr size_t kNameSize = 100;
+constexpr size_t kCodeSize = 10;
+constexpr size_t kTextSize = 20;
+
+// "film", "song", "ad" for media classes 1, 2, 3; "other" for any other.
+const char* ClassName(int media_class);
 
 // Exit statuses of the host command.
 constexpr int kExitOk = 0;

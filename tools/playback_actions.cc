@@ -9,29 +9,13 @@ namespace rondel {
 namespace tools {
 namespace {
 
-constexpr size_t kNameSize = 100;
-constexpr size_t kCodeSize = 10;
 constexpr size_t kUrlSize = 41;
 constexpr size_t kKindSize = 5;
-constexpr size_t kTextSize = 20;
 constexpr size_t kFireUrlSize = 282;
 constexpr size_t kFormat1Size = 6;
 constexpr size_t kFormat2Size = 5;
 constexpr size_t kPageSize = 100;
 constexpr size_t kMargin = 64;
-
-const char* KindOfClass(int media_class) {
-  switch (media_class) {
-    case 1:
-      return "film";
-    case 2:
-      return "song";
-    case 3:
-      return "ad";
-    default:
-      return "other";
-  }
-}
 
 }  // namespace
 
@@ -88,7 +72,7 @@ int RunPlay(HostLibrary& library, const std::string& room, int calls,
     } else if (library.GetMediaInfo(id, name, nullptr, &media_class, nullptr,
                                     nullptr, nullptr, nullptr, nullptr,
                                     nullptr) == 1) {
-      out << "  " << KindOfClass(media_class) << " "
+      out << "  " << ClassName(media_class) << " "
           << ShowText(FieldText(name, kNameSize));
     } else {
       out << "  (not in the catalogue)";
