@@ -92,6 +92,11 @@ void RecordPlay(int32_t media_id, const char* room_address,
   if (SendPlay(exchange, media_id, room_address, begin_time, end_time,
                song_type)) {
     exchange.Confirm();  // its answer is not used
+  } else if (keep) {
+    // A send that failed did not reach the server whole: the play waits for
+    // the next call like one made while no connection opened.
+    KeptPlays().Keep(
+        MakePlay(media_id, room_address, begin_time, end_time, song_type));
   }
 }
 
