@@ -124,6 +124,7 @@ void Channel::SendPacket(bool last) {
   out_.insert(0, header, kHeaderSize);
   SendAll(out_.data(), out_.size());
   out_.clear();
+  reply_begun_ = !last;
   if (!last) PollAttention(0);
 }
 

@@ -69,6 +69,9 @@ class Channel {
   void Write(const void* data, size_t size);
   // Sends what is buffered as the last packet of the reply.
   void EndMessage();
+  // True once a packet of the reply being written has gone out without
+  // ending it: the client is already reading this reply.
+  bool reply_begun() const { return reply_begun_; }
   // Sends what is buffered without ending the reply (before a deliberate
   // close).
   void FlushPartial();
@@ -104,6 +107,7 @@ class Channel {
   std::string out_;  // payload of the packet being filled
   bool attention_ = false;
   bool peer_gone_ = false;
+  bool reply_begun_ = false;
 };
 
 }  // namespace venuedb

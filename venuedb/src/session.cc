@@ -351,6 +351,13 @@ void Session::Complete(bool ok, bool attention) {
 void Session::AcknowledgeAttention() {
   journal_->Record(conn_id_, "attention", user_, "", Outcome::kOk);
   Log("attention");
+  if (channel_.reply_begun()) {
+    // The client is reading the cancelled reply: it ends here, and the
+    // acknowledgement comes as a reply of its own, which is where a client
+    // that drops the rest of the cancelled reply looks for it.
+    reply_.Done(kDone, kDoneFinal, 0, 0);
+    channel_.EndMessage();
+  }
   reply_.Done(kDone, kDoneAttention, 0, 0);
   channel_.clear_attention();
 }

@@ -283,6 +283,11 @@ bool RawClient::Send(uint8_t type, const std::string& payload) {
   return true;
 }
 
+bool RawClient::WaitForReply(int ms) {
+  pollfd pfd = {fd_, POLLIN, 0};
+  return fd_ >= 0 && poll(&pfd, 1, ms) == 1;
+}
+
 std::optional<std::string> RawClient::Receive() {
   auto read_exact = [this](char* data, size_t size) {
     while (size > 0) {

@@ -36,6 +36,8 @@ class RawClient {
   // One whole reply message (headers stripped); nullopt when the server
   // closed the connection or nothing came within 10 seconds.
   std::optional<std::string> Receive();
+  // True once reply bytes are waiting to be read (within `ms`).
+  bool WaitForReply(int ms);
   void Close();
 
  private:

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sybdb.h>
 
+#include "raw_client.h"
 #include "tds_client.h"
 #include "venue_server.h"
 
@@ -141,6 +142,26 @@ TEST_F(StreamingTest, CancelAfterShortReplyIsAcknowledged) {
     ASSERT_TRUE(after.ok);
     EXPECT_EQ(after.results[0].rows, (std::vector<Cells>{{"2"}}));
   }
+}
+
+TEST_F(StreamingTest, CancelledReplyEndsThenTheAcknowledgementComesAlone) {
+  // A client that drops the rest of a reply it cancelled looks for the
+  // acknowledgement in the next reply.
+  RawClient c(server_.port());
+  ASSERT_TRUE(c.logged_in());
+  ASSERT_TRUE(c.Send(kBatchPacket,
+                     BatchPayload("WITH RECURSIVE r(i) AS (SELECT 1 UNION ALL "
+                                  "SELECT i + 1 FROM r WHERE i < 300000) "
+                                  "SELECT i FROM r")));
+  ASSERT_TRUE(c.WaitForReply(10000));  // the reply has begun
+  ASSERT_TRUE(c.SendBytes(Hex("06 01 0008 0000 01 00")));
+  const std::string cut = DescribeReply(c.Receive().value_or(""));
+  EXPECT_EQ(cut.substr(0, 12), "COLS i; ROW ");
+  EXPECT_EQ(cut.substr(cut.size() - 15), "; DONE 0x0000 0");
+  EXPECT_EQ(DescribeReply(c.Receive().value_or("")), "DONE 0x0020 0");
+  ASSERT_TRUE(c.Send(kBatchPacket, BatchPayload("select 2")));
+  EXPECT_EQ(DescribeReply(c.Receive().value_or("")),
+            "COLS 2; ROW 2; DONE 0x0010 1");
 }
 
 }  // namespace
