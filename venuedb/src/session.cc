@@ -16,6 +16,7 @@
 #include "journal.h"
 #include "login.h"
 #include "procedure_runner.h"
+#include "procedure_text.h"
 #include "reply.h"
 #include "rpc_request.h"
 #include "store.h"
@@ -395,6 +396,32 @@ void Session::HandleBatch(const std::string& payload) {
   Complete(out.ok, out.attention);
 }
 
+namespace {
+
+// The statement of an sp_executesql call that carries nothing else (no
+// parameter values, no declarations); null for any other call.
+const std::string* LoneStatement(const RpcRequest& request) {
+  if (!SameName(request.name, "sp_executesql")) return nullptr;
+  const std::vector<RpcParam>& params = request.params;
+  auto named = [](const RpcParam& p, const char* name) {
+    return p.name.empty() || SameName(p.name, name) ||
+           SameName(p.name, std::string("@") + name);
+  };
+  if (params.empty() || params.size() > 2 || params[0].kind != "varchar" ||
+      params[0].value.is_null() ||
+      !(named(params[0], "stmt") || named(params[0], "statement"))) {
+    return nullptr;
+  }
+  if (params.size() == 2 &&
+      !(named(params[1], "params") &&
+        (params[1].value.is_null() || params[1].value.AsText().empty()))) {
+    return nullptr;
+  }
+  return &params[0].value.text;
+}
+
+}  // namespace
+
 void Session::HandleRpc(const std::string& payload) {
   RpcRequest request;
   std::string error;
@@ -427,6 +454,14 @@ void Session::HandleRpc(const std::string& payload) {
     return;
   }
   BeginRequest("rpc", request.name, params);
+  if (const std::string* statement = LoneStatement(request)) {
+    // Clients send plain SQL this way: it runs as a batch would, so `exec`,
+    // `use`, `set` and transactions work here too.
+    BatchOutcome out = RunBatch(db_, &reply_, this, *statement);
+    if (out.fault_close) FaultClose();
+    Complete(out.ok, out.attention);
+    return;
+  }
   if (implicit_transactions_) BeginImplicitTransaction();
   ProcedureCall call;
   call.name = request.name;

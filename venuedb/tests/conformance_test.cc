@@ -74,12 +74,23 @@ const ExecuteSqlCase kExecuteSqlCases[] = {
                         NVarcharParam("@n", "other")),
      "DONEINPROC 0x0011 1; STATUS 0; DONEPROC 0x0000 0"},
     {"WithoutStatement", RpcPayload(10, ""), "ERROR 214; DONE 0x0002 0"},
+    // A statement alone is plain SQL from a client: it runs as a batch.
+    {"LoneStatementRunsAsABatch",
+     RpcPayload(
+         "sp_executesql",
+         NVarcharParam("@stmt", "set nocount on; use master; select 7 as n")),
+     "DONE 0x0001 0; ENV 1; DONE 0x0001 0; COLS n; ROW 7; DONE 0x0010 1"},
+    {"LoneStatementWithEmptyDeclarations",
+     RpcPayload(10, NVarcharParam("", "begin tran; select 1 as n; commit") +
+                        NVarcharParam("", "")),
+     "ENV 8; DONE 0x0001 0; COLS n; ROW 1; DONE 0x0011 1; ENV 9; DONE 0x0000 "
+     "0"},
 };
 
 class ExecuteSqlTest : public ConformanceTest,
                        public ::testing::WithParamInterface<ExecuteSqlCase> {};
 
-TEST_P(ExecuteSqlTest, AnswersAsAProcedureCall) {
+TEST_P(ExecuteSqlTest, Answers) {
   EXPECT_EQ(Ask(kRpcPacket, GetParam().payload), GetParam().reply);
 }
 
