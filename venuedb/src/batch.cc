@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "faults.h"
+#include "globals.h"
 #include "procedure_runner.h"
 #include "procedure_text.h"
 #include "store.h"
@@ -176,10 +177,22 @@ int32_t ErrorNumber(const std::string& message) {
   if (message.find("syntax error") != std::string::npos) return 102;
   if (message.find("UNIQUE constraint") != std::string::npos) return 2627;
   if (message.find("NOT NULL constraint") != std::string::npos) return 515;
+  if (message.find("Must declare the scalar variable") != std::string::npos)
+    return 137;
   return 50000;
 }
 
 uint16_t More(bool last) { return last ? 0 : kDoneMore; }
+
+// The word at sql[at], in lower case (empty when none starts there).
+std::string LowerWordAt(const std::string& sql, size_t at) {
+  std::string word;
+  while (at < sql.size() && std::isalpha(static_cast<unsigned char>(sql[at]))) {
+    word +=
+        static_cast<char>(std::tolower(static_cast<unsigned char>(sql[at++])));
+  }
+  return word;
+}
 
 }  // namespace
 
@@ -327,17 +340,31 @@ BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
       if (!p.ok) out.ok = false;
       continue;
     }
+    // The statement is prepared from the text with its @@ variables written
+    // as calls; positions are read back in the batch's own text.
+    const GlobalsExpansion rest = ExpandGlobals(sql.substr(pos));
     sqlite3_stmt* raw = nullptr;
     const char* tail = nullptr;
-    int rc = sqlite3_prepare_v2(
-        db, sql.c_str() + pos, static_cast<int>(sql.size() - pos), &raw, &tail);
+    int rc = sqlite3_prepare_v2(db, rest.sql.c_str(),
+                                static_cast<int>(rest.sql.size()), &raw, &tail);
+    if (rc != SQLITE_OK) {
+      // T-SQL needs no ';' between statements: a syntax error at a word that
+      // starts a statement ends this one just before it.
+      const int at = sqlite3_error_offset(db);
+      if (at > 0 &&
+          StartsStatement(LowerWordAt(rest.sql, static_cast<size_t>(at)))) {
+        rc = sqlite3_prepare_v2(db, rest.sql.c_str(), at, &raw, &tail);
+      }
+    }
     Statement stmt(raw);
     if (rc != SQLITE_OK) {
       std::string message = sqlite3_errmsg(db);
       fail(ErrorNumber(message), message);
       break;
     }
-    size_t next = tail ? static_cast<size_t>(tail - sql.c_str()) : sql.size();
+    size_t next =
+        tail ? pos + rest.Original(static_cast<size_t>(tail - rest.sql.c_str()))
+             : sql.size();
     if (next <= pos || next > sql.size()) {
       // Nothing was consumed: going round again would never end.
       fail(kSyntaxError,

@@ -78,6 +78,7 @@ class Channel {
 
   // True once the client sent an attention during this reply. Checked after
   // every packet.
+  uint16_t spid() const { return spid_; }
   bool attention() const { return attention_; }
   void clear_attention() { attention_ = false; }
   // Sleeps up to ms milliseconds, waking early when an attention arrives;

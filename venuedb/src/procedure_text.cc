@@ -152,6 +152,17 @@ bool ParseDefinition(const std::string& chunk, ProcedureText* out,
 
 }  // namespace
 
+bool StartsStatement(const std::string& word) {
+  static const char* const kWords[] = {
+      "alter", "begin",   "commit", "create", "delete",  "drop",
+      "exec",  "execute", "if",     "insert", "replace", "rollback",
+      "save",  "select",  "set",    "update", "use",     "with"};
+  for (const char* w : kWords) {
+    if (word == w) return true;
+  }
+  return false;
+}
+
 bool SameName(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {

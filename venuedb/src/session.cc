@@ -13,6 +13,7 @@
 #include "channel.h"
 #include "charset.h"
 #include "faults.h"
+#include "globals.h"
 #include "journal.h"
 #include "login.h"
 #include "procedure_runner.h"
@@ -45,7 +46,7 @@ bool StartsImplicitTransaction(const std::string& word) {
   return false;
 }
 
-class Session : public BatchHost {
+class Session : public BatchHost, public GlobalValues {
  public:
   Session(int fd, const std::string& peer, const SessionOptions& options,
           sqlite3* db)
@@ -59,6 +60,7 @@ class Session : public BatchHost {
         lock_timeout_ms_(options.lock_timeout_ms) {
     sqlite3_busy_handler(db_, &Session::OnBusy, this);
     sqlite3_progress_handler(db_, kProgressSteps, &Session::OnProgress, this);
+    DefineGlobals(db_, this);
   }
   ~Session() override {
     sqlite3_busy_handler(db_, nullptr, nullptr);
@@ -70,6 +72,8 @@ class Session : public BatchHost {
                    std::string* previous) override;
   bool OwnStatement(const std::string& sql, size_t pos, size_t* end,
                     int32_t* error_number, std::string* error_message) override;
+  int TransactionCount() const override { return transaction_.count(); }
+  int ProcessId() const override { return channel_.spid(); }
 
  private:
   static uint16_t NextSpid() {

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "procedure_text.h"
+
 namespace venuedb {
 
 namespace {
@@ -18,19 +20,6 @@ std::atomic<uint64_t> next_descriptor{1};
 bool IsWordChar(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '@' ||
          c == '#' || (c & 0x80);
-}
-
-// Words that start a statement: never taken as a transaction name, so that
-// "COMMIT TRAN\nINSERT ..." commits and then inserts.
-bool StartsStatement(const std::string& word) {
-  static const char* const kWords[] = {
-      "alter", "begin",   "commit", "create", "delete",  "drop",
-      "exec",  "execute", "if",     "insert", "replace", "rollback",
-      "save",  "select",  "set",    "update", "use",     "with"};
-  for (const char* w : kWords) {
-    if (word == w) return true;
-  }
-  return false;
 }
 
 // Reads the words and single signs of one statement.

@@ -100,6 +100,44 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(info.param.name);
     });
 
+// T-SQL as other clients send it on connecting and after: @@ variables, and
+// statements one per line without ';'.
+struct TsqlCase {
+  const char* name;
+  const char* sql;
+  const char* reply;
+};
+
+void PrintTo(const TsqlCase& c, std::ostream* os) { *os << c.name; }
+
+const TsqlCase kTsqlCases[] = {
+    {"StatementsWithoutSemicolons",
+     "SELECT @@MAX_PRECISION AS p\nSET TRANSACTION ISOLATION LEVEL READ "
+     "COMMITTED\nSET IMPLICIT_TRANSACTIONS OFF\nselect 2 as n",
+     "COLS p; ROW 38; DONE 0x0011 1; DONE 0x0001 0; DONE 0x0001 0; COLS n; "
+     "ROW 2; DONE 0x0010 1"},
+    {"TransactionCountFollowsTheSession",
+     "begin tran\nselect @@trancount as t\ncommit\nselect @@TRANCOUNT as t",
+     "ENV 8; DONE 0x0001 0; COLS t; ROW 1; DONE 0x0011 1; ENV 9; DONE 0x0001 "
+     "0; COLS t; ROW 0; DONE 0x0010 1"},
+    {"QuotedAndCommentedTextIsLeftAlone",
+     "select '@@spid' as a, \"@@x\" as b -- @@y\n",
+     "COLS a,b; ROW @@spid,@@x; DONE 0x0010 1"},
+    {"UnknownVariable", "select @@nosuch", "ERROR 137; DONE 0x0002 0"},
+};
+
+class TsqlTest : public ConformanceTest,
+                 public ::testing::WithParamInterface<TsqlCase> {};
+
+TEST_P(TsqlTest, Answers) {
+  EXPECT_EQ(Ask(kBatchPacket, BatchPayload(GetParam().sql)), GetParam().reply);
+}
+
+INSTANTIATE_TEST_SUITE_P(Batches, TsqlTest, ::testing::ValuesIn(kTsqlCases),
+                         [](const ::testing::TestParamInfo<TsqlCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
 TEST_F(ConformanceTest, DbLibraryRunsParameterisedQuery) {
   server_.Exec(
       "CREATE TABLE songs(id INTEGER, title TEXT);"

@@ -1,0 +1,125 @@
+#include "globals.h"
+
+#include <cctype>
+
+namespace venuedb {
+
+namespace {
+
+bool IsNameChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
+
+// Where the quoted text or comment opening at sql[i] ends (just past it), or
+// i when none opens there. One left open runs to the end.
+size_t SkipQuotedOrComment(const std::string& sql, size_t i) {
+  auto until = [&](size_t from, const char* close) {
+    size_t end = sql.find(close, from);
+    return end == std::string::npos
+               ? sql.size()
+               : end + std::char_traits<char>::length(close);
+  };
+  switch (sql[i]) {
+    case '\'':
+    case '"': {
+      // A doubled quote stands for one inside the text.
+      const char quote = sql[i];
+      size_t j = i + 1;
+      for (;;) {
+        j = sql.find(quote, j);
+        if (j == std::string::npos) return sql.size();
+        if (j + 1 < sql.size() && sql[j + 1] == quote) {
+          j += 2;
+          continue;
+        }
+        return j + 1;
+      }
+    }
+    case '[':
+      return until(i + 1, "]");
+    case '-':
+      return i + 1 < sql.size() && sql[i + 1] == '-' ? until(i + 2, "\n") : i;
+    case '/':
+      return i + 1 < sql.size() && sql[i + 1] == '*' ? until(i + 2, "*/") : i;
+    default:
+      return i;
+  }
+}
+
+void Global(sqlite3_context* context, int, sqlite3_value** argv) {
+  const auto* values =
+      static_cast<const GlobalValues*>(sqlite3_user_data(context));
+  const char* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+  const std::string name = text != nullptr ? text : "";
+  if (name == "trancount") {
+    sqlite3_result_int(context, values->TransactionCount());
+  } else if (name == "spid") {
+    sqlite3_result_int(context, values->ProcessId());
+  } else if (name == "max_precision") {
+    sqlite3_result_int(context, 38);
+  } else if (name == "servername" || name == "servicename") {
+    sqlite3_result_text(context, "VENUEDB", -1, SQLITE_STATIC);
+  } else if (name == "language") {
+    sqlite3_result_text(context, "us_english", -1, SQLITE_STATIC);
+  } else if (name == "version") {
+    const std::string version =
+        std::string("venuedb, the venue's test database server, over SQLite ") +
+        sqlite3_libversion();
+    sqlite3_result_text(context, version.c_str(), -1, SQLITE_TRANSIENT);
+  } else {
+    const std::string message =
+        "Must declare the scalar variable \"@@" + name + "\".";
+    sqlite3_result_error(context, message.c_str(), -1);
+  }
+}
+
+}  // namespace
+
+size_t GlobalsExpansion::Original(size_t at) const {
+  size_t out_end = 0, in_end = 0;
+  for (const auto& [out, in] : ends) {
+    if (out > at) break;
+    out_end = out;
+    in_end = in;
+  }
+  return in_end + (at - out_end);
+}
+
+GlobalsExpansion ExpandGlobals(const std::string& sql) {
+  GlobalsExpansion expansion;
+  std::string& out = expansion.sql;
+  out.reserve(sql.size());
+  size_t i = 0;
+  while (i < sql.size()) {
+    const size_t skipped = SkipQuotedOrComment(sql, i);
+    if (skipped != i) {
+      out.append(sql, i, skipped - i);
+      i = skipped;
+      continue;
+    }
+    if (sql.compare(i, 2, "@@") == 0 && i + 2 < sql.size() &&
+        IsNameChar(sql[i + 2])) {
+      size_t end = i + 2;
+      std::string name;
+      while (end < sql.size() && IsNameChar(sql[end])) {
+        name += static_cast<char>(
+            std::tolower(static_cast<unsigned char>(sql[end])));
+        ++end;
+      }
+      out += "vdb_global('" + name + "')";
+      i = end;
+      expansion.ends.emplace_back(out.size(), i);
+      continue;
+    }
+    out += sql[i++];
+  }
+  return expansion;
+}
+
+void DefineGlobals(sqlite3* db, const GlobalValues* values) {
+  sqlite3_create_function_v2(db, "vdb_global", 1, SQLITE_UTF8,
+                             const_cast<GlobalValues*>(values), &Global,
+                             nullptr, nullptr, nullptr);
+}
+
+}  // namespace venuedb
