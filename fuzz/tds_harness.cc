@@ -5,6 +5,7 @@
 #include "batch.h"
 #include "embedded_sql.h"
 #include "fuzz_target.h"
+#include "globals.h"
 #include "store.h"
 #include "transaction.h"
 
@@ -17,16 +18,25 @@ namespace {
 // the time one input may take.
 constexpr int kMaxStatements = 256;
 
+// What a session answers for @@TRANCOUNT and @@SPID.
+class NoSession : public venuedb::GlobalValues {
+ public:
+  int TransactionCount() const override { return 0; }
+  int ProcessId() const override { return 51; }
+};
+
 sqlite3* SchemaDatabase() {
   static sqlite3* db = [] {
     sqlite3* opened = nullptr;
     FUZZ_CHECK(sqlite3_open(":memory:", &opened) == SQLITE_OK);
     const std::string schema(reinterpret_cast<const char*>(venuedb::kSchemaSql),
                              venuedb::kSchemaSqlSize);
-    FUZZ_CHECK(sqlite3_exec(opened, venuedb::kSystemTablesSql, nullptr,
-                            nullptr, nullptr) == SQLITE_OK);
+    FUZZ_CHECK(sqlite3_exec(opened, venuedb::kSystemTablesSql, nullptr, nullptr,
+                            nullptr) == SQLITE_OK);
     FUZZ_CHECK(sqlite3_exec(opened, schema.c_str(), nullptr, nullptr,
                             nullptr) == SQLITE_OK);
+    static const NoSession session;
+    venuedb::DefineGlobals(opened, &session);
     return opened;
   }();
   return db;
@@ -45,7 +55,8 @@ void WalkBatch(const std::string& sql) {
   sqlite3* db = SchemaDatabase();
   size_t pos = venuedb::SkipBatchBlanks(sql, 0);
   for (int n = 0; n < kMaxStatements && pos < sql.size(); ++n) {
-    const venuedb::SessionStatement own = venuedb::ReadSessionStatement(sql, pos);
+    const venuedb::SessionStatement own =
+        venuedb::ReadSessionStatement(sql, pos);
     if (own.kind != venuedb::SessionStatement::kNone) {
       FUZZ_CHECK(own.end > pos && own.end <= sql.size());
       pos = venuedb::SkipBatchBlanks(sql, own.end);
@@ -62,14 +73,11 @@ void WalkBatch(const std::string& sql) {
       continue;
     }
     sqlite3_stmt* prepared = nullptr;
-    const char* tail = nullptr;
+    size_t next = sql.size();
     const int rc =
-        sqlite3_prepare_v2(db, sql.c_str() + pos,
-                           static_cast<int>(sql.size() - pos), &prepared, &tail);
+        venuedb::PrepareBatchStatement(db, sql, pos, &prepared, &next);
     sqlite3_finalize(prepared);
     if (rc != SQLITE_OK) return;
-    const size_t next =
-        tail ? static_cast<size_t>(tail - sql.c_str()) : sql.size();
     if (next <= pos || next > sql.size()) return;  // RunBatch refuses it too
     pos = venuedb::SkipBatchBlanks(sql, next);
   }

@@ -252,6 +252,30 @@ bool ReadBatchStatement(const std::string& sql, size_t pos,
   return true;
 }
 
+int PrepareBatchStatement(sqlite3* db, const std::string& sql, size_t pos,
+                          sqlite3_stmt** stmt, size_t* next) {
+  // The statement is prepared from the text with its @@ variables written as
+  // calls; positions are read back in the batch's own text.
+  const GlobalsExpansion rest = ExpandGlobals(sql.substr(pos));
+  const char* tail = nullptr;
+  int rc = sqlite3_prepare_v2(db, rest.sql.c_str(),
+                              static_cast<int>(rest.sql.size()), stmt, &tail);
+  if (rc != SQLITE_OK) {
+    // T-SQL needs no ';' between statements: a syntax error at a word that
+    // starts a statement ends this one just before it.
+    const int at = sqlite3_error_offset(db);
+    if (at > 0 &&
+        StartsStatement(LowerWordAt(rest.sql, static_cast<size_t>(at)))) {
+      rc = sqlite3_prepare_v2(db, rest.sql.c_str(), at, stmt, &tail);
+    }
+  }
+  *next =
+      tail != nullptr
+          ? pos + rest.Original(static_cast<size_t>(tail - rest.sql.c_str()))
+          : sql.size();
+  return rc;
+}
+
 BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
                       const std::string& sql) {
   BatchOutcome out;
@@ -340,31 +364,15 @@ BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
       if (!p.ok) out.ok = false;
       continue;
     }
-    // The statement is prepared from the text with its @@ variables written
-    // as calls; positions are read back in the batch's own text.
-    const GlobalsExpansion rest = ExpandGlobals(sql.substr(pos));
     sqlite3_stmt* raw = nullptr;
-    const char* tail = nullptr;
-    int rc = sqlite3_prepare_v2(db, rest.sql.c_str(),
-                                static_cast<int>(rest.sql.size()), &raw, &tail);
-    if (rc != SQLITE_OK) {
-      // T-SQL needs no ';' between statements: a syntax error at a word that
-      // starts a statement ends this one just before it.
-      const int at = sqlite3_error_offset(db);
-      if (at > 0 &&
-          StartsStatement(LowerWordAt(rest.sql, static_cast<size_t>(at)))) {
-        rc = sqlite3_prepare_v2(db, rest.sql.c_str(), at, &raw, &tail);
-      }
-    }
+    size_t next = sql.size();
+    int rc = PrepareBatchStatement(db, sql, pos, &raw, &next);
     Statement stmt(raw);
     if (rc != SQLITE_OK) {
       std::string message = sqlite3_errmsg(db);
       fail(ErrorNumber(message), message);
       break;
     }
-    size_t next =
-        tail ? pos + rest.Original(static_cast<size_t>(tail - rest.sql.c_str()))
-             : sql.size();
     if (next <= pos || next > sql.size()) {
       // Nothing was consumed: going round again would never end.
       fail(kSyntaxError,

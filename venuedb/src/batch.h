@@ -88,6 +88,13 @@ struct BatchStatement {
 bool ReadBatchStatement(const std::string& sql, size_t pos,
                         BatchStatement* statement);
 
+// Prepares the SQLite statement that starts at sql[pos] (blanks skipped), its
+// @@ variables read through vdb_global() (globals.h); a statement may end
+// without ';' before a word that starts the next one. Returns SQLite's code;
+// *next is just after the statement in sql (a caller checks that it moved).
+int PrepareBatchStatement(sqlite3* db, const std::string& sql, size_t pos,
+                          sqlite3_stmt** stmt, size_t* next);
+
 // REQUIRES: no other statement of db is active. The caller ends the message.
 BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
                       const std::string& sql);
