@@ -1,5 +1,10 @@
 #include "procedure_runner.h"
 
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+#include "charset.h"
 #include "faults.h"
 #include "procedure_text.h"
 #include "store.h"
@@ -34,10 +39,35 @@ bool LoadProcedure(sqlite3* db, const std::string& name, std::string* params,
   return true;
 }
 
+// The bytes a varchar(N) or char(N) declaration holds; 0 for any other.
+size_t DeclaredBytes(const std::string& type_text) {
+  std::string type;
+  for (char c : type_text) {
+    if (c != ' ')
+      type += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  for (const char* prefix : {"varchar(", "char("}) {
+    const size_t length = std::strlen(prefix);
+    if (type.compare(0, length, prefix) == 0) {
+      return static_cast<size_t>(
+          std::strtoul(type.c_str() + length, nullptr, 10));
+    }
+  }
+  return 0;
+}
+
+// A value as its declaration takes it. A text longer than a varchar(N) is cut
+// to N bytes (on a character boundary), as the server cuts a parameter.
 Value Typed(const ParamDecl& decl, const Value& v) {
   if (v.is_null()) return v;
   if (decl.is_int) return v.kind == Value::kInt ? v : Value::Int(v.AsInt());
-  return v.kind == Value::kText ? v : Value::Text(v.AsText());
+  Value text = v.kind == Value::kText ? v : Value::Text(v.AsText());
+  const size_t limit = DeclaredBytes(decl.type_text);
+  if (limit > 0 && text.text.size() > limit) {
+    text.text.resize(
+        Gb18030PrefixLength(text.text.data(), text.text.size(), limit));
+  }
+  return text;
 }
 
 Value ColumnValue(sqlite3_stmt* stmt, int col, bool as_int) {

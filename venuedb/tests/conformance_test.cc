@@ -100,6 +100,18 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(info.param.name);
     });
 
+TEST_F(ConformanceTest, TextLongerThanItsDeclarationIsCutLikeAParameter) {
+  server_.Exec(
+      "INSERT INTO vdb_procedures VALUES('vt_cut', '@s varchar(5), @t "
+      "char(3), @u varchar(max)', 'SELECT @s AS s, @t AS t, @u AS u')");
+  EXPECT_EQ(
+      Ask(kRpcPacket, RpcPayload("vt_cut", NVarcharParam("@s", "abcdefgh") +
+                                               NVarcharParam("@t", "xyz1") +
+                                               NVarcharParam("@u", "whole"))),
+      "COLS s,t,u; ROW abcde,xyz,whole; DONEINPROC 0x0011 1; STATUS 0; "
+      "DONEPROC 0x0000 0");
+}
+
 // T-SQL as other clients send it on connecting and after: @@ variables, and
 // statements one per line without ';'.
 struct TsqlCase {
