@@ -267,6 +267,12 @@ int PrepareBatchStatement(sqlite3* db, const std::string& sql, size_t pos,
     if (at > 0 &&
         StartsStatement(LowerWordAt(rest.sql, static_cast<size_t>(at)))) {
       rc = sqlite3_prepare_v2(db, rest.sql.c_str(), at, stmt, &tail);
+      if (rc != SQLITE_OK) {
+        // Not a statement of its own either: the first error is the one to
+        // report.
+        rc = sqlite3_prepare_v2(db, rest.sql.c_str(),
+                                static_cast<int>(rest.sql.size()), stmt, &tail);
+      }
     }
   }
   *next =

@@ -136,6 +136,8 @@ const TsqlCase kTsqlCases[] = {
      "select '@@spid' as a, \"@@x\" as b -- @@y\n",
      "COLS a,b; ROW @@spid,@@x; DONE 0x0010 1"},
     {"UnknownVariable", "select @@nosuch", "ERROR 137; DONE 0x0002 0"},
+    {"SyntaxErrorBeforeAStatementWord", "select 1 as a where 1 = select",
+     "ERROR 102; DONE 0x0002 0"},
 };
 
 class TsqlTest : public ConformanceTest,
