@@ -55,6 +55,16 @@ void Global(sqlite3_context* context, int, sqlite3_value** argv) {
     sqlite3_result_int(context, values->TransactionCount());
   } else if (name == "spid") {
     sqlite3_result_int(context, values->ProcessId());
+  } else if (name == "identity") {
+    sqlite3_result_int64(
+        context, sqlite3_last_insert_rowid(sqlite3_context_db_handle(context)));
+  } else if (name == "rowcount") {
+    // The rows the last write changed (a result's rows are not counted).
+    sqlite3_result_int(context,
+                       sqlite3_changes(sqlite3_context_db_handle(context)));
+  } else if (name == "error") {
+    // A statement that failed ended its batch: one that runs saw none.
+    sqlite3_result_int(context, 0);
   } else if (name == "max_precision") {
     sqlite3_result_int(context, 38);
   } else if (name == "servername" || name == "servicename") {

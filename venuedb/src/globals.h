@@ -1,4 +1,4 @@
-// The @@ variables clients read (@@TRANCOUNT, @@SPID, @@MAX_PRECISION, ...),
+// The @@ variables clients read (@@TRANCOUNT, @@SPID, @@IDENTITY, ...),
 // which SQLite does not know. A batch's text has each one, outside quotes and
 // comments, replaced by a call of the SQL function vdb_global(), which the
 // session defines on its database:

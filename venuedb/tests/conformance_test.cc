@@ -135,6 +135,10 @@ const TsqlCase kTsqlCases[] = {
     {"QuotedAndCommentedTextIsLeftAlone",
      "select '@@spid' as a, \"@@x\" as b -- @@y\n",
      "COLS a,b; ROW @@spid,@@x; DONE 0x0010 1"},
+    {"LastWrite",
+     "create temp table t(x)\ninsert into t values(5)\nselect @@identity as "
+     "i, @@rowcount as r, @@error as e",
+     "DONE 0x0001 0; DONE 0x0011 1; COLS i,r,e; ROW 1,1,0; DONE 0x0010 1"},
     {"UnknownVariable", "select @@nosuch", "ERROR 137; DONE 0x0002 0"},
     {"SyntaxErrorBeforeAStatementWord", "select 1 as a where 1 = select",
      "ERROR 102; DONE 0x0002 0"},
