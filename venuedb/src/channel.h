@@ -76,9 +76,9 @@ class Channel {
   // close).
   void FlushPartial();
 
+  uint16_t spid() const { return spid_; }
   // True once the client sent an attention during this reply. Checked after
   // every packet.
-  uint16_t spid() const { return spid_; }
   bool attention() const { return attention_; }
   void clear_attention() { attention_ = false; }
   // Sleeps up to ms milliseconds, waking early when an attention arrives;
