@@ -184,12 +184,13 @@ int32_t ErrorNumber(const std::string& message) {
 
 uint16_t More(bool last) { return last ? 0 : kDoneMore; }
 
-// The word at sql[at], in lower case (empty when none starts there).
-std::string LowerWordAt(const std::string& sql, size_t at) {
+// The word at text[at] (of `size` bytes), in lower case (empty when none
+// starts there).
+std::string LowerWordAt(const char* text, size_t size, size_t at) {
   std::string word;
-  while (at < sql.size() && std::isalpha(static_cast<unsigned char>(sql[at]))) {
+  while (at < size && std::isalpha(static_cast<unsigned char>(text[at]))) {
     word +=
-        static_cast<char>(std::tolower(static_cast<unsigned char>(sql[at++])));
+        static_cast<char>(std::tolower(static_cast<unsigned char>(text[at++])));
   }
   return word;
 }
@@ -254,31 +255,34 @@ bool ReadBatchStatement(const std::string& sql, size_t pos,
 
 int PrepareBatchStatement(sqlite3* db, const std::string& sql, size_t pos,
                           sqlite3_stmt** stmt, size_t* next) {
-  // The statement is prepared from the text with its @@ variables written as
-  // calls; positions are read back in the batch's own text.
-  const GlobalsExpansion rest = ExpandGlobals(sql.substr(pos));
+  // A statement naming @@ variables is prepared from a copy with them written
+  // as calls; positions are read back in the batch's own text. Any other is
+  // prepared where it stands.
+  GlobalsExpansion rest;
+  const bool expanded = sql.find("@@", pos) != std::string::npos;
+  if (expanded) rest = ExpandGlobals(sql.substr(pos));
+  const char* text = expanded ? rest.sql.c_str() : sql.c_str() + pos;
+  const int size =
+      static_cast<int>(expanded ? rest.sql.size() : sql.size() - pos);
   const char* tail = nullptr;
-  int rc = sqlite3_prepare_v2(db, rest.sql.c_str(),
-                              static_cast<int>(rest.sql.size()), stmt, &tail);
+  int rc = sqlite3_prepare_v2(db, text, size, stmt, &tail);
   if (rc != SQLITE_OK) {
     // T-SQL needs no ';' between statements: a syntax error at a word that
     // starts a statement ends this one just before it.
     const int at = sqlite3_error_offset(db);
-    if (at > 0 &&
-        StartsStatement(LowerWordAt(rest.sql, static_cast<size_t>(at)))) {
-      rc = sqlite3_prepare_v2(db, rest.sql.c_str(), at, stmt, &tail);
+    if (at > 0 && StartsStatement(LowerWordAt(text, static_cast<size_t>(size),
+                                              static_cast<size_t>(at)))) {
+      rc = sqlite3_prepare_v2(db, text, at, stmt, &tail);
       if (rc != SQLITE_OK) {
         // Not a statement of its own either: the first error is the one to
         // report.
-        rc = sqlite3_prepare_v2(db, rest.sql.c_str(),
-                                static_cast<int>(rest.sql.size()), stmt, &tail);
+        rc = sqlite3_prepare_v2(db, text, size, stmt, &tail);
       }
     }
   }
-  *next =
-      tail != nullptr
-          ? pos + rest.Original(static_cast<size_t>(tail - rest.sql.c_str()))
-          : sql.size();
+  *next = tail != nullptr
+              ? pos + rest.Original(static_cast<size_t>(tail - text))
+              : sql.size();
   return rc;
 }
 
