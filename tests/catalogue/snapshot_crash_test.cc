@@ -20,6 +20,7 @@
 #include "platform/syscall_test_hooks.h"
 #include "scratch_dir.h"
 #include "snapshot_files.h"
+#include "snapshot_sets.h"
 
 namespace rondel {
 namespace {
@@ -34,35 +35,11 @@ struct Crash {
 
 void PrintTo(const Crash& c, std::ostream* os) { *os << c.name; }
 
-void FillOldest() { testing::FillCatalogue(5); }
-void FillPrevious() { testing::FillCatalogue(21); }
-void FillNew() {
-  testing::FillCatalogue(77);
-  for (int i = 5; i < 40; ++i) testing::AddMedia(90000 + i, kSong, "b");
-}
-
-std::vector<std::string> SetOf(void (*fill)()) {
-  testing::ScratchDir dir;
-  setenv("RONDEL_SNAPSHOT_DIR", dir.File("VideoServertable").c_str(), 1);
-  fill();
-  SnapshotStore store;
-  EXPECT_TRUE(store.SaveAllTables());
-  return testing::ReadSnapshotSet(dir.File("VideoServertable"));
-}
-
-std::string WhichSet(const std::vector<std::string>& files,
-                     const std::vector<std::string>& previous,
-                     const std::vector<std::string>& next) {
-  if (files == previous) return "previous";
-  if (files == next) return "new";
-  std::string mixed = "mixed:";
-  for (size_t k = 0; k < files.size(); ++k) {
-    if (files[k] == previous[k]) continue;
-    mixed += std::string(" ") + testing::kSnapshotTables[k].file_name +
-             (files[k] == next[k] ? " new" : " other");
-  }
-  return mixed;
-}
+using testing::FillNew;
+using testing::FillOldest;
+using testing::FillPrevious;
+using testing::SetOf;
+using testing::WhichSet;
 
 class SnapshotCrashTest : public ::testing::TestWithParam<Crash> {
  protected:

@@ -18,6 +18,7 @@
 #include "platform/syscall_test_hooks.h"
 #include "scratch_dir.h"
 #include "snapshot_files.h"
+#include "snapshot_sets.h"
 #include "syscall_sweep.h"
 
 namespace rondel {
@@ -40,23 +41,11 @@ int RefuseExchange(int, const char*, int, const char*, unsigned int) {
   return -1;
 }
 
-// The catalogues: B0 saved first (its media file is the space the save under
-// test reuses), then A (the previous set), then B (the new set).
-void FillOldest() { testing::FillCatalogue(5); }
-void FillPrevious() { testing::FillCatalogue(21); }
-void FillNew() {
-  testing::FillCatalogue(77);
-  for (int i = 5; i < 40; ++i) testing::AddMedia(90000 + i, kSong, "b");
-}
-
-std::vector<std::string> SetOf(void (*fill)()) {
-  testing::ScratchDir dir;
-  setenv("RONDEL_SNAPSHOT_DIR", dir.File("VideoServertable").c_str(), 1);
-  fill();
-  SnapshotStore store;
-  EXPECT_TRUE(store.SaveAllTables());
-  return testing::ReadSnapshotSet(dir.File("VideoServertable"));
-}
+using testing::FillNew;
+using testing::FillOldest;
+using testing::FillPrevious;
+using testing::SetOf;
+using testing::WhichSet;
 
 // The nine tables as a load leaves them in memory.
 std::vector<std::string> Loaded(const std::string& directory) {
@@ -75,22 +64,6 @@ std::vector<std::string> LoadedOf(void (*fill)()) {
   std::vector<std::string> tables;
   for (int k = 0; k < 9; ++k) tables.push_back(testing::TableBytes(k));
   return tables;
-}
-
-// Which set `files` is: "previous", "new", or the tables that are neither
-// ("mixed: Rooms.tbl new, Medias.tbl other").
-std::string WhichSet(const std::vector<std::string>& files,
-                     const std::vector<std::string>& previous,
-                     const std::vector<std::string>& next) {
-  if (files == previous) return "previous";
-  if (files == next) return "new";
-  std::string mixed = "mixed:";
-  for (size_t k = 0; k < files.size(); ++k) {
-    if (files[k] == previous[k]) continue;
-    mixed += std::string(" ") + testing::kSnapshotTables[k].file_name +
-             (files[k] == next[k] ? " new" : " other");
-  }
-  return mixed;
 }
 
 class SnapshotSweepTest : public ::testing::TestWithParam<Way> {
