@@ -27,13 +27,7 @@ namespace rondel {
 namespace {
 
 PlayRecord Play(int media_id) {
-  PlayRecord play;
-  play.media_id = media_id;
-  play.song_type = 2;
-  play.room_address = "10.0.0.9";
-  play.begin_time = "B";
-  play.end_time = "E";
-  return play;
+  return PlayRecord{media_id, 2, "10.0.0.9", "B", "E"};
 }
 
 // Sends up to `max` of the oldest plays, each noted as delivered.
