@@ -2,6 +2,7 @@
 set(RONDEL_PLATFORM_SOURCES
   platform/clock.cc
   platform/file.cc
+  platform/file_error.cc
   platform/message_log.cc
   platform/net.cc
   platform/paths.cc

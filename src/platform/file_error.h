@@ -1,0 +1,34 @@
+// What a failed file operation reports: the step, the file and the system's
+// error number, as a value the caller can log, test or hand to a tool.
+//
+//   FileError error = WriteTheThing(path);
+//   if (!error.ok()) ModuleLog().AddLog(("snapshot save: " +
+//   error.ToString()).c_str());
+//     -> "snapshot save: write \"/v/Medias.tbl\": No space left on device"
+#ifndef RONDEL_PLATFORM_FILE_ERROR_H_
+#define RONDEL_PLATFORM_FILE_ERROR_H_
+
+#include <string>
+
+namespace rondel {
+namespace platform {
+
+struct FileError {
+  std::string step;      // "open", "write", "flush", "rename", ...; empty: ok
+  std::string file;      // the path the step worked on
+  int error_number = 0;  // errno of the step; 0 when the system reported none
+
+  bool ok() const { return step.empty(); }
+  // A failure of `step` on `file`, with errno as it is now.
+  static FileError Now(std::string step, std::string file);
+  // `step "file": the system's text` (or "failed" without an errno).
+  std::string ToString() const;
+};
+
+// The system's text for an error number ("No space left on device").
+std::string ErrorText(int error_number);
+
+}  // namespace platform
+}  // namespace rondel
+
+#endif  // RONDEL_PLATFORM_FILE_ERROR_H_
