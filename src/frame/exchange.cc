@@ -94,6 +94,10 @@ Exchange::Exchange(DeferOpen) : lock_holder_(LockNotHeldHere()) {
 // releases.
 Exchange::~Exchange() = default;
 
+bool Exchange::alive() const {
+  return connected() && !dbdead(Db(session_));
+}
+
 bool Exchange::Reconnect() {
   session_.Close();
   session_ = Session::Open();

@@ -148,6 +148,10 @@ class Exchange {
   Exchange& operator=(const Exchange&) = delete;
 
   bool connected() const { return session_.valid(); }
+  // Connected, and the client library has not marked the connection dead: a
+  // call that failed on a live connection failed for its own values (a text
+  // the server's character set cannot take), not for the server.
+  bool alive() const;
 
   // Closes the current connection (if any) and opens a fresh one inside the
   // same lock hold. True when the new connection is open.
