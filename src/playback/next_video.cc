@@ -212,13 +212,19 @@ int NextVideo(const char* room_address, char* name, char* code, char* url,
     Broadcast("can not Get Group ID");
     return 0;
   }
-  GroupServerList list;
-  if (!ReadGroupServers(group_id, &list)) {
-    Broadcast("can not Get Group info");
-    return 0;
-  }
   char address[20];
-  ChooseServer(list, address);
+  GroupServerList list;
+  if (ReadGroupServers(group_id, &list)) {
+    ChooseServer(list, address);
+  } else {
+    Broadcast("can not Get Group info");
+    // The selection was consumed by the database when it was read: answering
+    // nothing here would skip the room's song. FileServerIP is where a media
+    // goes when no server of its group qualifies; with none set there is no
+    // server to name.
+    CopyFileServerIp(address);
+    if (address[0] == '\0') return 0;
+  }
   char tail[24];
   std::snprintf(tail, sizeof tail, "%s%ld", kIdSeparator,
                 static_cast<long>(media_id));

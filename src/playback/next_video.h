@@ -59,7 +59,14 @@ void ChooseServer(GroupServerList& list, char (&address)[20]);
 // The whole selection. `room_address`, `url` (41 bytes) and `kind` (5 bytes)
 // are required; the attribute outputs may be null. Returns 1 when a URL was
 // built. On a failure nothing is written before the media is found in the
-// catalogue; after that, the attributes, the kind and "vsp://" are.
+// catalogue; after that, the attributes, the kind and "vsp://" are. A media
+// found whose group's server list cannot be read (both attempts failed,
+// "can not Get Group info" broadcast) still plays, from FileServerIP: the
+// room's selection is gone from the database once read. Only with
+// FileServerIP empty, or a group id of 0, is the answer then 0.
+//
+//   media 101, both lists fail, FileServerIP "10.9.9.9"
+//   -> 1, "vsp://10.9.9.9/|||101"; FileServerIP "" -> 0, "vsp://"
 int NextVideo(const char* room_address, char* name, char* code, char* url,
               char* kind, char* text_a, char* text_b, int* number_a,
               int* number_b, int* number_c);
