@@ -5,9 +5,11 @@
 
 namespace rondel {
 
-// Fills LocalAddressList with this host's IPv4 addresses in resolver order (at
-// most 32, the rest of the list cleared). When the host name cannot be read or
-// resolved the list keeps what it held.
+// Fills LocalAddressList with this host's IPv4 addresses in the order of
+// platform::HostAddresses: those of its up interfaces first, then those the
+// resolver gives for the host name, loopback ones last (at most 32, the rest
+// of the list cleared). When neither source can be asked the list keeps what
+// it held.
 void LoadLocalAddresses();
 
 // Sets ServerIdentity to (FileServerId, GroupId) of the first FILE_SERVERS

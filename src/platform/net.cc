@@ -11,9 +11,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include "platform/net_test_hooks.h"
 #include "platform/no_destructor.h"
@@ -36,6 +38,7 @@ struct AddressOverride {
   bool active = false;
   std::optional<AddressList> interfaces;
   std::optional<AddressList> resolver;
+  std::function<void()> delay;
 };
 
 AddressOverride& Override() {
@@ -139,6 +142,7 @@ int HostAddresses(char (*out)[kAddressTextSize], int capacity) {
   std::optional<AddressList> interfaces;
   std::optional<AddressList> resolver;
   bool overridden;
+  std::function<void()> delay;
   {
     AddressOverride& state = Override();
     std::lock_guard<std::mutex> hold(state.mutex);
@@ -147,7 +151,9 @@ int HostAddresses(char (*out)[kAddressTextSize], int capacity) {
       interfaces = state.interfaces;
       resolver = state.resolver;
     }
+    delay = state.delay;
   }
+  if (delay) delay();
   if (!overridden) {
     interfaces.emplace();
     if (!ListInterfaceAddresses(&*interfaces)) interfaces.reset();
@@ -181,12 +187,19 @@ void OverrideHostAddresses(const AddressList& addresses) {
 
 void FailHostAddresses() { OverrideAddressSources(std::nullopt, std::nullopt); }
 
+void DelayHostAddresses(std::function<void()> wait) {
+  AddressOverride& state = Override();
+  std::lock_guard<std::mutex> hold(state.mutex);
+  state.delay = std::move(wait);
+}
+
 void ClearHostAddressOverride() {
   AddressOverride& state = Override();
   std::lock_guard<std::mutex> hold(state.mutex);
   state.active = false;
   state.interfaces.reset();
   state.resolver.reset();
+  state.delay = nullptr;
 }
 
 bool SendDatagram(const char* address, uint16_t port, const void* data,

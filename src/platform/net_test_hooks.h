@@ -3,6 +3,7 @@
 #ifndef RONDEL_PLATFORM_NET_TEST_HOOKS_H_
 #define RONDEL_PLATFORM_NET_TEST_HOOKS_H_
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,7 +24,13 @@ void OverrideAddressSources(
 void OverrideHostAddresses(const std::vector<std::string>& addresses);
 void FailHostAddresses();
 
-// Back to the system's sources.
+// Makes every HostAddresses call run `wait` first, on the calling thread and
+// before it asks either source (overridden or not), as a resolver that takes
+// its time holds its caller. An empty function, or ClearHostAddressOverride,
+// ends that.
+void DelayHostAddresses(std::function<void()> wait);
+
+// Back to the system's sources, without delay.
 void ClearHostAddressOverride();
 
 }  // namespace platform

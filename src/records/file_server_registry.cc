@@ -56,12 +56,14 @@ struct LeaveNotice {
 }  // namespace
 
 int IdentifyFileServer() {
-  // Held from before the address listing to the end: FileServerIP changes
-  // only under the lock.
-  Exchange exchange(Exchange::kDeferOpen);
+  // The host-name lookup may wait on the network's resolver for as long as it
+  // likes: it runs before the lock, so only this call waits with it.
   char host[platform::kMaxHostAddresses][platform::kAddressTextSize];
   const int host_count =
       platform::HostAddresses(host, platform::kMaxHostAddresses);
+  // From here to the end under the lock: FileServerIP changes only under it,
+  // so two calls cannot interleave their stores.
+  Exchange exchange(Exchange::kDeferOpen);
   if (host_count <= 0) {
     // A host without a known address cannot be any registered server; the
     // old address must not stay in play URLs as if it were ours.

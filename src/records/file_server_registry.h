@@ -31,8 +31,9 @@ constexpr size_t kConnectionAddressSize = 20;
 // unchanged. When this host's addresses cannot be listed, or the list is
 // empty, FileServerIP is emptied and the answer is 0 without asking the
 // database; with no connection the answer is 0, FileServerIP unchanged.
-// The lock is held for the whole run, address listing included, so
-// FileServerIP is replaced only under it.
+// The addresses are listed before the lock is taken (the host-name lookup may
+// wait on the resolver, and no other database call waits with it); the lock is
+// held from then to the end, so FileServerIP is replaced only under it.
 //
 //   host 10.0.0.5, 10.0.0.6; rows 10.0.0.9, 10.0.0.6, 10.0.0.5
 //   -> FileServerIP "10.0.0.6", 1 (the third row is not read)

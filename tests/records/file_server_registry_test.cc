@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <chrono>
+#include <future>
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "database_test.h"
@@ -236,6 +240,38 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<DataServerCase>& info) {
       return std::string(info.param.name);
     });
+
+// A host-name lookup that hangs holds up its own GetDataServer only: another
+// thread's database call is answered while the lookup still waits. (The
+// lookup gives up after a while so that a lock held through it shows as the
+// wrong order rather than a hang.)
+TEST_F(RegistryTest, SlowHostNameLookupHoldsUpNoOtherCall) {
+  platform::OverrideHostAddresses({"10.0.0.5"});
+  RegisterServers({"10.0.0.5"});
+  std::mutex mutex;
+  std::vector<std::string> events;
+  auto note = [&](const std::string& event) {
+    std::lock_guard<std::mutex> hold(mutex);
+    events.push_back(event);
+  };
+  std::promise<void> looking_up;
+  std::promise<void> other_answered;
+  std::shared_future<void> answered = other_answered.get_future().share();
+  platform::DelayHostAddresses([&] {
+    note("lookup waits");
+    looking_up.set_value();
+    answered.wait_for(std::chrono::seconds(5));
+    note("lookup ends");
+  });
+  std::thread identify([&] { note("GetDataServer " + DataServer()); });
+  looking_up.get_future().wait();
+  note("GetServerGroup " + ServerGroup(1));
+  other_answered.set_value();
+  identify.join();
+  EXPECT_EQ(events, (std::vector<std::string>{
+                        "lookup waits", "GetServerGroup 1 4", "lookup ends",
+                        "GetDataServer 1 10.0.0.5"}));
+}
 
 TEST_F(RegistryTest, ConnectionCountsComeFromTheLastRow) {
   EXPECT_EQ(ConnectNum(4, 0), "0 -1 (addr)");
