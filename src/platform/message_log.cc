@@ -1,6 +1,7 @@
 #include "platform/message_log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/message_log_test_hooks.h"
 #include "platform/no_destructor.h"
 
 namespace rondel {
@@ -21,11 +23,22 @@ namespace {
 // one write.
 constexpr size_t kMaxEntryText = 8192;
 
+// The log file is renamed to "<name>.1" before an entry takes it past this.
+constexpr unsigned long long kDefaultSizeCap = 16ull << 20;
+constexpr char kRotatedSuffix[] = ".1";
+
+// The mutex guards every field, and the file itself: an entry is appended,
+// and the file renamed, only while it is held, so the size counted here is
+// the file's own and no entry lands in a file already renamed away.
 struct LogSettings {
   std::mutex mutex;
   std::string file_name;
   bool file_output = true;
   bool screen_output = false;
+  // Bytes in the file named file_name, as far as this process wrote them;
+  // negative until the file is first opened under that name.
+  long long file_size = -1;
+  unsigned long long size_cap = kDefaultSizeCap;
 };
 
 // Created on first use and never destroyed, so instances built or destroyed
@@ -36,15 +49,66 @@ LogSettings& Shared() {
 }
 
 // One complete write or nothing more to try; O_APPEND keeps entries whole and
-// in place.
-void WriteAll(int fd, const char* data, size_t length) {
+// in place. Returns the bytes written. The log's own calls bypass the
+// system-call table: a test that fails the Nth call of a save must not have
+// the save's log line take one of its calls.
+size_t WriteAll(int fd, const char* data, size_t length) {
+  size_t written = 0;
   while (length > 0) {
     ssize_t put = write(fd, data, length);
     if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return;
+    if (put <= 0) break;
     data += put;
     length -= static_cast<size_t>(put);
+    written += static_cast<size_t>(put);
   }
+  return written;
+}
+
+int OpenForAppend(const std::string& file_name) {
+  return open(file_name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC,
+              0644);
+}
+
+// True when `entry` would take the file past the cap. An entry longer than
+// the cap still goes into a file of its own.
+bool Overflows(const LogSettings& settings, size_t entry) {
+  return settings.file_size > 0 &&
+         static_cast<unsigned long long>(settings.file_size) + entry >
+             settings.size_cap;
+}
+
+// Starts a new file; the full one replaces the older "<name>.1". When the
+// rename fails (the file was removed, the directory refuses) writing simply
+// goes on in the file as it is, which is counted afresh from here.
+// REQUIRES: settings.mutex held.
+void Rotate(LogSettings& settings) {
+  (void)rename(settings.file_name.c_str(),
+               (settings.file_name + kRotatedSuffix).c_str());
+  settings.file_size = 0;
+}
+
+// Appends one entry to the log file, rotating it first when the entry would
+// take it past the cap. The file is opened for each entry, as an operator who
+// removes or moves the log expects a new one to appear.
+// REQUIRES: settings.mutex held.
+void AppendToFile(LogSettings& settings, const std::string& entry) {
+  if (Overflows(settings, entry.size())) Rotate(settings);
+  int fd = OpenForAppend(settings.file_name);
+  if (fd < 0) return;
+  if (settings.file_size < 0) {
+    struct stat info;
+    settings.file_size = fstat(fd, &info) == 0 ? info.st_size : 0;
+    if (Overflows(settings, entry.size())) {
+      close(fd);
+      Rotate(settings);
+      fd = OpenForAppend(settings.file_name);
+      if (fd < 0) return;
+    }
+  }
+  settings.file_size +=
+      static_cast<long long>(WriteAll(fd, entry.data(), entry.size()));
+  close(fd);
 }
 
 // "YYYY-MM-DD HH:MM:SS.mmm text\n" in local time.
@@ -77,6 +141,7 @@ bool MessageLog::SetLogFileName(const char* name) {
   LogSettings& settings = Shared();
   std::lock_guard<std::mutex> hold(settings.mutex);
   settings.file_name = name != nullptr ? name : "";
+  settings.file_size = -1;
   return true;
 }
 
@@ -96,27 +161,24 @@ bool MessageLog::EnableScreenOutput(bool on) {
 
 void MessageLog::AddLog(const char* text) {
   if (text == nullptr) return;
-  std::string file_name;
-  bool to_file;
+  std::string entry;
   bool to_screen;
   {
     LogSettings& settings = Shared();
     std::lock_guard<std::mutex> hold(settings.mutex);
-    file_name = settings.file_name;
-    to_file = settings.file_output && !file_name.empty();
+    const bool to_file = settings.file_output && !settings.file_name.empty();
     to_screen = settings.screen_output;
+    if (!to_file && !to_screen) return;
+    entry = FormatEntry(text);
+    if (to_file) AppendToFile(settings, entry);
   }
-  if (!to_file && !to_screen) return;
-  std::string entry = FormatEntry(text);
-  if (to_file) {
-    int fd = open(file_name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC,
-                  0644);
-    if (fd >= 0) {
-      WriteAll(fd, entry.data(), entry.size());
-      close(fd);
-    }
-  }
-  if (to_screen) WriteAll(STDERR_FILENO, entry.data(), entry.size());
+  if (to_screen) (void)WriteAll(STDERR_FILENO, entry.data(), entry.size());
+}
+
+void SetLogSizeCap(size_t bytes) {
+  LogSettings& settings = Shared();
+  std::lock_guard<std::mutex> hold(settings.mutex);
+  settings.size_cap = bytes > 0 ? bytes : kDefaultSizeCap;
 }
 
 }  // namespace platform

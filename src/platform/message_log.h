@@ -5,6 +5,13 @@
 // name is set nothing is written to a file. AddLog is safe from many threads;
 // each entry is written whole with one append. The relative name "rondel.log"
 // lands in the process's working directory.
+//
+// The file is kept to 16 MiB: when an entry would take it past that, the file
+// is renamed to "<name>.1" (replacing an older one) and a new file is started,
+// so the log never holds more than twice the cap. The size is counted by this
+// process (read from the file when it is first opened under its name), so
+// other processes appending to the same file may take it past the cap by
+// what they write.
 #ifndef RONDEL_PLATFORM_MESSAGE_LOG_H_
 #define RONDEL_PLATFORM_MESSAGE_LOG_H_
 

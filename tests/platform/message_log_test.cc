@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <map>
+#include <numeric>
 #include <set>
 #include <sstream>
 #include <string>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "files.h"
+#include "platform/message_log_test_hooks.h"
 #include "scratch_dir.h"
 
 namespace rondel {
@@ -64,6 +67,42 @@ bool ParseBody(const std::string& text, size_t padding, int* thread,
          text.find_first_not_of('.', start) == std::string::npos;
 }
 
+// Each of kThreads threads logs "thread T line N " and the padding, N from 0
+// to lines - 1.
+constexpr int kThreads = 8;
+void LogFromThreads(int lines, const std::string& padding) {
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, lines, &padding] {
+      MessageLog log;
+      for (int i = 0; i < lines; ++i) {
+        std::string text = "thread " + std::to_string(t) + " line " +
+                           std::to_string(i) + " " + padding;
+        log.AddLog(text.c_str());
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+}
+
+// The line numbers each thread has in `text`, in file order; an entry that is
+// not whole fails the test.
+std::map<int, std::vector<int>> LinesByThread(const std::string& text,
+                                              size_t padding) {
+  std::map<int, std::vector<int>> numbers;
+  EXPECT_TRUE(text.empty() || text.back() == '\n');
+  for (const std::string& line : Lines(text)) {
+    std::string payload;
+    int thread = -1;
+    int number = -1;
+    EXPECT_TRUE(ParseEntry(line, &payload) &&
+                ParseBody(payload, padding, &thread, &number))
+        << line;
+    numbers[thread].push_back(number);
+  }
+  return numbers;
+}
+
 class MessageLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -72,6 +111,7 @@ class MessageLogTest : public ::testing::Test {
     log.EnableFileOutput(true);
     log.EnableScreenOutput(false);
   }
+  void TearDown() override { SetLogSizeCap(0); }
 
   ScratchDir dir_;
   std::string path_ = dir_.File("rondel.log");
@@ -146,38 +186,50 @@ TEST_F(MessageLogTest, ScreenOutputGoesToStandardError) {
 }
 
 TEST_F(MessageLogTest, LinesFromManyThreadsStayWhole) {
-  constexpr int kThreads = 8;
   constexpr int kLinesPerThread = 500;
   // A long payload makes torn or interleaved writes visible.
   const std::string padding(200, '.');
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([t, &padding] {
-      MessageLog log;
-      for (int i = 0; i < kLinesPerThread; ++i) {
-        std::string text = "thread " + std::to_string(t) + " line " +
-                           std::to_string(i) + " " + padding;
-        log.AddLog(text.c_str());
-      }
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
+  LogFromThreads(kLinesPerThread, padding);
 
-  std::string text = ReadFileBytes(path_);
-  ASSERT_FALSE(text.empty());
-  EXPECT_EQ(text.back(), '\n');
-  std::vector<std::string> lines = Lines(text);
-  ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLinesPerThread));
-  std::set<std::pair<int, int>> seen;
-  for (const std::string& line : lines) {
-    std::string payload;
-    int thread = -1;
-    int number = -1;
-    ASSERT_TRUE(ParseEntry(line, &payload)) << line;
-    ASSERT_TRUE(ParseBody(payload, padding.size(), &thread, &number)) << line;
-    seen.emplace(thread, number);
+  std::map<int, std::vector<int>> seen =
+      LinesByThread(ReadFileBytes(path_), padding.size());
+  ASSERT_EQ(seen.size(), static_cast<size_t>(kThreads));
+  std::vector<int> all(kLinesPerThread);
+  std::iota(all.begin(), all.end(), 0);
+  for (const auto& thread : seen) EXPECT_EQ(thread.second, all);
+}
+
+// With the cap lowered to 64 KiB, 8 threads write 15 times that: the log is
+// renamed to "<name>.1" each time it is full, neither file ever holds more
+// than the cap and one entry, and the two files hold each thread's last lines
+// without a gap (none, for a thread that finished early).
+TEST_F(MessageLogTest, FullLogIsRenamedAndANewOneStartedUnderManyThreads) {
+  constexpr size_t kCap = 64 << 10;
+  constexpr int kLinesPerThread = 500;
+  const std::string padding(220, '.');
+  const size_t entry = 24 + std::string("thread 7 line 499 ").size() + 220 + 1;
+  SetLogSizeCap(kCap);
+  // A log already past the cap is renamed before the first entry.
+  testing::WriteFileBytes(path_, std::string(kCap + 1, '\n'));
+  LogFromThreads(kLinesPerThread, padding);
+
+  const std::string rotated_text = ReadFileBytes(path_ + ".1");
+  const std::string current_text = ReadFileBytes(path_);
+  EXPECT_GT(rotated_text.size(), kCap - entry);
+  EXPECT_LE(rotated_text.size(), kCap + entry);
+  EXPECT_LE(current_text.size(), kCap + entry);
+  std::map<int, std::vector<int>> rotated =
+      LinesByThread(rotated_text, padding.size());
+  std::map<int, std::vector<int>> current =
+      LinesByThread(current_text, padding.size());
+  for (int t = 0; t < kThreads; ++t) {
+    std::vector<int> lines = rotated[t];
+    lines.insert(lines.end(), current[t].begin(), current[t].end());
+    std::vector<int> last_lines(lines.size());
+    std::iota(last_lines.begin(), last_lines.end(),
+              kLinesPerThread - static_cast<int>(lines.size()));
+    EXPECT_EQ(lines, last_lines) << "thread " << t;
   }
-  EXPECT_EQ(seen.size(), static_cast<size_t>(kThreads * kLinesPerThread));
 }
 
 }  // namespace
