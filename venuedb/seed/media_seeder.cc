@@ -180,7 +180,10 @@ bool SeedMedia(SeedContext* context, std::string* error) {
       (media_class == kFilm ? context->film_ids : context->song_ids)
           .push_back(id);
       (media_class == kFilm ? summary.films : summary.songs)++;
-      if (first_group == 1) context->group_one_playable.push_back(id);
+      if (first_group == 1) {
+        context->group_one_playable.push_back(id);
+        if (media_class == kSong) context->group_one_songs.push_back(id);
+      }
     }
   }
   summary.medias = options.medias;

@@ -1,5 +1,11 @@
 // Ranked lists, the user play list, the selections rooms have queued,
 // authorizations and the trade logs of the evening so far.
+//
+// The play lists (the charts and the user play list) and the selections name
+// only songs and films with files in group 1, the local file server's: a video
+// server loads its catalogue from its group's media, and background play
+// answers play-list entries as they stand, so an entry of another group would
+// be an id the host cannot play.
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -45,23 +51,23 @@ bool SeedCharts(SeedContext* context, SeedRandom* random, std::string* error) {
     const char* name;
     int plays_per_rank;
   };
+  const std::vector<int>& songs = context->group_one_songs;
   for (const Ranked& ranked :
        {Ranked{"all", 50}, Ranked{"week", 3}, Ranked{"month", 10}}) {
-    std::vector<int> order = context->song_ids;
+    std::vector<int> order = songs;
     Shuffle(&order, random);
     WriteChart(&chart, ranked.name, order, rows, ranked.plays_per_rank);
   }
   // The newest songs are those added last, which have the highest ids.
-  std::vector<int> newest(context->song_ids.rbegin(), context->song_ids.rend());
+  std::vector<int> newest(songs.rbegin(), songs.rend());
   WriteChart(&chart, "new", newest, rows, 1);
-  context->summary.chart_rows = context->song_ids.empty() ? 0 : rows;
+  context->summary.chart_rows = songs.empty() ? 0 : rows;
   return StatementsOk({&chart}, error);
 }
 
 bool SeedUserPlayList(SeedContext* context, SeedRandom* random,
                       std::string* error) {
-  std::vector<int> pool = context->song_ids;
-  pool.insert(pool.end(), context->film_ids.begin(), context->film_ids.end());
+  const std::vector<int>& pool = context->group_one_playable;
   Statement entry(
       context->db,
       "INSERT INTO MediaUserSet (MediaUserSet_ID, MediaUserSet_MediaId,"

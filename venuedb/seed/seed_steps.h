@@ -21,12 +21,15 @@ struct SeedContext {
   SeedSummary summary;
   // Written by SeedRegistry: room addresses by room id - 1.
   std::vector<std::string> room_addresses;
-  // Written by SeedMedia: media ids by class, in id order, and the songs and
-  // films that have files in group 1 (the group of the local file server).
+  // Written by SeedMedia: media ids by class, in id order; the songs and
+  // films that have files in group 1 (the group of the local file server, so
+  // the catalogue a video server on this machine serves), and of those the
+  // songs.
   std::vector<int> song_ids;
   std::vector<int> film_ids;
   std::vector<int> ad_ids;
   std::vector<int> group_one_playable;
+  std::vector<int> group_one_songs;
 };
 
 // Server groups, file servers, connection counts, rooms, configures and the
@@ -34,8 +37,9 @@ struct SeedContext {
 bool SeedRegistry(SeedContext* context, std::string* error);
 // Languages, media, their files and the advertisements.
 bool SeedMedia(SeedContext* context, std::string* error);
-// Ranked lists, the user play list, queued room selections, authorizations and
-// trade logs.
+// Ranked lists and the user play list (of group 1's media: the play lists a
+// video server on this machine loads name only media its catalogue holds),
+// queued room selections, authorizations and trade logs.
 // REQUIRES: SeedRegistry and SeedMedia ran.
 bool SeedPlayLists(SeedContext* context, std::string* error);
 

@@ -271,6 +271,13 @@ const PlaybackCase kPlaybackCases[] = {
      " (SELECT media_id FROM media_files WHERE group_id = 1)"
      " OR media_id IN (SELECT media_id FROM advertisements)",
      "0"},
+    {"play lists name only songs and films with files in group 1",
+     "SELECT count(*) || ' of ' || ((SELECT count(*) FROM media_charts) +"
+     " (SELECT count(*) FROM MediaUserSet)) FROM (SELECT media_id FROM"
+     " media_charts UNION ALL SELECT MediaUserSet_MediaId FROM MediaUserSet)"
+     " WHERE media_id NOT IN (SELECT media_id FROM media_files WHERE"
+     " group_id = 1) OR media_id IN (SELECT media_id FROM advertisements)",
+     "0 of 1000"},
     {"the queue is in selection order, nothing delivered",
      "SELECT count(*) FROM room_selections a JOIN room_selections b"
      " ON a.selection_id < b.selection_id"
