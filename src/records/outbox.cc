@@ -37,6 +37,7 @@
 
 #include "catalogue/snapshot_store.h"
 #include "frame/session.h"
+#include "platform/file_error.h"
 #include "platform/message_log.h"
 #include "platform/paths.h"
 #include "records/outbox_test_hooks.h"
@@ -56,6 +57,13 @@ void Log(const char* format, const std::string& path, unsigned long count = 0) {
   std::snprintf(line, sizeof line, format, path.c_str(), count);
   ModuleLog().AddLog(line);
 }
+
+// One line saying what failed and why: `what` and the system's account.
+void Log(const std::string& what, const platform::FileError& error) {
+  ModuleLog().AddLog((what + " (" + error.ToString() + ")").c_str());
+}
+
+std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
 // Whole entries one after another from `offset`, up to `end` or the end of the
 // file, read in chunks.
@@ -119,6 +127,71 @@ class EntryReader {
   bool broken_tail_ = false;
   bool read_failed_ = false;
 };
+
+// A play's texts as a log line shows them: at most 64 bytes each, bytes
+// outside printable ASCII as \xNN (the values themselves are kept whole).
+std::string Shown(const std::string& text) {
+  std::string shown;
+  for (size_t i = 0; i < text.size() && i < 64; ++i) {
+    const unsigned char byte = static_cast<unsigned char>(text[i]);
+    if (byte >= 0x20 && byte < 0x7F && byte != '\\' && byte != '"') {
+      shown.push_back(static_cast<char>(byte));
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      shown += escaped;
+    }
+  }
+  if (text.size() > 64) shown += "...";
+  return "\"" + shown + "\"";
+}
+
+// Appends `entry` to the rejected-plays file at `path` behind its whole
+// entries (a torn tail is cut off), magic first when the file is new, and
+// flushes it.
+platform::FileError AppendRejected(const std::string& directory,
+                                   const std::string& path,
+                                   const std::string& entry) {
+  platform::File file = platform::File::OpenForAppend(path);
+  if (!file.valid()) {
+    platform::MakeDirectory(directory);
+    file = platform::File::OpenForAppend(path);
+  }
+  if (!file.valid()) return platform::FileError::Now("open", path);
+  platform::File reading = platform::File::OpenForRead(path);
+  if (!reading.valid()) return platform::FileError::Now("open", path);
+  char magic[outbox::kMagicSize];
+  errno = 0;
+  const bool has_magic =
+      reading.ReadAt(0, magic, sizeof magic) == sizeof magic &&
+      std::memcmp(magic, outbox::kRejectedMagic, sizeof magic) == 0;
+  uint64_t end = 0;
+  if (has_magic) {
+    EntryReader reader(reading, outbox::kMagicSize, UINT64_MAX);
+    Entry whole;
+    while (reader.Next(&whole)) {
+    }
+    if (reader.read_failed()) return platform::FileError::Now("read", path);
+    end = reader.offset();
+  } else if (errno != 0) {
+    return platform::FileError::Now("read", path);
+  }
+  if (!file.Truncate(end)) return platform::FileError::Now("truncate", path);
+  std::string bytes =
+      has_magic
+          ? entry
+          : std::string(outbox::kRejectedMagic, outbox::kMagicSize) + entry;
+  if (file.Write(bytes.data(), bytes.size()) != bytes.size()) {
+    platform::FileError error = platform::FileError::Now("write", path);
+    (void)file.Truncate(end);
+    return error;
+  }
+  if (!file.Sync()) return platform::FileError::Now("flush", path);
+  if (end == 0 && !platform::SyncDirectory(directory)) {
+    return platform::FileError::Now("flush", directory);
+  }
+  return {};
+}
 
 PlayOutbox* g_kept_plays = nullptr;  // guarded by the catalogue lock
 size_t g_kept_plays_capacity = kKeptPlaysCapacity;
@@ -190,37 +263,42 @@ void PlayOutbox::Load() {
 
 // Opens the file for appending; cuts off whatever follows the whole entries
 // (invariant 2) and starts a new file with its magic.
-bool PlayOutbox::PrepareAppend() {
+platform::FileError PlayOutbox::PrepareAppend() {
   if (!append_.valid()) {
     if (end_ == 0) platform::MakeDirectory(directory_);
     append_ = platform::File::OpenForAppend(path_);
-    if (!append_.valid()) return false;
+    if (!append_.valid()) return platform::FileError::Now("open", path_);
     cut_before_append_ = true;
   }
   if (cut_before_append_) {
-    if (!append_.Truncate(end_)) return false;
+    if (!append_.Truncate(end_)) {
+      return platform::FileError::Now("truncate", path_);
+    }
     cut_before_append_ = false;
   }
   if (end_ == 0) {
     if (append_.Write(outbox::kMagic, outbox::kMagicSize) !=
         outbox::kMagicSize) {
+      platform::FileError error = platform::FileError::Now("write", path_);
       cut_before_append_ = true;
-      return false;
+      return error;
     }
     end_ = outbox::kMagicSize;
     next_unsent_ = end_;
   }
-  return true;
+  return {};
 }
 
-bool PlayOutbox::Append(const std::string& bytes) {
-  if (!PrepareAppend()) return false;
+platform::FileError PlayOutbox::Append(const std::string& bytes) {
+  platform::FileError error = PrepareAppend();
+  if (!error.ok()) return error;
   if (append_.Write(bytes.data(), bytes.size()) != bytes.size()) {
+    error = platform::FileError::Now("write", path_);
     cut_before_append_ = !append_.Truncate(end_);
-    return false;
+    return error;
   }
   end_ += bytes.size();
-  return true;
+  return {};
 }
 
 bool PlayOutbox::Keep(const PlayRecord& play) {
@@ -238,16 +316,28 @@ bool PlayOutbox::Keep(const PlayRecord& play) {
     }
     return false;
   }
+  if (!outbox::KeepsWhole(play)) {
+    Log("play outbox \"%s\": a play with a text over %lu bytes is kept cut",
+        path_, static_cast<unsigned long>(outbox::kMaxLongTextBytes));
+  }
   std::string entry;
   outbox::EncodePlay(play, &entry);
   const bool creates = end_ == 0;
-  if (!Append(entry)) {
-    Log("play outbox \"%s\": cannot write, a play is not kept", path_);
+  const platform::FileError error = Append(entry);
+  if (!error.ok()) {
+    Log("play outbox " + Quoted(path_) + ": cannot write, a play is not kept",
+        error);
     return false;
   }
   ++plays_;
-  if (!append_.Sync() || (creates && !platform::SyncDirectory(directory_))) {
-    Log("play outbox \"%s\": cannot flush to the disk", path_);
+  if (!append_.Sync()) {
+    Log("play outbox " + Quoted(path_) + ": cannot flush to the disk",
+        platform::FileError::Now("flush", path_));
+    return false;
+  }
+  if (creates && !platform::SyncDirectory(directory_)) {
+    Log("play outbox " + Quoted(path_) + ": cannot flush to the disk",
+        platform::FileError::Now("flush", directory_));
     return false;
   }
   return true;
@@ -281,9 +371,30 @@ void PlayOutbox::MarkSent() {
   outbox::EncodeSentMark(sent_, &mark);
   // A failed mark is made good by the next one (invariant 3); in this process
   // the play has left the outbox either way.
-  if (!Append(mark)) {
-    Log("play outbox \"%s\": cannot mark %lu plays sent", path_, sent_);
+  const platform::FileError error = Append(mark);
+  if (!error.ok()) {
+    Log("play outbox " + Quoted(path_) + ": cannot mark " +
+            std::to_string(sent_) + " plays sent",
+        error);
   }
+}
+
+bool PlayOutbox::SetAside(const PlayRecord& play) {
+  const std::string path = directory_ + outbox::kRejectedFileName;
+  std::string entry;
+  outbox::EncodePlay(play, &entry);
+  const platform::FileError error = AppendRejected(directory_, path, entry);
+  const std::string what =
+      "play of media " + std::to_string(play.media_id) + " in room " +
+      Shown(play.room_address) + " from " + Shown(play.begin_time) + " to " +
+      Shown(play.end_time) + " (song type " + std::to_string(play.song_type) +
+      ") cannot be sent as its texts stand";
+  if (!error.ok()) {
+    Log(what + ", and cannot be set aside", error);
+    return false;
+  }
+  ModuleLog().AddLog((what + ": set aside in " + Quoted(path)).c_str());
+  return true;
 }
 
 void PlayOutbox::EndSending() {
@@ -292,7 +403,8 @@ void PlayOutbox::EndSending() {
   marked_ = 0;
   if (!marked) return;
   if (!append_.Sync()) {
-    Log("play outbox \"%s\": cannot flush to the disk", path_);
+    Log("play outbox " + Quoted(path_) + ": cannot flush to the disk",
+        platform::FileError::Now("flush", path_));
     return;  // neither removed nor rewritten while its marks may be lost
   }
   if (sent_ == plays_) {
@@ -304,7 +416,12 @@ void PlayOutbox::EndSending() {
 
 void PlayOutbox::RemoveFile() {
   append_.Close();
-  if (!platform::RemoveFile(path_)) return;  // stays, with every play marked
+  if (!platform::RemoveFile(path_)) {
+    // It stays, with every play marked sent.
+    Log("play outbox " + Quoted(path_) + ": cannot remove the sent plays",
+        platform::FileError::Now("remove", path_));
+    return;
+  }
   platform::SyncDirectory(directory_);
   end_ = 0;
   plays_ = 0;
@@ -314,39 +431,53 @@ void PlayOutbox::RemoveFile() {
 
 void PlayOutbox::Compact() {
   const std::string temporary = path_ + kCompactSuffix;
-  platform::File out = platform::File::CreateForWrite(temporary);
-  platform::File in = platform::File::OpenForRead(path_);
-  bool written =
-      out.valid() && in.valid() &&
-      out.Write(outbox::kMagic, outbox::kMagicSize) == outbox::kMagicSize;
-  uint64_t size = outbox::kMagicSize;
   uint32_t copied = 0;
-  EntryReader reader(in, next_unsent_, end_);
-  Entry entry;
-  while (written && reader.Next(&entry)) {
-    if (entry.kind != outbox::kPlay) continue;
-    written = out.Write(reader.raw(), reader.raw_size()) == reader.raw_size();
-    size += reader.raw_size();
-    ++copied;
+  uint64_t bytes = 0;
+  platform::FileError error = CopyUnsentTo(temporary, &copied, &bytes);
+  if (error.ok() && !platform::RenameFile(temporary, path_)) {
+    error = platform::FileError::Now("rename", temporary);
   }
-  if (!written || copied != plays_ - sent_ || !out.Sync()) {
-    out.Close();
+  if (!error.ok()) {
     platform::RemoveFile(temporary);
-    Log("play outbox \"%s\": cannot cut out %lu sent plays", path_, sent_);
-    return;
-  }
-  out.Close();
-  if (!platform::RenameFile(temporary, path_)) {
-    platform::RemoveFile(temporary);
-    Log("play outbox \"%s\": cannot cut out %lu sent plays", path_, sent_);
+    Log("play outbox " + Quoted(path_) + ": cannot cut out " +
+            std::to_string(sent_) + " sent plays",
+        error);
     return;
   }
   platform::SyncDirectory(directory_);
   append_.Close();  // the replaced file's
-  end_ = size;
+  end_ = outbox::kMagicSize + bytes;
   plays_ = copied;
   sent_ = 0;
   next_unsent_ = outbox::kMagicSize;
+}
+
+platform::FileError PlayOutbox::CopyUnsentTo(const std::string& temporary,
+                                             uint32_t* copied,
+                                             uint64_t* bytes) {
+  platform::File in = platform::File::OpenForRead(path_);
+  if (!in.valid()) return platform::FileError::Now("open", path_);
+  platform::File out = platform::File::CreateForWrite(temporary);
+  if (!out.valid()) return platform::FileError::Now("create", temporary);
+  if (out.Write(outbox::kMagic, outbox::kMagicSize) != outbox::kMagicSize) {
+    return platform::FileError::Now("write", temporary);
+  }
+  EntryReader reader(in, next_unsent_, end_);
+  Entry entry;
+  while (reader.Next(&entry)) {
+    if (entry.kind != outbox::kPlay) continue;
+    if (out.Write(reader.raw(), reader.raw_size()) != reader.raw_size()) {
+      return platform::FileError::Now("write", temporary);
+    }
+    *bytes += reader.raw_size();
+    ++*copied;
+  }
+  if (*copied != plays_ - sent_) {
+    if (!reader.read_failed()) errno = 0;  // the file ends early
+    return platform::FileError::Now("read", path_);
+  }
+  if (!out.Sync()) return platform::FileError::Now("flush", temporary);
+  return {};
 }
 
 namespace {

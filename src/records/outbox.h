@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/file_error.h"
 #include "records/outbox_format.h"
 
 namespace rondel {
@@ -63,10 +64,18 @@ class PlayOutbox {
   // none or the file cannot be read.
   std::vector<PlayRecord> Oldest(size_t max);
 
-  // The oldest unsent play has been sent: it leaves the outbox (a sent mark is
-  // written; it reaches the disk at EndSending). REQUIRES: Oldest returned it:
-  // plays are marked in the order of the last Oldest, each at most once.
+  // The oldest unsent play has been sent (or set aside): it leaves the outbox
+  // (a sent mark is written; it reaches the disk at EndSending). REQUIRES:
+  // Oldest returned it: plays are marked in the order of the last Oldest, each
+  // at most once.
   void MarkSent();
+
+  // Sets aside a play the server refused for its own values: appends it whole
+  // to the rejected-plays file beside the outbox (outbox::kRejectedFileName)
+  // and flushes it, with one log line naming the play. A torn append there is
+  // cut off first, as in the outbox. True when it reached the disk. The play
+  // still has to leave the outbox through MarkSent when it came from there.
+  bool SetAside(const PlayRecord& play);
 
   // Ends a round of sends: flushes its marks, then removes the file when every
   // play in it has been sent, or rewrites it without its sent plays when they
@@ -75,10 +84,14 @@ class PlayOutbox {
 
  private:
   void Load();
-  bool PrepareAppend();
-  bool Append(const std::string& bytes);
+  platform::FileError PrepareAppend();
+  platform::FileError Append(const std::string& bytes);
   void RemoveFile();
   void Compact();
+  // Writes the magic and the unsent plays to `temporary` and flushes it,
+  // counting the plays and their bytes.
+  platform::FileError CopyUnsentTo(const std::string& temporary,
+                                   uint32_t* copied, uint64_t* bytes);
 
   const std::string directory_;
   const std::string path_;

@@ -14,7 +14,7 @@
 //                         polynomial, initial and final xor 0xFFFFFFFF)
 //        8    L Body      a play or a sent mark, told apart by its first byte
 // A play (kind 1), 12 + n1 + n2 + n3 bytes, the arguments of one
-// SaveVideoTime:
+// SaveVideoTime whose texts are each at most 255 bytes:
 //        0    1 Kind        1
 //        1    4 MediaId     int32
 //        5    4 SongType    int32
@@ -24,6 +24,17 @@
 //   11+n1    n2 Begin       the begin-of-playing time text
 //   11+n1+n2  1 EndLength   n3 (0..255)
 //   12+n1+n2 n3 End         the end-of-playing time text
+// A long play (kind 3), 21 + n1 + n2 + n3 bytes: the same with 4-byte lengths,
+// for a play with a text longer than 255 bytes:
+//        0    1 Kind        3
+//        1    4 MediaId     int32
+//        5    4 SongType    int32
+//        9    4 RoomLength  n1 (0..kMaxLongTextBytes)
+//       13   n1 Room
+//   13+n1     4 BeginLength n2
+//   17+n1    n2 Begin
+//   17+n1+n2  4 EndLength   n3
+//   21+n1+n2 n3 End
 // A sent mark (kind 2), 5 bytes:
 //        0    1 Kind        2
 //        1    4 Sent        uint32: the first Sent plays of this file have been
@@ -62,31 +73,47 @@ struct PlayRecord {
 namespace outbox {
 
 constexpr char kFileName[] = "PlayRecords.outbox";
+// Plays the server refused (a text it cannot take) are set aside beside the
+// outbox in a file of the same layout under its own magic, plays only, for
+// someone to look at; nothing reads it back into the outbox.
+constexpr char kRejectedFileName[] = "PlayRecords.rejected";
+constexpr char kRejectedMagic[] = "RNDLREJ1";
 constexpr char kMagic[] = "RNDLPLY1";  // the 8 bytes without the terminator
 constexpr size_t kMagicSize = 8;
 constexpr size_t kEntryHeaderSize = 8;
-// A text of a play keeps at most this many bytes; longer ones are cut.
+// The longest text a play (kind 1) holds; a play with a longer one is written
+// as a long play (kind 3).
 constexpr size_t kMaxTextBytes = 255;
+// The longest text a long play holds: far beyond any address or time text; a
+// longer one is cut (and the outbox says so in its log).
+constexpr size_t kMaxLongTextBytes = 1 << 20;
 constexpr size_t kPlayFixedSize = 12;
+constexpr size_t kLongPlayFixedSize = 21;
 constexpr size_t kSentMarkSize = 5;
-constexpr size_t kMaxBodySize = kPlayFixedSize + 3 * kMaxTextBytes;
+constexpr size_t kMaxBodySize = kLongPlayFixedSize + 3 * kMaxLongTextBytes;
 constexpr size_t kMaxEntrySize = kEntryHeaderSize + kMaxBodySize;
 
 static_assert(sizeof kMagic == kMagicSize + 1, "magic is 8 bytes");
+static_assert(sizeof kRejectedMagic == kMagicSize + 1, "magic is 8 bytes");
 static_assert(kMaxTextBytes <= 255, "text lengths are one byte");
+static_assert(kMaxBodySize < UINT32_MAX, "body lengths are four bytes");
 
-enum Kind : uint8_t { kPlay = 1, kSentMark = 2 };
+enum Kind : uint8_t { kPlay = 1, kSentMark = 2, kLongPlay = 3 };
+
+// True when EncodePlay keeps every text of `play` whole.
+bool KeepsWhole(const PlayRecord& play);
 
 uint32_t Crc32(const void* data, size_t length);
 
-// Append one whole entry (header and body) to `out`. A text longer than
-// kMaxTextBytes is cut to its first kMaxTextBytes bytes.
+// Append one whole entry (header and body) to `out`: a play (kind 1) when
+// every text fits in 255 bytes, else a long play (kind 3), whose texts are cut
+// to kMaxLongTextBytes.
 void EncodePlay(const PlayRecord& play, std::string* out);
 void EncodeSentMark(uint32_t sent, std::string* out);
 
 struct Entry {
   Kind kind = kPlay;
-  PlayRecord play;    // kPlay
+  PlayRecord play;    // kPlay and kLongPlay (read back as kPlay)
   uint32_t sent = 0;  // kSentMark
 };
 

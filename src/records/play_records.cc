@@ -1,5 +1,7 @@
 #include "records/play_records.h"
 
+#include <chrono>
+
 #include "frame/exchange.h"
 #include "frame/settings.h"
 #include "records/outbox.h"
@@ -8,51 +10,100 @@ namespace rondel {
 
 namespace {
 
-// One "SP_SaveMediaOrderInfo" up to dbrpcsend: true once it was sent, the
-// point from which the play counts as recorded whatever the server answers.
-bool SendPlay(Exchange& exchange, int32_t media_id, const char* room_address,
-              const char* begin_time, const char* end_time, int32_t song_type) {
-  return exchange.CallSendOnly(
-      "SP_SaveMediaOrderInfo",
-      {Param::Int("@i_iMediaID", media_id),
-       Param::Text("@i_dtmBeginPlayingTime", begin_time),
-       Param::Text("@i_dtmEndPlayingTime", end_time),
-       Param::Text("@i_strRoomIP", room_address),
-       Param::Int("@i_strSongType", song_type)});
+enum class SendOutcome {
+  kSent,            // dbrpcsend succeeded: the play counts as recorded
+  kRefused,         // refused on a live connection: its own values' fault
+  kConnectionLost,  // the connection is dead (or none): the server's fault
+};
+
+// One "SP_SaveMediaOrderInfo" up to dbrpcsend, the point from which the play
+// counts as recorded whatever the server answers.
+SendOutcome SendPlay(Exchange& exchange, const PlayRecord& play) {
+  if (exchange.CallSendOnly(
+          "SP_SaveMediaOrderInfo",
+          {Param::Int("@i_iMediaID", play.media_id),
+           Param::Text("@i_dtmBeginPlayingTime", play.begin_time.c_str()),
+           Param::Text("@i_dtmEndPlayingTime", play.end_time.c_str()),
+           Param::Text("@i_strRoomIP", play.room_address.c_str()),
+           Param::Int("@i_strSongType", play.song_type)})) {
+    return SendOutcome::kSent;
+  }
+  // A send the client library refused while the connection lives (a text the
+  // server's character set cannot take) fails the same way every time: it is
+  // the play's fault, and sending it again would block every play after it.
+  return exchange.alive() ? SendOutcome::kRefused
+                          : SendOutcome::kConnectionLost;
 }
 
-// Sends up to kKeptPlaysPerCall kept plays on the open connection, oldest
-// first. False when one of them could not be sent: the connection is no use
-// for further calls, and the plays after it stay kept.
-bool SendKeptPlays(Exchange& exchange, PlayOutbox& outbox) {
-  bool all_sent = true;
-  for (const PlayRecord& play : outbox.Oldest(kKeptPlaysPerCall)) {
-    if (!SendPlay(exchange, play.media_id, play.room_address.c_str(),
-                  play.begin_time.c_str(), play.end_time.c_str(),
-                  play.song_type)) {
-      all_sent = false;
+// After a refused send the connection cannot carry another call (the next one
+// would reach the server malformed while its own send reports success): the
+// play is set aside and a fresh connection opened. False when none opens.
+bool SetAsideAndReconnect(Exchange& exchange, PlayOutbox& outbox,
+                          const PlayRecord& play) {
+  (void)outbox.SetAside(play);
+  return exchange.Reconnect();
+}
+
+// How long one lock hold sends kept plays before it lets other calls'
+// exchanges in: a call waits behind at most about this, plus one exchange.
+constexpr std::chrono::milliseconds kDrainHold(100);
+// How long a draining call waits for a waiting thread to take the lock.
+constexpr std::chrono::milliseconds kDrainYieldLimit(1000);
+
+enum class Drained { kAll, kOutOfTime, kConnectionLost };
+
+// Sends kept plays on the open connection, oldest first, until none is left,
+// `*budget` plays have gone or kDrainHold has passed. Each leaves the outbox
+// once sent or set aside.
+Drained SendKeptPlays(Exchange& exchange, PlayOutbox& outbox, size_t* budget) {
+  const auto until = std::chrono::steady_clock::now() + kDrainHold;
+  Drained result = Drained::kAll;
+  for (const PlayRecord& play : outbox.Oldest(*budget)) {
+    const SendOutcome outcome = SendPlay(exchange, play);
+    if (outcome == SendOutcome::kConnectionLost) {
+      result = Drained::kConnectionLost;
       break;
     }
     outbox.MarkSent();
-    // The answer does not matter (the play has gone), but it must be read to
-    // its end before the next call can go on this connection.
-    exchange.Confirm();
-    exchange.ReadRows({}, [] { return true; });
+    --*budget;
+    if (outcome == SendOutcome::kRefused) {
+      if (!SetAsideAndReconnect(exchange, outbox, play)) {
+        result = Drained::kConnectionLost;
+        break;
+      }
+    } else {
+      // The answer does not matter (the play has gone), but it must be read
+      // to its end before the next call can go on this connection.
+      exchange.Confirm();
+      exchange.ReadRows({}, [] { return true; });
+    }
+    if (std::chrono::steady_clock::now() >= until) {
+      result = Drained::kOutOfTime;
+      break;
+    }
   }
   outbox.EndSending();
-  return all_sent;
+  if (result == Drained::kOutOfTime && (*budget == 0 || outbox.Unsent() == 0)) {
+    result = Drained::kAll;
+  }
+  return result;
 }
 
-PlayRecord MakePlay(int32_t media_id, const char* room_address,
-                    const char* begin_time, const char* end_time,
-                    int32_t song_type) {
-  PlayRecord play;
-  play.media_id = media_id;
-  play.song_type = song_type;
-  play.room_address = room_address;
-  play.begin_time = begin_time;
-  play.end_time = end_time;
-  return play;
+// The call's own play on the open connection (kept plays have gone first).
+void SendOwnPlay(Exchange& exchange, const PlayRecord& play, bool keep) {
+  switch (SendPlay(exchange, play)) {
+    case SendOutcome::kSent:
+      exchange.Confirm();  // its answer is not used
+      break;
+    case SendOutcome::kRefused:
+      (void)KeptPlays().SetAside(play);
+      break;
+    case SendOutcome::kConnectionLost:
+      // A send that failed did not reach the server whole: the play waits
+      // for the next call like one made while no connection opened.
+      if (keep) KeptPlays().Keep(play);
+      break;
+  }
 }
 
 // The harvest shared by the trade-log and authorization calls; `tradelog_id`
@@ -73,30 +124,34 @@ int HarvestErrorCode(Exchange& exchange, int32_t* tradelog_id,
 void RecordPlay(int32_t media_id, const char* room_address,
                 const char* begin_time, const char* end_time,
                 int32_t song_type) {
-  Exchange exchange;
+  const PlayRecord play{media_id, song_type, room_address, begin_time,
+                        end_time};
   const bool keep = CurrentSettings().keep_unsent_plays;
-  if (!exchange.connected()) {
-    if (keep) {
-      KeptPlays().Keep(
-          MakePlay(media_id, room_address, begin_time, end_time, song_type));
+  size_t budget = kKeptPlaysPerCall;
+  for (;;) {
+    unsigned long holds_at_release = 0;
+    {
+      Exchange exchange;
+      if (!exchange.connected()) {
+        if (keep) KeptPlays().Keep(play);
+        return;
+      }
+      Drained drained = Drained::kAll;
+      if (keep && budget > 0 && KeptPlays().Unsent() > 0) {
+        drained = SendKeptPlays(exchange, KeptPlays(), &budget);
+      }
+      if (drained == Drained::kConnectionLost) {
+        // This play's own send was never tried: it waits behind the others.
+        KeptPlays().Keep(play);
+        return;
+      }
+      if (drained == Drained::kAll) {
+        SendOwnPlay(exchange, play, keep);
+        return;
+      }
+      holds_at_release = CatalogueLock().holds();
     }
-    return;
-  }
-  if (keep && KeptPlays().Unsent() > 0 &&
-      !SendKeptPlays(exchange, KeptPlays())) {
-    // This play's own send was never tried: it waits behind the others.
-    KeptPlays().Keep(
-        MakePlay(media_id, room_address, begin_time, end_time, song_type));
-    return;
-  }
-  if (SendPlay(exchange, media_id, room_address, begin_time, end_time,
-               song_type)) {
-    exchange.Confirm();  // its answer is not used
-  } else if (keep) {
-    // A send that failed did not reach the server whole: the play waits for
-    // the next call like one made while no connection opened.
-    KeptPlays().Keep(
-        MakePlay(media_id, room_address, begin_time, end_time, song_type));
+    CatalogueLock().LetWaitersIn(holds_at_release, kDrainYieldLimit);
   }
 }
 

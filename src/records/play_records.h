@@ -33,9 +33,15 @@ constexpr size_t kKeptPlaysPerCall = 50;
 // nothing back and answers nothing.
 // When no connection opens the play is kept in the outbox (records/outbox.h)
 // unless KeepUnsentPlays is off. When one opens, up to kKeptPlaysPerCall kept
-// plays go first on it, oldest first, each the same call with its own
-// values; each leaves the outbox once it was sent. When sending a kept play
-// fails, this play is kept behind the others instead of being sent.
+// plays go first, oldest first, each the same call with its own values, each
+// leaving the outbox once sent. They go in lock holds of about 100 ms, each on
+// its own connection, and threads waiting for the lock go between two holds,
+// so no other call waits behind the whole drain.
+// A send refused while the connection lives (a text the server's character
+// set cannot take) is the play's own fault: the play is set aside in the
+// rejected-plays file (PlayOutbox::SetAside) and the next goes on a fresh
+// connection. A send that leaves the connection dead keeps this play (and the
+// kept ones not yet sent) for a later call.
 // REQUIRES: the three texts non-null.
 void RecordPlay(int32_t media_id, const char* room_address,
                 const char* begin_time, const char* end_time,

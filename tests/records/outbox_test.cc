@@ -78,16 +78,20 @@ TEST_F(OutboxTest, FileHoldsMagicPlaysAndSentMarksByteForByte) {
   EXPECT_EQ(ReadFileBytes(FilePath()), "RNDLPLY1" + kPlay + kPlay + kMarkOne);
 }
 
-TEST_F(OutboxTest, TextsAreKeptToTheirFirst255Bytes) {
-  PlayRecord play = Play(1);
-  play.begin_time = std::string(300, 'b');
+TEST_F(OutboxTest, TextsOfAnyLengthAreKeptWhole) {
+  // 255 bytes still go in a play as today's files hold it (its bytes are
+  // above); a longer text makes a long play.
+  std::vector<PlayRecord> plays = {
+      {1, 2, std::string(255, 'r'), "B", "E"},
+      {2, 2, "10.0.0.9", std::string(256, 'b'), std::string(70000, 'e')}};
   {
     PlayOutbox outbox(Directory(), 100);
-    ASSERT_TRUE(outbox.Keep(play));
+    for (const PlayRecord& play : plays) ASSERT_TRUE(outbox.Keep(play));
   }
   PlayOutbox fresh(Directory(), 100);
-  play.begin_time.resize(255);
-  EXPECT_EQ(fresh.Oldest(1), std::vector<PlayRecord>{play});
+  EXPECT_EQ(fresh.Oldest(3), plays);
+  EXPECT_EQ(ReadFileBytes(FilePath()).size(),
+            8 + (8 + 12 + 255 + 2) + (8 + 21 + 8 + 256 + 70000));
 }
 
 struct DamageCase {

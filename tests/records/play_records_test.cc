@@ -445,6 +445,65 @@ TEST_F(PlayRecordsTest, KeptPlayLeavesOnceSentWhateverTheServerAnswers) {
   EXPECT_EQ(PlaysReceived(), (std::vector<int>{0, 1, 2, 10, 11}));
 }
 
+TEST_F(PlayRecordsTest, APlayTheServerCannotTakeIsSetAsideAndTheOthersArrive) {
+  // Bytes the client character set cannot convert: the client library refuses
+  // the send every time, with the connection alive.
+  const std::vector<PlayRecord> refused = {{2, 2, "10.0.0.\x80", "B", "E"},
+                                           {5, 1, "10.0.0.9", "\xff", "E"}};
+  const auto save = [](PlayRecord play) {
+    SaveVideoTime(play.media_id, &play.room_address[0], &play.begin_time[0],
+                  &play.end_time[0], play.song_type);
+  };
+  PointAtNothing();
+  Save(1), save(refused[0]), Save(3);
+  PointAtVenue();
+  Save(4), save(refused[1]), Save(6);
+  EXPECT_EQ(venue_.Query("SELECT media_id FROM play_records ORDER BY play_id"),
+            (std::vector<Row>{{"1"}, {"3"}, {"4"}, {"6"}}));
+  EXPECT_EQ(Unsent(), 0u);
+  std::vector<PlayRecord> set_aside;
+  const std::string file =
+      testing::ReadFileBytes(scratch_.File(outbox::kRejectedFileName));
+  outbox::Entry entry;
+  size_t at = outbox::kMagicSize, size = 0;
+  while (outbox::DecodeEntry(file.data() + at, file.size() - at, &entry,
+                             &size) == outbox::Decoded::kWhole) {
+    set_aside.push_back(entry.play);
+    at += size;
+  }
+  EXPECT_EQ(file.substr(0, 8) + std::to_string(file.size() - at), "RNDLREJ10");
+  EXPECT_EQ(set_aside, refused);
+  EXPECT_EQ(
+      log_.CountContaining("cannot be sent as its texts stand: set aside"), 2);
+}
+
+TEST_F(PlayRecordsTest, OtherCallsGoBetweenTheKeptPlaysOfADrain) {
+  PointAtNothing();
+  for (int id = 0; id < 20; ++id) Save(id);
+  PointAtVenue();
+  venue_.Exec(
+      "INSERT INTO vdb_faults VALUES('delay_procedure', "
+      "'SP_SaveMediaOrderInfo', 100)");
+  std::thread drain([] { Save(100); });
+  while (PlaysReceived().empty()) std::this_thread::yield();
+  const long asked = LastJournalId("rpc");
+  int32_t log_id = 0, code = 0;
+  char text[201];
+  AddLog("10.0.0.9", 8, &log_id, &code, text, nullptr);
+  drain.join();
+  const long answered = std::stol(*Requests("rpc", "sp_addlog").at(0)[0]);
+  // Plays that reached the server after AddLog asked and before it ran.
+  EXPECT_LE(std::stoi(*venue_.Query(
+                "SELECT count(*) FROM vdb_journal WHERE kind = 'rpc' AND "
+                "text = 'SP_SaveMediaOrderInfo' AND id > " +
+                std::to_string(asked) + " AND id < " +
+                std::to_string(answered))[0][0]),
+            2);
+  std::vector<int> expected = Range(0, 19);
+  expected.push_back(100);
+  EXPECT_EQ(PlaysReceived(), expected);
+}
+
 TEST_F(PlayRecordsTest, FullOutboxKeepsTheOldestAndLogsOnce) {
   ResetOutbox(3);
   PointAtNothing();
