@@ -60,10 +60,6 @@ File File::CreateNewForWrite(const std::string& path) {
   return File(OpenRetrying(path, O_WRONLY | O_CREAT | O_EXCL, 0644));
 }
 
-File File::OpenForOverwrite(const std::string& path) {
-  return File(OpenRetrying(path, O_WRONLY | O_CREAT, 0644));
-}
-
 File File::OpenExistingForWrite(const std::string& path) {
   return File(OpenRetrying(path, O_WRONLY));
 }

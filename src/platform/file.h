@@ -31,10 +31,6 @@ class File {
   // Creates a file that must not exist yet: a name that turns out to be taken
   // (a second name of a file still in use, say) is never truncated.
   static File CreateNewForWrite(const std::string& path);
-  // Opens (or creates) for writing from the start without truncating, so an
-  // existing file's disk space is written over instead of freed and allocated
-  // again.
-  static File OpenForOverwrite(const std::string& path);
   // Opens an existing file for writing from the start, neither creating nor
   // truncating it; invalid when it is absent or may not be written.
   static File OpenExistingForWrite(const std::string& path);

@@ -20,12 +20,6 @@ namespace rondel {
 void SeedRandom(uint32_t seed);
 int NextRandom();
 
-// The generator's step as a pure function, for tests that predict draws:
-// the value drawn right after seeding with `seed`.
-constexpr int FirstRandomAfterSeed(uint32_t seed) {
-  return static_cast<int>(((seed * 214013u + 2531011u) >> 16) & 0x7FFFu);
-}
-
 }  // namespace rondel
 
 #endif  // RONDEL_PLAYBACK_RANDOM_H_
