@@ -151,7 +151,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Name& target = plain[(w * 7 + size) % plain.size()];
     const std::string value = "v" + std::to_string(w) + "_" + std::to_string(size);
     FUZZ_CHECK(WriteProfileString(copy.c_str(), target.first.c_str(),
-                                  target.second.c_str(), value.c_str()));
+                                  target.second.c_str(), value.c_str())
+                   .ok());
     before[Name(Folded(target.first), Folded(target.second))] = value;
     for (const Name& name : plain) {
       const std::string& expected =

@@ -5,6 +5,9 @@
 #include <cstring>
 #include <mutex>
 
+#include "frame/session.h"
+#include "platform/file_error.h"
+#include "platform/message_log.h"
 #include "platform/settings_file.h"
 
 namespace rondel {
@@ -21,6 +24,16 @@ constexpr size_t kTextReadLength = 255;
 Settings g_settings;  // constant-initialised: valid before any static
                       // constructor runs
 std::mutex g_file_server_ip_mutex;  // constexpr constructor: likewise
+
+// A settings file that cannot be read leaves every value at its default;
+// the operator learns why from one line of the log.
+void LogIfUnreadable(const char* path) {
+  const platform::FileError error = platform::ProbeProfile(path);
+  if (error.ok()) return;
+  ModuleLog().AddLog(
+      ("settings file: " + error.ToString() + "; the defaults are used")
+          .c_str());
+}
 
 void ReadClientCharset(const char* path) {
   platform::ReadProfileString(path, "MainServer", "ClientCharset", "GB18030",
@@ -87,6 +100,7 @@ void StoreFileServerIp(const char* address) {
 }
 
 void ReadStartupSettings(const char* path) {
+  LogIfUnreadable(path);
   char file_server_ip[sizeof Settings::file_server_ip];
   platform::ReadProfileString(path, "MainServer", "FileServerIP", "",
                               file_server_ip, kAddressReadLength);
@@ -98,15 +112,20 @@ void ReadStartupSettings(const char* path) {
 }
 
 void ReadDatabaseSettings(const char* path) {
+  LogIfUnreadable(path);
   ReadConnectionSettings(path);
   ReadClientCharset(path);
 }
 
-void PersistRandPlayType(int32_t play_type) {
+platform::FileError PersistRandPlayType(int32_t play_type) {
   char text[16];
   std::snprintf(text, sizeof(text), "%d", static_cast<int>(play_type));
-  platform::WriteProfileString(SettingsFilePath().c_str(), "VideoServer",
-                               "RandPlayType", text);
+  platform::FileError error = platform::WriteProfileString(
+      SettingsFilePath().c_str(), "VideoServer", "RandPlayType", text);
+  if (!error.ok()) {
+    ModuleLog().AddLog(("RandPlayType not saved: " + error.ToString()).c_str());
+  }
+  return error;
 }
 
 int32_t RestoreRandPlayType() {

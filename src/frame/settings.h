@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/file_error.h"
+
 namespace rondel {
 
 // Each value with its section, key and default; texts keep at most their
@@ -48,15 +50,22 @@ std::string SettingsFilePath();
 
 // InitialDatabase's read: the five values (and the server's port, the client
 // character set and KeepUnsentPlays) from `path`.
+// Both reads take the default of every value a file that cannot be read does
+// not give (missing, a directory, no permission), and then write one line to
+// ModuleLog() naming the file and the system's reason:
+//   settings file: open "/etc/korvane/Korvane.ini": No such file or
+//   directory; the defaults are used
 void ReadStartupSettings(const char* path);
 // LoadDBOptions' read: server, database, user and password (and the server's
 // port and the client character set).
 void ReadDatabaseSettings(const char* path);
 
 // The background play type kept under [VideoServer] RandPlayType of the
-// settings file.
-void PersistRandPlayType(
-    int32_t play_type);         // result ignored, as a failed write is
+// settings file. A persist that fails leaves the file as it was (see
+// WriteProfileString), says why in one line of ModuleLog() and answers it:
+//   RandPlayType not saved: write "/etc/korvane/Korvane.ini": Permission
+//   denied
+platform::FileError PersistRandPlayType(int32_t play_type);
 int32_t RestoreRandPlayType();  // 2 when missing
 
 }  // namespace rondel

@@ -2,9 +2,10 @@
 //
 // The whole file is read into memory (at most kMaxSettingsFileBytes; a reader
 // ignores the rest, a writer refuses such a file) and cut into lines. A line
-// keeps its own terminator
-// ("\n", "\r\n" or none for the last line), so a writer can copy every line it
-// does not change exactly as it found it.
+// keeps its own terminator ("\n", "\r\n" or none for the last line), so a
+// writer can copy every line it does not change exactly as it found it; a
+// UTF-8 byte-order mark in front of the first line is kept the same way and
+// never read as part of it.
 #include "platform/settings_file.h"
 
 #include <errno.h>
@@ -16,8 +17,10 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/file.h"
+#include "platform/file_error.h"
 #include "platform/syscall.h"
 
 namespace rondel {
@@ -30,6 +33,10 @@ constexpr size_t kMaxSettingsFileBytes = 4u << 20;
 // The integer reader looks at no more of a value than this, as the Windows one
 // does.
 constexpr size_t kIntegerTextSize = 30;
+
+// What editors that save UTF-8 often put in front of the first line.
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+constexpr size_t kByteOrderMarkSize = sizeof(kByteOrderMark) - 1;
 
 struct Line {
   size_t begin;        // first byte
@@ -75,10 +82,17 @@ bool NameEquals(const char* a, size_t a_length, const char* b) {
   return true;
 }
 
+// Where the first line begins: after a byte-order mark, if there is one.
+size_t FirstLineBegin(const std::string& text) {
+  return text.compare(0, kByteOrderMarkSize, kByteOrderMark) == 0
+             ? kByteOrderMarkSize
+             : 0;
+}
+
 // Reads the file into `text`. `complete` tells whether the whole file fitted.
-bool LoadFile(const char* path, std::string* text, bool* complete) {
+FileError LoadFile(const char* path, std::string* text, bool* complete) {
   File file = File::OpenForRead(path);
-  if (!file.valid()) return false;
+  if (!file.valid()) return FileError::Now("open", path);
   text->clear();
   char chunk[16384];
   *complete = false;
@@ -92,14 +106,14 @@ bool LoadFile(const char* path, std::string* text, bool* complete) {
     text->append(chunk, got);
     if (got < wanted) {
       *complete = true;
-      return errno == 0;
+      return errno == 0 ? FileError() : FileError::Now("read", path);
     }
   }
   // Exactly at the limit: complete only when nothing follows.
   char probe;
   errno = 0;
   *complete = file.Read(&probe, 1) == 0;
-  return errno == 0;
+  return errno == 0 ? FileError() : FileError::Now("read", path);
 }
 
 // The line starting at `begin`; REQUIRES: begin < text.size().
@@ -174,7 +188,7 @@ struct Location {
 Location Find(const std::string& text, const char* section, const char* key) {
   Location found;
   bool inside = false;
-  for (size_t at = 0; at < text.size();) {
+  for (size_t at = FirstLineBegin(text); at < text.size();) {
     Line line = LineAt(text, at);
     at = line.end;
     ParsedLine parsed = Parse(text, line);
@@ -237,13 +251,15 @@ enum class Replacement { kDone, kFailed, kNotPossible };
 // (`original`, null for a file that did not exist) too: when the owner cannot
 // be given, nothing is replaced and kNotPossible tells the caller to write in
 // place rather than take the file away from the operators who own it.
+// `error` says what failed, for kFailed and kNotPossible alike.
 Replacement ReplaceFile(const std::string& path, const std::string& text,
-                        const struct stat* original) {
+                        const struct stat* original, FileError* error) {
   static std::atomic<unsigned> sequence{0};
   std::string temporary = path + ".new." + std::to_string(getpid()) + "." +
                           std::to_string(sequence.fetch_add(1));
   File file = File::CreateForWrite(temporary);
   if (!file.valid()) {
+    *error = FileError::Now("create", temporary);
     // Only a folder that refuses new files sends the write in place; a full
     // disk must not have the old file rewritten half-way.
     return errno == EACCES || errno == EPERM ? Replacement::kNotPossible
@@ -252,18 +268,30 @@ Replacement ReplaceFile(const std::string& path, const std::string& text,
   // fchmod after fchown: a change of owner clears the set-id bits. Only a
   // refusal sends the write in place; any other failure (an I/O error) fails
   // the persist and leaves the file as it was.
-  if (original != nullptr &&
-      (!file.ChangeOwner(original->st_uid, original->st_gid) ||
-       !file.ChangeMode(original->st_mode & 07777))) {
-    const bool refused = errno == EPERM || errno == EACCES;
-    file.Close();
-    RemoveFile(temporary);
-    return refused ? Replacement::kNotPossible : Replacement::kFailed;
+  if (original != nullptr) {
+    if (!file.ChangeOwner(original->st_uid, original->st_gid)) {
+      *error = FileError::Now("change owner of", temporary);
+    } else if (!file.ChangeMode(original->st_mode & 07777)) {
+      *error = FileError::Now("change mode of", temporary);
+    }
+    if (!error->ok()) {
+      file.Close();
+      RemoveFile(temporary);
+      return error->error_number == EPERM || error->error_number == EACCES
+                 ? Replacement::kNotPossible
+                 : Replacement::kFailed;
+    }
   }
-  bool written =
-      file.Write(text.data(), text.size()) == text.size() && file.Sync();
+  if (file.Write(text.data(), text.size()) != text.size()) {
+    *error = FileError::Now("write", temporary);
+  } else if (!file.Sync()) {
+    *error = FileError::Now("flush", temporary);
+  }
   file.Close();
-  if (!written || !RenameFile(temporary, path)) {
+  if (error->ok() && !RenameFile(temporary, path)) {
+    *error = FileError::Now("rename", temporary);
+  }
+  if (!error->ok()) {
     RemoveFile(temporary);
     return Replacement::kFailed;
   }
@@ -273,28 +301,49 @@ Replacement ReplaceFile(const std::string& path, const std::string& text,
 
 // Rewrites the file's own bytes: not crash-safe, but the only way left when no
 // new file may take its place.
-bool WriteInPlace(const std::string& path, const std::string& text) {
+FileError WriteInPlace(const std::string& path, const std::string& text) {
   File file = File::OpenExistingForWrite(path);
-  return file.valid() && file.Write(text.data(), text.size()) == text.size() &&
-         file.Truncate(text.size()) && file.Sync();
+  if (!file.valid()) return FileError::Now("open", path);
+  if (file.Write(text.data(), text.size()) != text.size()) {
+    return FileError::Now("write", path);
+  }
+  if (!file.Truncate(text.size())) return FileError::Now("truncate", path);
+  if (!file.Sync()) return FileError::Now("flush", path);
+  return FileError();
+}
+
+// A failure that is no system call's: `error_number` says why.
+FileError Refusal(const char* step, std::string file, int error_number) {
+  FileError error;
+  error.step = step;
+  error.file = std::move(file);
+  error.error_number = error_number;
+  return error;
 }
 
 // The file a settings path names: the path itself when nothing is there yet,
-// the file a symbolic link leads to. False for a link that leads nowhere and
+// the file a symbolic link leads to. Fails for a link that leads nowhere and
 // for anything but a regular file.
-bool ResolveTarget(const char* path, std::string* target, bool* exists,
-                   struct stat* info) {
+FileError ResolveTarget(const char* path, std::string* target, bool* exists,
+                        struct stat* info) {
   struct stat link_info;
   *exists = sys::Lstat(path, &link_info) == 0;
   if (!*exists) {
     *target = path;
-    return errno == ENOENT;
+    return errno == ENOENT ? FileError() : FileError::Now("examine", path);
   }
   std::unique_ptr<char, void (*)(void*)> resolved(realpath(path, nullptr),
                                                   std::free);
-  if (resolved == nullptr) return false;
+  if (resolved == nullptr) return FileError::Now("resolve", path);
   *target = resolved.get();
-  return sys::Stat(target->c_str(), info) == 0 && S_ISREG(info->st_mode);
+  if (sys::Stat(target->c_str(), info) != 0) {
+    return FileError::Now("examine", *target);
+  }
+  if (!S_ISREG(info->st_mode)) {
+    return Refusal("examine", *target,
+                   S_ISDIR(info->st_mode) ? EISDIR : EINVAL);
+  }
+  return FileError();
 }
 
 }  // namespace
@@ -309,7 +358,7 @@ size_t ReadProfileString(const char* path, const char* section, const char* key,
   bool complete = false;
   Location found;
   if (path != nullptr && section != nullptr && key != nullptr &&
-      LoadFile(path, &text, &complete)) {
+      LoadFile(path, &text, &complete).ok()) {
     found = Find(text, section, key);
     if (found.key_line.begin != std::string::npos) {
       value = found.key.value;
@@ -362,27 +411,39 @@ int ReadProfileInt(const char* path, const char* section, const char* key,
   return static_cast<int>(static_cast<int32_t>(magnitude));
 }
 
-bool WriteProfileString(const char* path, const char* section, const char* key,
-                        const char* value) {
-  if (path == nullptr || path[0] == '\0' || section == nullptr ||
-      key == nullptr || value == nullptr) {
-    return false;
+FileError ProbeProfile(const char* path) {
+  if (path == nullptr || path[0] == '\0') return Refusal("open", "", ENOENT);
+  std::string text;
+  bool complete = false;
+  return LoadFile(path, &text, &complete);
+}
+
+FileError WriteProfileString(const char* path, const char* section,
+                             const char* key, const char* value) {
+  const std::string named = path != nullptr ? path : "";
+  if (named.empty() || section == nullptr || key == nullptr ||
+      value == nullptr) {
+    return Refusal("write", named, EINVAL);
   }
   if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value) ||
       std::strchr(section, ']') != nullptr ||
       std::strchr(key, '=') != nullptr) {
-    return false;
+    return Refusal("write", named, EINVAL);
   }
   std::string target;
   bool exists = false;
   struct stat original;
-  if (!ResolveTarget(path, &target, &exists, &original)) return false;
-  if (exists && !Writable(target, original.st_mode, W_OK)) return false;
+  FileError error = ResolveTarget(path, &target, &exists, &original);
+  if (!error.ok()) return error;
+  if (exists && !Writable(target, original.st_mode, W_OK)) {
+    return Refusal("write", target, EACCES);
+  }
   std::string text;
   bool complete = true;
   // A file that exists but cannot be read must not be replaced by a new one.
-  if (exists && !LoadFile(target.c_str(), &text, &complete)) return false;
-  if (!complete) return false;
+  if (exists) error = LoadFile(target.c_str(), &text, &complete);
+  if (!error.ok()) return error;
+  if (!complete) return Refusal("read", target, EFBIG);
 
   size_t first_newline = text.find('\n');
   const char* eol = (first_newline != std::string::npos && first_newline > 0 &&
@@ -408,19 +469,22 @@ bool WriteProfileString(const char* path, const char* section, const char* key,
     }
   } else {
     std::string added = "[" + std::string(section) + "]" + eol + key_line;
-    if (text.empty()) {
-      text = added + eol;
+    if (text.size() == FirstLineBegin(text)) {
+      text += added + eol;
     } else if (text.back() == '\n') {
       text += added + eol;
     } else {
       text += last_eol + added;
     }
   }
-  if (!exists) return ReplaceFile(target, text, nullptr) == Replacement::kDone;
+  if (!exists) {
+    (void)ReplaceFile(target, text, nullptr, &error);
+    return error;
+  }
   if (FolderWritable(DirectoryOf(target))) {
-    Replacement replaced = ReplaceFile(target, text, &original);
-    if (replaced != Replacement::kNotPossible) {
-      return replaced == Replacement::kDone;
+    if (ReplaceFile(target, text, &original, &error) !=
+        Replacement::kNotPossible) {
+      return error;
     }
   }
   return WriteInPlace(target, text);

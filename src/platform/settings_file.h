@@ -8,12 +8,15 @@
 // shapes (comments, blank lines) are ignored by readers and kept by writers; a
 // line whose first non-blank character is ';' or '#' is a comment even when it
 // holds '='. Names are compared as bytes, with only the ASCII letters folded,
-// so GBK names stay exact. Files are read up to 4 MiB: a reader ignores
-// anything beyond, a writer refuses the file.
+// so GBK names stay exact. A UTF-8 byte-order mark at the start of the file is
+// not part of its first line (a writer keeps it). Files are read up to 4 MiB:
+// a reader ignores anything beyond, a writer refuses the file.
 #ifndef RONDEL_PLATFORM_SETTINGS_FILE_H_
 #define RONDEL_PLATFORM_SETTINGS_FILE_H_
 
 #include <cstddef>
+
+#include "platform/file_error.h"
 
 namespace rondel {
 namespace platform {
@@ -33,6 +36,12 @@ size_t ReadProfileString(const char* path, const char* section, const char* key,
 // of the value are looked at; overflow wraps modulo 2^32.
 int ReadProfileInt(const char* path, const char* section, const char* key,
                    int default_value);
+
+// Reads the file at `path` as the readers above do: ok, or what kept it from
+// being read ("open" or "read", with the system's error: a missing file, a
+// directory, no permission), in which case every reader answers its
+// defaults. A null or empty path is a missing file.
+FileError ProbeProfile(const char* path);
 
 // Sets `key` in `section` to `value`: replaces the first matching key line, or
 // adds the key after the last non-blank line of the section, or adds the
@@ -56,12 +65,16 @@ int ReadProfileInt(const char* path, const char* section, const char* key,
 // and access() allows writing: root passes access() on anything, so a file an
 // operator made read-only by clearing its write bits stays read-only for root.
 //
-// Returns false when the file cannot be written (a short write in place may
-// leave it partly rewritten), and when a name or the value holds a line break,
-// the section name holds ']' or the key holds '=' (they could not be read back
-// as written).
-bool WriteProfileString(const char* path, const char* section, const char* key,
-                        const char* value);
+// Returns ok, or the step that failed on which file with the system's error
+// (the file itself or the new file beside it; a short write in place may
+// leave the file partly rewritten). Refused without touching anything, with
+// a step and an error number but no system call behind them: a file without
+// write permission ("write", EACCES), one past the size limit ("read",
+// EFBIG), anything but a regular file ("examine", EISDIR or EINVAL), and a
+// name or value holding a line break, a section name holding ']' or a key
+// holding '=' ("write", EINVAL: they could not be read back as written).
+FileError WriteProfileString(const char* path, const char* section,
+                             const char* key, const char* value);
 
 }  // namespace platform
 }  // namespace rondel

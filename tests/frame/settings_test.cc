@@ -1,12 +1,19 @@
 #include "frame/settings.h"
 
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
+#include <tuple>
+#include <vector>
 
+#include "captured_log.h"
 #include "files.h"
+#include "platform/syscall_test_hooks.h"
 #include "scratch_dir.h"
 
 namespace rondel {
@@ -159,6 +166,84 @@ TEST_F(SettingsTest, RandPlayTypeWithoutKeyIsTwo) {
   WriteFileBytes(path_, "[VideoServer]\nOther=1\n");
   EXPECT_EQ(RestoreRandPlayType(), 2);
 }
+
+TEST_F(SettingsTest, RandPlayTypeNotSavedSaysWhy) {
+  testing::CapturedLog log(dir_.File("rondel.log"));
+  const std::string before = "[VideoServer]\nRandPlayType=3\n";
+  WriteFileBytes(path_, before);
+  chmod(path_.c_str(), 0444);  // no write bit: left alone, by root too
+  const platform::FileError error = PersistRandPlayType(7);
+  EXPECT_EQ(
+      std::make_tuple(error.ToString(), ReadFileBytes(path_)),
+      std::make_tuple("write \"" + path_ + "\": Permission denied", before));
+  EXPECT_EQ(log.Lines(), std::vector<std::string>{"RandPlayType not saved: " +
+                                                  error.ToString()});
+}
+
+int RefuseOpen(const char*, int, mode_t) {
+  errno = EACCES;
+  return -1;
+}
+
+// A settings file the library cannot read, and the reason the log gives.
+struct Unreadable {
+  const char* name;
+  void (*arrange)(const std::string& path);
+  const char* step;
+  int error_number;
+};
+
+void PrintTo(const Unreadable& c, std::ostream* os) { *os << c.name; }
+
+class UnreadableSettingsTest
+    : public SettingsTest,
+      public ::testing::WithParamInterface<Unreadable> {
+ protected:
+  void TearDown() override {
+    platform::ResetSyscalls();
+    SettingsTest::TearDown();
+  }
+};
+
+TEST_P(UnreadableSettingsTest, GivesDefaultsAndOneLineWithTheReason) {
+  const Unreadable& c = GetParam();
+  testing::CapturedLog log(dir_.File("rondel.log"));
+  c.arrange(path_);
+  Settings& settings = CurrentSettings();
+  std::strcpy(settings.user_name, "stale");
+  std::strcpy(settings.database_server_ip, "stale");
+  ReadStartupSettings(path_.c_str());
+  platform::ResetSyscalls();
+  EXPECT_EQ(std::make_tuple(std::string(settings.user_name),
+                            std::string(settings.database_server_ip),
+                            std::string(settings.database_name)),
+            std::make_tuple("sa", "127.0.0.1", "karaok"));
+  EXPECT_EQ(log.Lines(),
+            std::vector<std::string>{
+                "settings file: " + std::string(c.step) + " \"" + path_ +
+                "\": " + platform::ErrorText(c.error_number) +
+                "; the defaults are used"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, UnreadableSettingsTest,
+    ::testing::Values(
+        Unreadable{"Missing", [](const std::string&) {}, "open", ENOENT},
+        Unreadable{"Directory",
+                   [](const std::string& path) { mkdir(path.c_str(), 0755); },
+                   "read", EISDIR},
+        // As root no mode keeps a file from being read: the open is refused.
+        Unreadable{"NoPermission",
+                   [](const std::string& path) {
+                     WriteFileBytes(path, "[MainServer]\nUserName=boss\n");
+                     platform::SyscallFunctions calls;
+                     calls.open = &RefuseOpen;
+                     platform::ReplaceSyscalls(calls);
+                   },
+                   "open", EACCES}),
+    [](const ::testing::TestParamInfo<Unreadable>& info) {
+      return std::string(info.param.name);
+    });
 
 }  // namespace
 }  // namespace rondel

@@ -1,6 +1,7 @@
 // Every system call of a settings persist fails in turn: the file then holds
 // its old bytes or all of the new ones, never a mix, no temporary stays
-// beside it, and a persist that answers true has written the new bytes.
+// beside it, a persist that answers true has written the new bytes, and one
+// that fails names the file (or the new file beside it) and the error.
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,6 +9,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <tuple>
 
 #include "files.h"
 #include "platform/settings_file.h"
@@ -47,6 +49,7 @@ TEST_P(SettingsSweepTest, EveryFailedCallLeavesTheOldBytesOrTheNew) {
   const std::string before = p.exists ? kBefore : "";
   const std::string after = p.exists ? kAfter : kCreated;
   std::string path;
+  FileError error;
   const long points = testing::SweepFailures(
       [&] {
         if (folder_ != nullptr) chmod(folder_->path().c_str(), 0755);
@@ -56,8 +59,9 @@ TEST_P(SettingsSweepTest, EveryFailedCallLeavesTheOldBytesOrTheNew) {
         if (!p.folder_writable) chmod(folder_->path().c_str(), 0555);
       },
       [&] {
-        return WriteProfileString(path.c_str(), "VideoServer", "RandPlayType",
-                                  "7");
+        error = WriteProfileString(path.c_str(), "VideoServer", "RandPlayType",
+                                   "7");
+        return error.ok();
       },
       [&](long, bool saved) {
         const std::string bytes = testing::ReadFileBytes(path);
@@ -69,6 +73,12 @@ TEST_P(SettingsSweepTest, EveryFailedCallLeavesTheOldBytesOrTheNew) {
         }
         EXPECT_EQ(testing::ListDirectory(folder_->path()),
                   p.exists || saved ? "Korvane.ini\n" : "");
+        if (!saved) {
+          EXPECT_EQ(std::make_tuple(error.error_number,
+                                    error.file.compare(0, path.size(), path)),
+                    std::make_tuple(EIO, 0))
+              << error.ToString();
+        }
       });
   EXPECT_GT(points, 3);
   RecordProperty("failure_points", static_cast<int>(points));

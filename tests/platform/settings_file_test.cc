@@ -139,8 +139,26 @@ TEST_F(SettingsFileTest, OversizedFileIsReadInPartAndNeverRewritten) {
   EXPECT_EQ(Read("MainServer", "UserName"), "boss");
   EXPECT_EQ(Read("KTV", "DataBaseName"), "DEF");  // past the part that is read
   EXPECT_FALSE(
-      WriteProfileString(path_.c_str(), "MainServer", "UserName", "x"));
+      WriteProfileString(path_.c_str(), "MainServer", "UserName", "x").ok());
   EXPECT_EQ(ReadFileBytes(path_), before);
+}
+
+// Editors that save UTF-8 often begin the file with a byte-order mark: it
+// must not hide the first section, and a writer keeps it.
+TEST_F(SettingsFileTest, ByteOrderMarkIsSkippedAndKept) {
+  const std::string mark = "\xEF\xBB\xBF";
+  WriteFileBytes(path_, mark + "[MainServer]\r\nUserName=boss\r\n");
+  EXPECT_EQ(Read("MainServer", "UserName"), "boss");
+  ASSERT_TRUE(
+      WriteProfileString(path_.c_str(), "MainServer", "PassWord", "pw").ok());
+  EXPECT_EQ(ReadFileBytes(path_),
+            mark + "[MainServer]\r\nUserName=boss\r\nPassWord=pw\r\n");
+
+  WriteFileBytes(path_, mark);
+  ASSERT_TRUE(
+      WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "7")
+          .ok());
+  EXPECT_EQ(ReadFileBytes(path_), mark + "[VideoServer]\nRandPlayType=7\n");
 }
 
 TEST_F(SettingsFileTest, GbkBytesAreKeptAndNotCaseFolded) {
@@ -192,7 +210,8 @@ TEST_F(SettingsFileTest, WriteReplacesKeyAndKeepsEveryOtherByte) {
       "DataBaseName=karaok";
   WriteFileBytes(path_, before);
   ASSERT_TRUE(
-      WriteProfileString(path_.c_str(), "videoserver", "RandPlayType", "7"));
+      WriteProfileString(path_.c_str(), "videoserver", "RandPlayType", "7")
+          .ok());
   const std::string expected =
       "; Venue settings, edited by hand\r\n"
       "[MainServer]\r\n"
@@ -216,7 +235,8 @@ TEST_F(SettingsFileTest, WriteAddsKeyAfterTheSectionsLastLine) {
                  "[KTV]\n"
                  "DataBaseName=karaok\n");
   ASSERT_TRUE(
-      WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "-3"));
+      WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "-3")
+          .ok());
   EXPECT_EQ(ReadFileBytes(path_),
             "[VideoServer]\n"
             "Other=x\n"
@@ -230,7 +250,8 @@ TEST_F(SettingsFileTest, WriteAddsKeyToLastSectionWithoutFinalNewline) {
   WriteFileBytes(path_,
                  "[MainServer]\r\nUserName=sa\r\n[VideoServer]\r\nOther=x");
   ASSERT_TRUE(
-      WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "5"));
+      WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "5")
+          .ok());
   EXPECT_EQ(ReadFileBytes(path_),
             "[MainServer]\r\nUserName=sa\r\n[VideoServer]\r\nOther="
             "x\r\nRandPlayType=5");
@@ -240,21 +261,24 @@ TEST_F(SettingsFileTest, WriteAddsKeyToLastSectionWithoutFinalNewline) {
 TEST_F(SettingsFileTest, WriteAddsNewSectionAtTheEnd) {
   WriteFileBytes(path_, "; comment\n[MainServer]\nUserName=sa\n");
   ASSERT_TRUE(
-      WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "2"));
+      WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "2")
+          .ok());
   EXPECT_EQ(
       ReadFileBytes(path_),
       "; comment\n[MainServer]\nUserName=sa\n[VideoServer]\nRandPlayType=2\n");
 
   WriteFileBytes(path_, "[MainServer]\r\nUserName=sa");
   ASSERT_TRUE(
-      WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "2"));
+      WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "2")
+          .ok());
   EXPECT_EQ(ReadFileBytes(path_),
             "[MainServer]\r\nUserName=sa\r\n[VideoServer]\r\nRandPlayType=2");
 }
 
 TEST_F(SettingsFileTest, WriteToMissingFileCreatesIt) {
   ASSERT_TRUE(
-      WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "7"));
+      WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "7")
+          .ok());
   EXPECT_EQ(ReadFileBytes(path_), "[VideoServer]\nRandPlayType=7\n");
   // Nothing is left beside it.
   EXPECT_EQ(dir_.EntryCount(), 1u);
@@ -262,15 +286,18 @@ TEST_F(SettingsFileTest, WriteToMissingFileCreatesIt) {
 
 TEST_F(SettingsFileTest, WriteIntoMissingDirectoryFails) {
   EXPECT_FALSE(WriteProfileString(dir_.File("no/such/dir.ini").c_str(),
-                                  "VideoServer", "RandPlayType", "7"));
+                                  "VideoServer", "RandPlayType", "7")
+                   .ok());
 }
 
 TEST_F(SettingsFileTest, WriteRefusesLineBreaksInNamesAndValues) {
   WriteFileBytes(path_, "[VideoServer]\nRandPlayType=1\n");
-  EXPECT_FALSE(WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType",
-                                  "7\n[X]"));
   EXPECT_FALSE(
-      WriteProfileString(path_.c_str(), "Video]Server", "RandPlayType", "7"));
+      WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "7\n[X]")
+          .ok());
+  EXPECT_FALSE(
+      WriteProfileString(path_.c_str(), "Video]Server", "RandPlayType", "7")
+          .ok());
   EXPECT_EQ(ReadFileBytes(path_), "[VideoServer]\nRandPlayType=1\n");
 }
 
@@ -279,7 +306,8 @@ TEST_F(SettingsFileTest, ShortWriteLeavesTheOldFileWhole) {
   WriteFileBytes(path_, before);
   SetWriteBudget(5);
   EXPECT_FALSE(
-      WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "9"));
+      WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "9")
+          .ok());
   SetWriteBudget(-1);
   EXPECT_EQ(ReadFileBytes(path_), before);
   // The partial file written beside it was removed.
@@ -381,7 +409,8 @@ TEST_P(SettingsSaveTest, SavingEditsTheFileInPlaceOrNotAtAll) {
   const ino_t inode = Inode(path_);
 
   const bool saved =
-      WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "7");
+      WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "7")
+          .ok();
   EXPECT_EQ(std::make_tuple(saved, Inode(path_) == inode, Standing(),
                             ReadFileBytes(path_)),
             std::make_tuple(c.saved, c.in_place, standing, bytes));
@@ -406,7 +435,8 @@ TEST_F(SettingsSave, ShortWriteInPlaceIsReported) {
   Arrange(Situation::kReadOnlyFolder);
   SetWriteBudget(5);
   EXPECT_FALSE(
-      WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "7"));
+      WriteProfileString(path_.c_str(), "VideoServer", "RandPlayType", "7")
+          .ok());
 }
 
 }  // namespace
