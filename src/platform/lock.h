@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -12,23 +13,46 @@ namespace platform {
 
 // The lock remembers its holder, so that contracts ("REQUIRES: the lock held",
 // "... not held") can be checked with assertions.
+//
+// It is a flag under a mutex with a condition variable rather than a bare
+// mutex so that a wait can be bounded (AcquireWithin): a timed mutex waits
+// through pthread_mutex_clocklock, which the thread sanitizer does not know,
+// while a condition variable's timed wait it follows.
 class Lock {
  public:
   Lock() = default;
   Lock(const Lock&) = delete;
   Lock& operator=(const Lock&) = delete;
   void Acquire() {
+    std::unique_lock<std::mutex> state(state_);
     waiting_.fetch_add(1, std::memory_order_relaxed);
-    mutex_.lock();
+    free_.wait(state, [this] { return !taken_; });
     waiting_.fetch_sub(1, std::memory_order_relaxed);
     Taken();
   }
+  // Acquire, giving up after `wait`: true when the lock is now held.
+  bool AcquireWithin(std::chrono::milliseconds wait) {
+    std::unique_lock<std::mutex> state(state_);
+    waiting_.fetch_add(1, std::memory_order_relaxed);
+    const bool free = free_.wait_for(state, wait, [this] { return !taken_; });
+    waiting_.fetch_sub(1, std::memory_order_relaxed);
+    if (!free) return false;
+    Taken();
+    return true;
+  }
   void Release() {
     holder_.store(std::thread::id(), std::memory_order_relaxed);
-    mutex_.unlock();
+    {
+      std::lock_guard<std::mutex> state(state_);
+      taken_ = false;
+    }
+    // One waiter is enough: a woken waiter that finds the lock taken again
+    // waits on, and whoever took it wakes the next one at its release.
+    free_.notify_one();
   }
   bool TryAcquire() {
-    if (!mutex_.try_lock()) return false;
+    std::lock_guard<std::mutex> state(state_);
+    if (taken_) return false;
     Taken();
     return true;
   }
@@ -55,27 +79,42 @@ class Lock {
   }
 
  private:
-  // Every way of taking the lock ends here.
+  // Every way of taking the lock ends here. REQUIRES: state_ held, the lock
+  // free.
   void Taken() {
+    taken_ = true;
     holder_.store(std::this_thread::get_id(), std::memory_order_relaxed);
     holds_.fetch_add(1, std::memory_order_relaxed);
   }
 
-  std::mutex mutex_;
+  std::mutex state_;              // guards taken_
+  std::condition_variable free_;  // signalled when taken_ becomes false
+  bool taken_ = false;
   std::atomic<std::thread::id> holder_{};
-  std::atomic<int> waiting_{0};  // threads blocked in Acquire
+  std::atomic<int> waiting_{0};  // threads blocked in Acquire(Within)
   std::atomic<unsigned long> holds_{0};
 };
 
+// Holds the lock for its scope. The bounded form may end up not holding it:
+// owns() says which, and only a held lock is released.
 class LockHolder {
  public:
-  explicit LockHolder(Lock& lock) : lock_(lock) { lock_.Acquire(); }
-  ~LockHolder() { lock_.Release(); }
+  explicit LockHolder(Lock& lock) : lock_(lock), owns_(true) {
+    lock_.Acquire();
+  }
+  LockHolder(Lock& lock, std::chrono::milliseconds wait)
+      : lock_(lock), owns_(lock.AcquireWithin(wait)) {}
+  ~LockHolder() {
+    if (owns_) lock_.Release();
+  }
   LockHolder(const LockHolder&) = delete;
   LockHolder& operator=(const LockHolder&) = delete;
 
+  bool owns() const { return owns_; }
+
  private:
   Lock& lock_;
+  const bool owns_;
 };
 
 }  // namespace platform
