@@ -90,17 +90,25 @@ Exchange::Exchange(DeferOpen) : lock_holder_(LockNotHeldHere()) {
   std::memset(text_output_scratch_, 0, sizeof text_output_scratch_);
 }
 
+Exchange::Exchange(const Limits& limits)
+    : lock_holder_(LockNotHeldHere(), limits.lock_wait),
+      timeout_seconds_(limits.timeout_seconds) {
+  assert(timeout_seconds_ >= 1);
+  std::memset(text_output_scratch_, 0, sizeof text_output_scratch_);
+  (void)Reconnect();
+}
+
 // The members do the work: the session closes first, then the lock holder
 // releases.
 Exchange::~Exchange() = default;
 
-bool Exchange::alive() const {
-  return connected() && !dbdead(Db(session_));
-}
+bool Exchange::alive() const { return connected() && !dbdead(Db(session_)); }
 
 bool Exchange::Reconnect() {
   session_.Close();
-  session_ = Session::Open();
+  if (!lock_holder_.owns()) return false;
+  session_ = timeout_seconds_ > 0 ? Session::OpenWithin(timeout_seconds_)
+                                  : Session::Open();
   return session_.valid();
 }
 

@@ -34,11 +34,18 @@
 //   ...                                 // e.g. look up this host's addresses
 //   if (!x.Reconnect()) return 0;       // opens the connection
 //
+// A call that must answer within seconds whatever the database does bounds
+// both its wait for the lock and its connection's time-outs:
+//
+//   Exchange x(Exchange::Limits{std::chrono::seconds(2), 1});
+//   if (x.lock_busy()) return kAnswerWithoutTheDatabase;
+//
 // Nothing here includes the DB-Library header; only the frame's .cc files do,
 // through frame/db_library.h (session.cc, exchange.cc, exchange_results.cc).
 #ifndef RONDEL_FRAME_EXCHANGE_H_
 #define RONDEL_FRAME_EXCHANGE_H_
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -134,6 +141,12 @@ struct ReturnTarget {
 class Exchange {
  public:
   enum DeferOpen { kDeferOpen };
+  // A bounded exchange: the longest wait for the lock, and the login and query
+  // time-outs of its connections (Session::OpenWithin).
+  struct Limits {
+    std::chrono::milliseconds lock_wait;
+    int timeout_seconds;
+  };
 
   // Takes the catalogue lock, then opens a connection (OpenDbConnection).
   // REQUIRES: the calling thread does not hold the lock already.
@@ -141,6 +154,11 @@ class Exchange {
   // Takes the catalogue lock only; Reconnect() opens the connection later in
   // the same hold.
   explicit Exchange(DeferOpen);
+  // Waits at most limits.lock_wait for the lock. Without it nothing is opened
+  // or released: connected() is false and lock_busy() true. With it, opens a
+  // connection with the limits' time-outs.
+  // REQUIRES: as Exchange(); limits.timeout_seconds >= 1.
+  explicit Exchange(const Limits& limits);
   // Closes the connection (if any), then releases the lock; also when an
   // exception leaves the caller's scope.
   ~Exchange();
@@ -148,13 +166,16 @@ class Exchange {
   Exchange& operator=(const Exchange&) = delete;
 
   bool connected() const { return session_.valid(); }
+  // True when a bounded exchange did not get the lock in time.
+  bool lock_busy() const { return !lock_holder_.owns(); }
   // Connected, and the client library has not marked the connection dead: a
   // call that failed on a live connection failed for its own values (a text
   // the server's character set cannot take), not for the server.
   bool alive() const;
 
   // Closes the current connection (if any) and opens a fresh one inside the
-  // same lock hold. True when the new connection is open.
+  // same lock hold, with the same time-outs. True when the new connection is
+  // open; false without the lock.
   bool Reconnect();
   // Closes the connection now; the lock stays held until destruction.
   void Disconnect() { session_.Close(); }
@@ -212,6 +233,8 @@ class Exchange {
   // Declared first: constructed before the connection opens, destroyed after it
   // closes.
   platform::LockHolder lock_holder_;
+  // The time-outs of this exchange's connections; 0: the configured ones.
+  int timeout_seconds_ = 0;
   Session session_;
   // Where text outputs point; their returned values are read through
   // HarvestReturns.

@@ -8,6 +8,7 @@
 // not to an exit).
 #include "frame/session.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cassert>
 #include <cstdlib>
@@ -113,8 +114,11 @@ void Session::Close() {
   handle_ = nullptr;
 }
 
-Session Session::Open() {
+Session Session::Open() { return OpenWithin(TimeoutSeconds()); }
+
+Session Session::OpenWithin(int timeout_seconds) {
   assert(CatalogueLock().HeldByThisThread());
+  assert(timeout_seconds >= 1);
   platform::MessageLog log;
   if (!DbLibraryStarted()) {
     // Without the client library there is no login record to make.
@@ -147,7 +151,7 @@ Session Session::Open() {
   DBSETLVERSION(login, DBVERSION_74);
   // Same character set on both sides: code page 936 bytes pass unconverted.
   if (charset[0] != '\0') DBSETLCHARSET(login, charset);
-  const int timeout = TimeoutSeconds();
+  const int timeout = std::min(std::max(timeout_seconds, 1), TimeoutSeconds());
   dbsetlogintime(timeout);
   dbsettime(timeout);
 

@@ -56,6 +56,14 @@ class Session {
   // invalid session after logging "dblogin() error". An empty server name is
   // not tried. REQUIRES: the catalogue lock held.
   static Session Open();
+  // Open with login and query time-outs of `timeout_seconds` (at most the
+  // configured ones) for this connection alone, for a call that must answer
+  // within seconds whatever the database does. The client library keeps its
+  // time-outs process-wide; every opening sets both (the lock makes it the
+  // only open connection), so the next Open() has the configured ones again.
+  // A time-out closes the connection (the error handler answers INT_CANCEL).
+  // REQUIRES: the catalogue lock held; timeout_seconds >= 1.
+  static Session OpenWithin(int timeout_seconds);
 
   bool valid() const { return handle_ != nullptr; }
   void Close();  // CloseDbConnection; nothing when invalid
