@@ -11,19 +11,14 @@ namespace rondel {
 namespace tools {
 namespace {
 
-// Output sizes the exports document, plus a margin the library never writes:
-// the fields are read back only up to their documented size.
-constexpr size_t kRoomInfoSize = 20;
-constexpr size_t kFilesBufferSize = 2048;
-constexpr size_t kMargin = 16;
-
 // The paths of a file-list buffer: each zero-terminated, ended by an empty path
 // or by the end of the buffer.
 std::vector<std::string> FilePaths(const char* buffer) {
   std::vector<std::string> paths;
   size_t offset = 0;
-  while (offset < kFilesBufferSize && buffer[offset] != '\0') {
-    std::string path = FieldText(buffer + offset, kFilesBufferSize - offset);
+  while (offset < host::kMediaFilesSize && buffer[offset] != '\0') {
+    std::string path =
+        FieldText(buffer + offset, host::kMediaFilesSize - offset);
     offset += path.size() + 1;
     paths.push_back(path);
   }
@@ -31,10 +26,10 @@ std::vector<std::string> FilePaths(const char* buffer) {
 }
 
 bool PrintMedia(HostLibrary& library, int32_t id, std::ostream& out) {
-  char name[kNameSize + kMargin] = {};
-  char code[kCodeSize + kMargin] = {};
-  char text_a[kTextSize + kMargin] = {};
-  char text_b[kTextSize + kMargin] = {};
+  char name[host::kMediaNameSize + kMargin] = {};
+  char code[host::kMediaCodeSize + kMargin] = {};
+  char text_a[host::kMediaTextSize + kMargin] = {};
+  char text_b[host::kMediaTextSize + kMargin] = {};
   int media_class = 0, number_a = 0, number_b = 0, number_c = 0, group_id = 0;
   if (library.GetMediaInfo(id, name, code, &media_class, text_a, text_b,
                            &number_a, &number_b, &number_c, &group_id) != 1) {
@@ -42,11 +37,15 @@ bool PrintMedia(HostLibrary& library, int32_t id, std::ostream& out) {
     return false;
   }
   out << "media " << id << "\n"
-      << "  name     " << ShowText(FieldText(name, kNameSize)) << "\n"
-      << "  code     " << ShowText(FieldText(code, kCodeSize)) << "\n"
+      << "  name     " << ShowText(FieldText(name, host::kMediaNameSize))
+      << "\n"
+      << "  code     " << ShowText(FieldText(code, host::kMediaCodeSize))
+      << "\n"
       << "  class    " << media_class << " (" << ClassName(media_class) << ")\n"
-      << "  textA    " << ShowText(FieldText(text_a, kTextSize)) << "\n"
-      << "  textB    " << ShowText(FieldText(text_b, kTextSize)) << "\n"
+      << "  textA    " << ShowText(FieldText(text_a, host::kMediaTextSize))
+      << "\n"
+      << "  textB    " << ShowText(FieldText(text_b, host::kMediaTextSize))
+      << "\n"
       << "  numberA  " << number_a << "\n"
       << "  numberB  " << number_b << "\n"
       << "  numberC  " << number_c << "\n"
@@ -146,9 +145,9 @@ int RunStart(HostLibrary& library, const StartProbes& probes,
         [&library](const std::string& address, std::string* detail) {
           std::vector<char> key(address.begin(), address.end());
           key.push_back('\0');
-          char info[kRoomInfoSize + kMargin] = {};
+          char info[host::kRoomInfoSize + kMargin] = {};
           if (library.GetRoomIDInfoFromIP(key.data(), info) != 1) return false;
-          *detail = "info " + ShowText(FieldText(info, kRoomInfoSize));
+          *detail = "info " + ShowText(FieldText(info, host::kRoomInfoSize));
           return true;
         },
         out);
@@ -183,13 +182,13 @@ int RunRoom(HostLibrary& library, const std::string& address,
             std::ostream& out) {
   std::vector<char> key(address.begin(), address.end());
   key.push_back('\0');
-  char info[kRoomInfoSize + kMargin] = {};
+  char info[host::kRoomInfoSize + kMargin] = {};
   if (library.GetRoomIDInfoFromIP(key.data(), info) != 1) {
     out << "room " << address << ": not found\n";
     return kExitMiss;
   }
   out << "room " << address << "\n"
-      << "  info  " << ShowText(FieldText(info, kRoomInfoSize)) << "\n";
+      << "  info  " << ShowText(FieldText(info, host::kRoomInfoSize)) << "\n";
   return kExitOk;
 }
 

@@ -11,16 +11,16 @@
 #include <vector>
 
 #include "diag_listener.h"
+#include "exports/host_interface.h"
 #include "host_library.h"
 
 namespace rondel {
 namespace tools {
 
-// Output sizes the exports document for media attributes; the actions give
-// their buffers a margin beyond them and read them back only this far.
-constexpr size_t kNameSize = 100;
-constexpr size_t kCodeSize = 10;
-constexpr size_t kTextSize = 20;
+// Output buffers are the size the exports document (exports/host_interface.h)
+// plus this margin, which the library never writes; they are read back only up
+// to the documented size.
+constexpr size_t kMargin = 64;
 
 // "film", "song", "ad" for media classes 1, 2, 3; "other" for any other.
 const char* ClassName(int media_class);

@@ -7,18 +7,6 @@
 
 namespace rondel {
 namespace tools {
-namespace {
-
-constexpr size_t kUrlSize = 41;
-constexpr size_t kKindSize = 5;
-constexpr size_t kFireUrlSize = 282;
-constexpr size_t kFormat1Size = 6;
-constexpr size_t kFormat2Size = 5;
-constexpr size_t kPageSize = 100;
-constexpr size_t kMargin = 64;
-
-}  // namespace
-
 std::vector<const char*> PlaybackExportsOf(const std::string& action) {
   if (action == "next") return {kGetNextVideoSymbol};
   if (action == "play") return {kGetRandPlayMediaIDSymbol};
@@ -29,12 +17,12 @@ std::vector<const char*> PlaybackExportsOf(const std::string& action) {
 
 int RunNext(HostLibrary& library, const std::string& room,
             DiagListener& listener, std::ostream& out) {
-  char name[kNameSize + kMargin] = {};
-  char code[kCodeSize + kMargin] = {};
-  char url[kUrlSize + kMargin] = {};
-  char kind[kKindSize + kMargin] = {};
-  char text_a[kTextSize + kMargin] = {};
-  char text_b[kTextSize + kMargin] = {};
+  char name[host::kMediaNameSize + kMargin] = {};
+  char code[host::kMediaCodeSize + kMargin] = {};
+  char url[host::kPlayUrlSize + kMargin] = {};
+  char kind[host::kKindSize + kMargin] = {};
+  char text_a[host::kMediaTextSize + kMargin] = {};
+  char text_b[host::kMediaTextSize + kMargin] = {};
   int number_a = 0, number_b = 0, number_c = 0;
   // Start-up may have sent texts of its own; only this call's are shown.
   listener.Receive(0);
@@ -42,12 +30,16 @@ int RunNext(HostLibrary& library, const std::string& room,
                                     text_b, &number_a, &number_b, &number_c);
   std::vector<std::string> texts = listener.Receive(100);
   out << "GetNextVideo(" << room << ") = " << answer << "\n"
-      << "  url      " << ShowText(FieldText(url, kUrlSize)) << "\n"
-      << "  kind     " << ShowText(FieldText(kind, kKindSize)) << "\n"
-      << "  name     " << ShowText(FieldText(name, kNameSize)) << "\n"
-      << "  code     " << ShowText(FieldText(code, kCodeSize)) << "\n"
-      << "  textA    " << ShowText(FieldText(text_a, kTextSize)) << "\n"
-      << "  textB    " << ShowText(FieldText(text_b, kTextSize)) << "\n"
+      << "  url      " << ShowText(FieldText(url, host::kPlayUrlSize)) << "\n"
+      << "  kind     " << ShowText(FieldText(kind, host::kKindSize)) << "\n"
+      << "  name     " << ShowText(FieldText(name, host::kMediaNameSize))
+      << "\n"
+      << "  code     " << ShowText(FieldText(code, host::kMediaCodeSize))
+      << "\n"
+      << "  textA    " << ShowText(FieldText(text_a, host::kMediaTextSize))
+      << "\n"
+      << "  textB    " << ShowText(FieldText(text_b, host::kMediaTextSize))
+      << "\n"
       << "  numberA  " << number_a << "\n"
       << "  numberB  " << number_b << "\n"
       << "  numberC  " << number_c << "\n"
@@ -64,7 +56,7 @@ int RunPlay(HostLibrary& library, const std::string& room, int calls,
   for (int call = 1; call <= calls; ++call) {
     int id = library.GetRandPlayMediaID(room.c_str());
     out << "  " << call << ": " << id;
-    char name[kNameSize + kMargin] = {};
+    char name[host::kMediaNameSize + kMargin] = {};
     int media_class = 0;
     if (id == -1) {
       out << "  (nothing to play)";
@@ -73,7 +65,7 @@ int RunPlay(HostLibrary& library, const std::string& room, int calls,
                                     nullptr, nullptr, nullptr, nullptr,
                                     nullptr) == 1) {
       out << "  " << ClassName(media_class) << " "
-          << ShowText(FieldText(name, kNameSize));
+          << ShowText(FieldText(name, host::kMediaNameSize));
     } else {
       out << "  (not in the catalogue)";
     }
@@ -84,24 +76,28 @@ int RunPlay(HostLibrary& library, const std::string& room, int calls,
 
 int RunFireAlarm(HostLibrary& library, const std::string& address,
                  std::ostream& out) {
-  char url[kFireUrlSize + kMargin] = {};
-  char format1[kFormat1Size + kMargin] = {};
-  char format2[kFormat2Size + kMargin] = {};
+  char url[host::kFireAlarmUrlSize + kMargin] = {};
+  char format1[host::kFireAlarmFormat1Size + kMargin] = {};
+  char format2[host::kFireAlarmFormat2Size + kMargin] = {};
   int answer =
       library.GetFirealarmVideo(address.c_str(), url, format1, format2);
   out << "GetFirealarmVideo(" << address << ") = " << answer << "\n"
-      << "  url      " << ShowText(FieldText(url, kFireUrlSize)) << "\n"
-      << "  format1  " << ShowText(FieldText(format1, kFormat1Size)) << "\n"
-      << "  format2  " << ShowText(FieldText(format2, kFormat2Size)) << "\n";
+      << "  url      " << ShowText(FieldText(url, host::kFireAlarmUrlSize))
+      << "\n"
+      << "  format1  "
+      << ShowText(FieldText(format1, host::kFireAlarmFormat1Size)) << "\n"
+      << "  format2  "
+      << ShowText(FieldText(format2, host::kFireAlarmFormat2Size)) << "\n";
   return answer == 1 ? kExitOk : kExitMiss;
 }
 
 int RunFirePage(HostLibrary& library, std::ostream& out) {
-  char page[kPageSize + kMargin] = {};
+  char page[host::kFireAlarmPageSize + kMargin] = {};
   // The address plays no part in the answer.
   int answer = library.GetFirealarmPage("", page);
   out << "GetFirealarmPage = " << answer << "\n"
-      << "  page     " << ShowText(FieldText(page, kPageSize)) << "\n";
+      << "  page     " << ShowText(FieldText(page, host::kFireAlarmPageSize))
+      << "\n";
   return answer == 1 ? kExitOk : kExitMiss;
 }
 

@@ -15,11 +15,6 @@ namespace rondel {
 namespace tools {
 namespace {
 
-constexpr size_t kErrorTextSize = 201;  // 200 bytes and the terminator
-constexpr size_t kAddressSize = 20;
-constexpr size_t kFireUrlSize = 282;
-constexpr size_t kFormatSize = 6;
-constexpr size_t kMargin = 64;
 // Outputs that are outputs only start here, so that one the export did not
 // write shows as such.
 constexpr int kUnwritten = -1;
@@ -94,8 +89,8 @@ const char* Bool(bool answer) { return answer ? "true" : "false"; }
 // Prints the error code and text of a trade-log or authorization call.
 void PrintError(int error_code, const char* error_text, std::ostream& out) {
   out << "  errorCode   " << error_code << "\n"
-      << "  errorText   " << ShowText(FieldText(error_text, kErrorTextSize))
-      << "\n";
+      << "  errorText   "
+      << ShowText(FieldText(error_text, host::kErrorTextSize)) << "\n";
 }
 
 // FileServerIP as the fire-alarm URL "vsp://ADDRESS/file" shows it: no export
@@ -104,13 +99,13 @@ void PrintError(int error_code, const char* error_text, std::ostream& out) {
 // library or the database gives no URL.
 std::optional<std::string> ObservedFileServerIp(HostLibrary& library) {
   if (library.GetFirealarmVideo == nullptr) return std::nullopt;
-  char url[kFireUrlSize + kMargin] = {};
-  char format1[kFormatSize + kMargin] = {};
-  char format2[kFormatSize + kMargin] = {};
+  char url[host::kFireAlarmUrlSize + kMargin] = {};
+  char format1[host::kFireAlarmFormat1Size + kMargin] = {};
+  char format2[host::kFireAlarmFormat2Size + kMargin] = {};
   if (library.GetFirealarmVideo("0.0.0.0", url, format1, format2) != 1)
     return std::nullopt;
-  const std::string text = FieldText(url, kFireUrlSize);
-  const std::string scheme = "vsp://";
+  const std::string text = FieldText(url, host::kFireAlarmUrlSize);
+  const std::string scheme = host::kUrlScheme;
   if (text.compare(0, scheme.size(), scheme) != 0) return std::nullopt;
   size_t slash = text.find('/', scheme.size());
   return text.substr(scheme.size(), slash == std::string::npos
@@ -221,7 +216,7 @@ int RunRecords(HostLibrary& library, const RecordsCommand& command,
   const std::string& action = command.action;
   const std::vector<int32_t>& n = command.numbers;
   const auto& t = command.texts;
-  char error_text[kErrorTextSize + kMargin] = {};
+  char error_text[host::kErrorTextSize + kMargin] = {};
   int error_code = 0;
   if (action == "playtime") {
     // The export takes writable texts; it is handed copies.
@@ -271,13 +266,13 @@ int RunRecords(HostLibrary& library, const RecordsCommand& command,
     return RunConnectionCount(library, command, listener, out);
   if (action == "conn get") {
     int connections = kUnwritten;
-    char address[kAddressSize + kMargin] = {};
+    char address[host::kAddressSize + kMargin] = {};
     bool answer =
         library.GetVideoServerConnectNum(n[0], n[1], &connections, address);
     out << "GetVideoServerConnectNum(group " << n[0] << ", server " << n[1]
         << ") = " << Bool(answer) << "\n"
         << "  connections  " << connections << "\n"
-        << "  address      " << ShowText(FieldText(address, kAddressSize))
+        << "  address      " << ShowText(FieldText(address, host::kAddressSize))
         << "\n";
     return connections != kUnwritten ? kExitOk : kExitMiss;
   }
