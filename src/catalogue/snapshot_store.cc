@@ -19,7 +19,11 @@
 //     directory is flushed once at the end.
 //  3. A failure before the set is in place removes the new files and leaves
 //     the live set as it was; false is answered only when the previous set is
-//     what a load reads.
+//     what a load reads. It gives back the space it took: the sibling
+//     directory and every new file go, and a media file the save wrote into
+//     (a new one, or the kept one it was reusing) is removed, never kept as
+//     "Medias.tbl.prev" (a kept file it had only moved goes back). One line
+//     in the log names the step, the file and the system's error.
 //  4. A file is written over only when it is provably not a name of a live
 //     file (its only name, not the live file): the media file kept from the
 //     last save ("Medias.tbl.prev", or the sibling's "Medias.tbl" a crashed
@@ -45,6 +49,8 @@
 #include "catalogue/snapshot_format.h"
 #include "catalogue/tables.h"
 #include "platform/file.h"
+#include "platform/file_error.h"
+#include "platform/message_log.h"
 #include "platform/paths.h"
 
 namespace rondel {
@@ -112,36 +118,52 @@ const TableInfo* FindTable(const char* table_name) {
   return k == kTableCount ? nullptr : &kTables[k];
 }
 
+using platform::FileError;
+
+// A failure no system call reported: `error_number` says what it amounts to.
+FileError Failure(const char* step, const std::string& file, int error_number) {
+  FileError error;
+  error.step = step;
+  error.file = file;
+  error.error_number = error_number;
+  return error;
+}
+
 bool WriteAll(platform::File& file, const void* data, size_t length) {
   return file.Write(data, length) == length;
 }
 
-// Writes one table's header and records into `file`, which is open at its
-// start, and cuts the file to their length.
-bool WriteTable(SnapshotStore& store, platform::File& file,
-                const char* table_name) {
+// Writes one table's header and records into `file` (open at its start, named
+// `path`), and cuts the file to their length.
+FileError WriteTable(SnapshotStore& store, platform::File& file,
+                     const char* table_name, const std::string& path) {
   char name_field[kTableNameSize] = {};
   std::strncpy(name_field, table_name, kTableNameSize - 1);
   int32_t count = 0;
   int32_t size = 0;
   void* first = nullptr;
   if (!WriteAll(file, kMagic, kMagicSize) ||
-      !WriteAll(file, name_field, kTableNameSize) ||
-      !store.GetTableForSave(table_name, &count, &size, &first)) {
-    return false;
+      !WriteAll(file, name_field, kTableNameSize)) {
+    return FileError::Now("write", path);
+  }
+  if (!store.GetTableForSave(table_name, &count, &size, &first)) {
+    return Failure("write", path, EINVAL);
   }
   // A count outside the table (a counter gone wrong) must not make the write
   // read past it; the header then still says what was written.
   const TableInfo* table = FindTable(table_name);
   if (count < 0) count = 0;
   if (count > table->format.capacity) count = table->format.capacity;
-  if (!WriteAll(file, &count, sizeof count) ||
-      !WriteAll(file, &size, sizeof size)) {
-    return false;
-  }
   const size_t bytes = static_cast<size_t>(count) * static_cast<size_t>(size);
-  if (bytes > 0 && !WriteAll(file, first, bytes)) return false;
-  return file.Truncate(kHeaderSize + bytes);
+  if (!WriteAll(file, &count, sizeof count) ||
+      !WriteAll(file, &size, sizeof size) ||
+      (bytes > 0 && !WriteAll(file, first, bytes))) {
+    return FileError::Now("write", path);
+  }
+  if (!file.Truncate(kHeaderSize + bytes)) {
+    return FileError::Now("truncate", path);
+  }
+  return FileError();
 }
 
 // True for the names the store keeps in a snapshot directory: the nine files,
@@ -227,9 +249,9 @@ bool SnapshotStore::GetTableForLoad(const char* table_name,
 bool SnapshotStore::SaveTable(const char* file_name, const char* table_name) {
   if (file_name == nullptr || FindTable(table_name) == nullptr) return false;
   try {
-    platform::File file =
-        platform::File::CreateForWrite(DirectoryPath + file_name);
-    return file.valid() && WriteTable(*this, file, table_name);
+    const std::string path = DirectoryPath + file_name;
+    platform::File file = platform::File::CreateForWrite(path);
+    return file.valid() && WriteTable(*this, file, table_name, path).ok();
   } catch (...) {
     return false;  // the file, if open, was closed on the way out
   }
@@ -269,14 +291,21 @@ bool SnapshotStore::ReadTableFile(const char* file_name,
 
 bool SnapshotStore::SaveAllTables() {
   try {
-    return SaveAllTablesReplacing();
+    last_save_ = SaveAllTablesReplacing();
   } catch (...) {
-    return false;
+    last_save_ = Failure("save", DirectoryPath, ENOMEM);
   }
+  if (!last_save_.ok()) {
+    // The log's settings are process-wide: any instance writes the module's.
+    platform::MessageLog().AddLog(
+        ("snapshot save: " + last_save_.ToString()).c_str());
+  }
+  return last_save_.ok();
 }
 
 void SnapshotStore::ChooseSaveWay() {
   way_ = SaveWay::kRename;
+  wrote_media_ = false;
   live_ = platform::ResolvedPath(DirectoryPath);
   const size_t slash = live_.rfind('/');
   if (live_.empty() || live_ == "/" || slash == std::string::npos) return;
@@ -293,7 +322,7 @@ void SnapshotStore::ChooseSaveWay() {
     usable = usable && entry.regular_file;
   }
   if (!usable || !ClearStaging()) {
-    DismantleStaging();
+    DismantleStaging(/*keep_media=*/true);
     return;
   }
   way_ = SaveWay::kExchange;
@@ -327,12 +356,13 @@ bool SnapshotStore::ClearStaging() {
   return true;
 }
 
-void SnapshotStore::DismantleStaging() {
+void SnapshotStore::DismantleStaging(bool keep_media) {
   const std::string media_name = kTables[snapshot::kMedias].format.file_name;
   const std::string media = staging_ + "/" + media_name;
   const std::string live_media = live_ + "/" + media_name;
   const std::string previous = live_media + kPreviousSuffix;
-  if (OwnFile(media, live_media) && platform::LinkCount(previous) == 0) {
+  if (keep_media && OwnFile(media, live_media) &&
+      platform::LinkCount(previous) == 0) {
     (void)platform::RenameFile(media, previous);
   }
   std::vector<platform::DirectoryEntry> entries;
@@ -350,31 +380,38 @@ std::string SnapshotStore::NewFilePath(int k) const {
              : DirectoryPath + table.format.file_name + kTemporarySuffix;
 }
 
-platform::File SnapshotStore::OpenNewFile(int k) {
+FileError SnapshotStore::OpenNewFile(int k, platform::File* file) {
   const TableInfo& table = kTables[k];
   const std::string live = DirectoryPath + table.format.file_name;
   const std::string path = NewFilePath(k);
   if (table.reuses_space) {
+    // From here on a failure must not keep the file as the next save's space:
+    // what it holds may be larger than what it replaced.
+    wrote_media_ = true;
+    bool reused = false;
     if (way_ == SaveWay::kRename) {
       // The file the save before last replaced becomes the temporary.
       const std::string previous = live + kPreviousSuffix;
-      if (OwnFile(previous, live) && platform::RenameFile(previous, path)) {
-        return platform::File::OpenExistingForWrite(path);
-      }
-      (void)DropName(previous);
-    } else if (OwnFile(path, live)) {
-      return platform::File::OpenExistingForWrite(path);
+      reused = OwnFile(previous, live) && platform::RenameFile(previous, path);
+      if (!reused) (void)DropName(previous);
+    } else {
+      reused = OwnFile(path, live);
+    }
+    if (reused) {
+      *file = platform::File::OpenExistingForWrite(path);
+      return file->valid() ? FileError() : FileError::Now("open", path);
     }
   }
   // Whatever holds the name now is dropped, never truncated: it may be a
   // second name of a live file.
-  if (!DropName(path)) return platform::File();
-  return platform::File::CreateNewForWrite(path);
+  if (!DropName(path)) return FileError::Now("remove", path);
+  *file = platform::File::CreateNewForWrite(path);
+  return file->valid() ? FileError() : FileError::Now("create", path);
 }
 
 void SnapshotStore::DropNewFiles() {
   if (way_ == SaveWay::kExchange) {
-    DismantleStaging();
+    DismantleStaging(/*keep_media=*/!wrote_media_);
     return;
   }
   for (int k = 0; k < kTableCount; ++k) (void)DropName(NewFilePath(k));
@@ -387,8 +424,11 @@ bool SnapshotStore::StageTable(const char* table_name) {
   try {
     PrepareDirectory();
     ChooseSaveWay();
-    platform::File file = OpenNewFile(static_cast<int>(table - kTables));
-    if (!file.valid() || !WriteTable(*this, file, table_name)) {
+    const int k = static_cast<int>(table - kTables);
+    platform::File file;
+    FileError error = OpenNewFile(k, &file);
+    if (error.ok()) error = WriteTable(*this, file, table_name, NewFilePath(k));
+    if (!error.ok()) {
       file.Close();
       DropNewFiles();
       return false;
@@ -410,58 +450,72 @@ void SnapshotStore::DiscardStaged() {
   staged_table_ = nullptr;
 }
 
-bool SnapshotStore::WriteNewSet() {
+FileError SnapshotStore::WriteNewSet() {
   for (int k = 0; k < kTableCount; ++k) {
     const TableInfo& table = kTables[k];
-    bool ok;
+    const std::string path = NewFilePath(k);
+    FileError error;
     if (staged_table_ == table.format.table_name) {
-      ok = staged_file_.Sync();
+      if (!staged_file_.Sync()) error = FileError::Now("flush", path);
       staged_file_.Close();
     } else {
-      platform::File file = OpenNewFile(k);
-      ok = file.valid() && WriteTable(*this, file, table.format.table_name) &&
-           file.Sync();
+      platform::File file;
+      error = OpenNewFile(k, &file);
+      if (error.ok()) {
+        error = WriteTable(*this, file, table.format.table_name, path);
+      }
+      if (error.ok() && !file.Sync()) error = FileError::Now("flush", path);
     }
-    if (!ok) return false;
+    if (!error.ok()) return error;
   }
-  return true;
+  return FileError();
 }
 
-bool SnapshotStore::CarryOtherFilesOver() {
+FileError SnapshotStore::CarryOtherFilesOver() {
   std::vector<platform::DirectoryEntry> entries;
-  if (!platform::ListDirectory(live_, &entries)) return false;
+  if (!platform::ListDirectory(live_, &entries)) {
+    return FileError::Now("list", live_);
+  }
   for (const platform::DirectoryEntry& entry : entries) {
     if (IsStoreName(entry.name)) continue;
-    if (!entry.regular_file ||
-        !platform::LinkFile(live_ + "/" + entry.name,
-                            staging_ + "/" + entry.name)) {
-      return false;
+    const std::string path = live_ + "/" + entry.name;
+    if (!entry.regular_file) return Failure("link", path, EISDIR);
+    if (!platform::LinkFile(path, staging_ + "/" + entry.name)) {
+      return FileError::Now("link", path);
     }
   }
-  return true;
+  return FileError();
 }
 
-bool SnapshotStore::ReplaceFileByFile() {
+FileError SnapshotStore::ReplaceFileByFile() {
   std::string sources[kTableCount];
   std::string targets[kTableCount];
   bool kept_old[kTableCount] = {};
-  bool ok = true;
-  // Each live file keeps a second name "X.tbl.prev" until all nine are in
-  // place, so that a rename failing half-way can put back those before it.
-  for (int k = 0; k < kTableCount && ok; ++k) {
+  for (int k = 0; k < kTableCount; ++k) {
     sources[k] = NewFilePath(k);
     targets[k] = DirectoryPath + kTables[k].format.file_name;
+  }
+  FileError error;
+  // Each live file keeps a second name "X.tbl.prev" until all nine are in
+  // place, so that a rename failing half-way can put back those before it.
+  for (int k = 0; k < kTableCount && error.ok(); ++k) {
     const std::string previous = targets[k] + kPreviousSuffix;
-    ok = DropName(previous);
-    kept_old[k] = ok && platform::LinkFile(targets[k], previous);
-    ok = ok && (kept_old[k] || errno == ENOENT);
+    if (!DropName(previous)) {
+      error = FileError::Now("remove", previous);
+      break;
+    }
+    kept_old[k] = platform::LinkFile(targets[k], previous);
+    if (!kept_old[k] && errno != ENOENT)
+      error = FileError::Now("link", previous);
   }
   int renamed = 0;
-  while (ok && renamed < kTableCount &&
-         platform::RenameFile(sources[renamed], targets[renamed])) {
-    ++renamed;
+  for (; error.ok() && renamed < kTableCount; ++renamed) {
+    if (!platform::RenameFile(sources[renamed], targets[renamed])) {
+      error = FileError::Now("rename", sources[renamed]);
+      break;
+    }
   }
-  ok = ok && renamed == kTableCount;
+  const bool ok = error.ok();
   for (int k = 0; k < kTableCount; ++k) {
     const std::string previous = targets[k] + kPreviousSuffix;
     if (!ok && k < renamed) {
@@ -477,10 +531,10 @@ bool SnapshotStore::ReplaceFileByFile() {
     if (!ok && k >= renamed) (void)DropName(sources[k]);
   }
   (void)platform::SyncDirectory(DirectoryPath);
-  return ok;
+  return error;
 }
 
-bool SnapshotStore::SaveAllTablesReplacing() {
+FileError SnapshotStore::SaveAllTablesReplacing() {
   const std::string staged_directory = DirectoryPath;
   PrepareDirectory();
   if (staged_table_ != nullptr && DirectoryPath != staged_directory) {
@@ -491,37 +545,44 @@ bool SnapshotStore::SaveAllTablesReplacing() {
     DirectoryPath = moved;
   }
   if (staged_table_ == nullptr) ChooseSaveWay();
-  const bool written = WriteNewSet();
+  FileError error = WriteNewSet();
   staged_table_ = nullptr;
-  if (!written) {
+  if (error.ok() && way_ == SaveWay::kExchange) {
+    error = CarryOtherFilesOver();
+    if (error.ok() && !platform::SyncDirectory(staging_)) {
+      error = FileError::Now("flush", staging_);
+    }
+  }
+  if (!error.ok()) {
     DropNewFiles();
-    return false;
+    return error;
   }
   if (way_ == SaveWay::kExchange) {
-    if (!CarryOtherFilesOver() || !platform::SyncDirectory(staging_)) {
-      DropNewFiles();
-      return false;
-    }
     const int refusal = platform::ExchangePaths(staging_, live_);
     if (refusal == 0) {
-      bool ok = true;
-      if (!platform::SyncDirectory(parent_)) {
-        // Not known to be on the disk: the previous set goes back in place,
-        // unless even that fails and the new set is what loads now read.
-        ok = platform::ExchangePaths(staging_, live_) != 0;
-        (void)platform::SyncDirectory(parent_);
+      if (platform::SyncDirectory(parent_)) {
+        DismantleStaging(/*keep_media=*/true);  // the replaced set
+        return FileError();
       }
-      DismantleStaging();
-      return ok;
+      // Not known to be on the disk: the previous set goes back in place,
+      // unless even that fails and the new set is what loads read now.
+      error = FileError::Now("flush", parent_);
+      if (platform::ExchangePaths(staging_, live_) != 0) {
+        DismantleStaging(/*keep_media=*/true);
+        return FileError();
+      }
+      (void)platform::SyncDirectory(parent_);
+      DropNewFiles();
+      return error;
     }
     if (!platform::ExchangeUnsupported(refusal)) {
       DropNewFiles();
-      return false;
+      return Failure("exchange", live_, refusal);
     }
   }
-  const bool replaced = ReplaceFileByFile();
-  if (way_ == SaveWay::kExchange) DismantleStaging();
-  return replaced;
+  error = ReplaceFileByFile();
+  if (way_ == SaveWay::kExchange) DismantleStaging(/*keep_media=*/true);
+  return error;
 }
 
 bool SnapshotStore::LoadAllTables() {

@@ -26,9 +26,16 @@
 // as far as its tables agree). The files, names and format are the same
 // either way.
 //
+// A save that fails leaves the previous set as it was and gives back the space
+// it took (no sibling directory, no new file, no media file it wrote into),
+// and writes one line to the module log naming the step, the file and the
+// system's error:
+//   snapshot save: write "/srv/VideoServertable.new/Medias.tbl": No space
+//   left on device
+// Loads log nothing: LastLoad says why one failed.
+//
 // Used only by the catalogue stage of start-up, on the thread of
-// InitialDatabase, while no other code touches the tables or the files. Nothing
-// is logged: every failure is a false.
+// InitialDatabase, while no other code touches the tables or the files.
 #ifndef RONDEL_CATALOGUE_SNAPSHOT_STORE_H_
 #define RONDEL_CATALOGUE_SNAPSHOT_STORE_H_
 
@@ -38,6 +45,7 @@
 #include "catalogue/snapshot_check.h"
 #include "catalogue/snapshot_format.h"
 #include "platform/file.h"
+#include "platform/file_error.h"
 
 namespace rondel {
 
@@ -59,8 +67,13 @@ class SnapshotStore {
   // one. True when the new set is what a load reads; on false the files of the
   // previous save are what a load reads, byte for byte. (When the flush of the
   // parent after the exchange fails, the previous set is exchanged back and
-  // the answer is false; true again only if even that fails.)
+  // the answer is false; true again only if even that fails.) A false is
+  // logged, with what LastSave says.
   bool SaveAllTables();
+
+  // What the last SaveAllTables met: ok, or the step that failed, on which
+  // file, with the system's error number.
+  const platform::FileError& LastSave() const { return last_save_; }
 
   // PrepareDirectory, then loads the nine tables in order, stopping at the
   // first failure: the tables before it stay loaded, the failing one is left
@@ -130,29 +143,36 @@ class SnapshotStore {
   enum class SaveWay { kExchange, kRename };
 
   bool ReadTableFile(const char* file_name, const char* table_name);
-  bool SaveAllTablesReplacing();
+  platform::FileError SaveAllTablesReplacing();
   void ClampCountersToLoadedRecords();
   // The save's steps, in snapshot_store.cc's order.
   void ChooseSaveWay();
   bool ClearStaging();
-  void DismantleStaging();
+  // Removes the sibling directory and what is in it; its media file becomes
+  // "Medias.tbl.prev" when `keep_media` and no such file is there.
+  void DismantleStaging(bool keep_media);
   std::string NewFilePath(int table) const;
-  platform::File OpenNewFile(int table);
+  platform::FileError OpenNewFile(int table, platform::File* file);
+  // After a failure: removes every new file (and the sibling directory).
   void DropNewFiles();
-  bool WriteNewSet();
-  bool CarryOtherFilesOver();
-  bool ReplaceFileByFile();
+  platform::FileError WriteNewSet();
+  platform::FileError CarryOtherFilesOver();
+  platform::FileError ReplaceFileByFile();
 
   // Records each table brought in the current LoadAllTables (0 for a table
   // that failed or was not reached), in the order of the nine tables.
   int32_t loaded_records_[snapshot::kTableCount] = {};
   snapshot::TableCheck last_load_;
+  platform::FileError last_save_;
 
   const char* staged_table_ = nullptr;  // one of the nine names, or null
   platform::File staged_file_;
 
   // Chosen by the first StageTable or SaveAllTables of a save.
   SaveWay way_ = SaveWay::kRename;
+  // The current save (or its staging) has opened the media file for writing:
+  // a failure then removes it instead of keeping it for the next save.
+  bool wrote_media_ = false;
   std::string live_;     // the snapshot directory, links resolved, no '/'
   std::string staging_;  // live_ + ".new": where the new set is written
   std::string parent_;   // the directory holding both
