@@ -55,12 +55,13 @@ int RefreshCatalogue(SnapshotStore* snapshots) {
   return 1;
 }
 
-void StartCatalogue() {
+bool StartCatalogue() {
   ResetCatalogue();
   LoadLocalAddresses();
   SnapshotStore store;
   const bool reachable = DatabaseAnswers();
-  if (reachable && RefreshCatalogue(&store) == 1) {
+  const bool loaded = reachable && RefreshCatalogue(&store) == 1;
+  if (loaded) {
     // Only a complete load replaces the last good snapshot and play type.
     (void)store.SaveAllTables();
     PersistRandPlayType(g_play_type);
@@ -78,6 +79,7 @@ void StartCatalogue() {
   }
   BuildClassIndexes();
   RebuildLookupIndexes();
+  return loaded;
 }
 
 }  // namespace rondel

@@ -7,8 +7,9 @@ namespace rondel {
 // Fills the catalogue: from the database when it answers (then saves the
 // snapshot files and persists the play type), else from the snapshot files
 // (then restores the play type); the class indexes are built on every path.
-// Runs once, inside InitialDatabase.
-void StartCatalogue();
+// True when the catalogue came from the database. Runs once, inside
+// InitialDatabase.
+bool StartCatalogue();
 
 class SnapshotStore;
 

@@ -6,6 +6,7 @@
 #include "frame/session.h"
 #include "frame/settings.h"
 #include "platform/message_log.h"
+#include "playback/fire_alarm.h"
 #include "rondel.h"
 
 RONDEL_API void InitialDatabase() {
@@ -21,7 +22,9 @@ RONDEL_API void InitialDatabase() {
     log.EnableFileOutput(true);
     log.EnableScreenOutput(false);
     rondel::ReadStartupSettings(rondel::SettingsFilePath().c_str());
-    rondel::StartCatalogue();
+    const bool database_started = rondel::StartCatalogue();
+    // After the start-up's own exchanges, never among them.
+    rondel::PrepareFireAlarmAnswers(database_started);
   } catch (...) {
   }
 }

@@ -2,6 +2,7 @@
 set(RONDEL_PLAYBACK_SOURCES
   playback/background_play.cc
   playback/fire_alarm.cc
+  playback/fire_alarm_memory.cc
   playback/lookups.cc
   playback/next_video.cc
   playback/random.cc

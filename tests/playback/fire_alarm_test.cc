@@ -1,16 +1,34 @@
 // The fire-alarm video and page through the exports, against venuedb over real
 // FreeTDS: the procedures' rows decide the answer, the journal shows what was
-// asked.
-#include <gtest/gtest.h>
+// asked; and what the calls answer from their remembered answers when the
+// database cannot answer (down, stalled, or the lock held by a slow exchange).
+#include "playback/fire_alarm.h"
 
+#include <arpa/inet.h>
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
 #include <initializer_list>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "database_test.h"
+#include "files.h"
+#include "frame/exchange.h"
 #include "frame/settings.h"
+#include "platform/syscall_test_hooks.h"
+#include "playback/fire_alarm_memory.h"
+#include "records/outbox_format.h"
 #include "rondel.h"
+#include "startup_harness.h"
 
 namespace rondel {
 namespace {
@@ -40,6 +58,16 @@ std::string Defaults(std::initializer_list<std::string> files) {
 
 class FireAlarmTest : public testing::DatabaseTest {
  protected:
+  void SetUp() override {
+    ASSERT_EQ(0, mkdir(snapshots_.c_str(), 0755));
+    setenv("RONDEL_SNAPSHOT_DIR", snapshots_.c_str(), 1);
+    DatabaseTest::SetUp();
+  }
+  void TearDown() override {
+    platform::ResetSyscalls();
+    if (silent_ >= 0) close(silent_);
+  }
+
   // "result url format1 format2" after one call on outputs that start as
   // "(url)", "(f1)" and "(f2)".
   std::string Video(const char* address) {
@@ -55,6 +83,82 @@ class FireAlarmTest : public testing::DatabaseTest {
     int result = GetFirealarmPage(address, page);
     return std::to_string(result) + " " + page;
   }
+  // The video of 10.1.1.7 (its own entry) and of 10.1.1.8 (the default), and
+  // the page, "|"-separated. Each call must return within 5 seconds.
+  std::string TimedAnswers() {
+    const std::function<std::string()> calls[] = {
+        [&] { return Video("10.1.1.7"); }, [&] { return Video("10.1.1.8"); },
+        [&] { return Page("10.1.1.7"); }};
+    std::string answers;
+    for (const auto& call : calls) {
+      const auto start = std::chrono::steady_clock::now();
+      answers += (answers.empty() ? "" : "|") + call();
+      EXPECT_LT(std::chrono::steady_clock::now() - start,
+                std::chrono::seconds(5));
+    }
+    return answers;
+  }
+  // The venue the remembering tests use, asked once online: the start-up's
+  // default and page, then the entry of 10.1.1.7.
+  void RememberTheVenue() {
+    ReplaceProcedure("sp_lookupfirealerts", Entries({"fire/exit_a.mpg"}));
+    ReplaceProcedure("sp_getfirealertdefaultvideofile",
+                     Defaults({"fire/all.mpg"}));
+    ReplaceProcedure("sp_getfirealerthomepage", "SELECT 'fire/p.htm'");
+    PrepareFireAlarmAnswers(true);
+    Video("10.1.1.7");
+  }
+  void AddFault(const std::string& kind, const std::string& target, int value) {
+    venue_.Exec("INSERT INTO vdb_faults VALUES(" + Sql(kind) + ", " +
+                Sql(target) + ", " + std::to_string(value) + ")");
+  }
+  // A server that takes connections and never answers.
+  void PointAtSilentServer() {
+    silent_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(0, bind(silent_, reinterpret_cast<sockaddr*>(&address),
+                      sizeof address));
+    ASSERT_EQ(0, listen(silent_, 16));
+    ASSERT_EQ(0, getsockname(silent_, reinterpret_cast<sockaddr*>(&address),
+                             &length));
+    CurrentSettings().database_server_port = ntohs(address.sin_port);
+  }
+  // Another host thread in an exchange whose procedure venuedb holds; it ends
+  // when the server stops.
+  std::thread HoldTheLock() {
+    DefineProcedure("sp_slow", "", "SELECT 1 AS n");
+    AddFault("delay_procedure", "sp_slow", 60000);
+    std::thread slow([] {
+      Exchange exchange;
+      (void)exchange.Call("sp_slow", {});
+    });
+    while (Requests("rpc", "sp_slow").empty()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return slow;
+  }
+  // `text` with SNAPSHOTS standing for the snapshot directory.
+  std::string Placed(std::string text) {
+    const size_t at = text.find("SNAPSHOTS");
+    if (at != std::string::npos) text.replace(at, 9, snapshots_);
+    return text;
+  }
+  // The log's lines about answers from memory, "|"-separated.
+  std::string MemoryLines() {
+    std::string lines;
+    for (const std::string& line : log_.Lines()) {
+      if (line.find("from memory") == std::string::npos) continue;
+      lines += (lines.empty() ? "" : "|") + line;
+    }
+    return lines;
+  }
+
+  const std::string snapshots_ = scratch_.File("snapshots");
+  int silent_ = -1;
+
   // The procedures called, in order, comma-separated.
   std::string ProceduresCalled() {
     std::string called;
@@ -222,6 +326,234 @@ TEST_F(FireAlarmTest, NullOutputAnswersZeroWithoutAskingTheDatabase) {
   EXPECT_EQ(std::string(url) + format1 + format2, "(url)(f1)(f2)");
   EXPECT_EQ(ProceduresCalled(), "");
 }
+
+// The answers RememberTheVenue leaves, and the log line of each call that
+// answers them from memory.
+const char kRemembered[] =
+    "1 vsp://10.9.9.9/fire/exit_a.mpg MPEG1 MPEG|"
+    "1 vsp://10.9.9.9/fire/all.mpg MPEG1 MPEG|1 fire/p.htm";
+const char kNothing[] = "0 (url) (f1) (f2)|0 (url) (f1) (f2)|0 (page)";
+
+std::string FromMemory(const std::string& why) {
+  return "GetFirealarmVideo answers from memory (" + why +
+         ")|GetFirealarmVideo answers from memory (" + why +
+         ")|GetFirealarmPage answers from memory (" + why + ")";
+}
+
+enum class Outage { kDown, kStalledAtLogin, kStalledInProcedure, kLockHeld };
+
+struct OutageCase {
+  const char* name;
+  Outage outage;
+  bool remembered;     // RememberTheVenue ran before the outage
+  std::string answer;  // TimedAnswers, " / ", MemoryLines
+};
+
+void PrintTo(const OutageCase& c, std::ostream* os) { *os << c.name; }
+
+class FireAlarmOutageTest : public FireAlarmTest,
+                            public ::testing::WithParamInterface<OutageCase> {};
+
+TEST_P(FireAlarmOutageTest, AnswersWithinFiveSecondsWhatIsRemembered) {
+  const OutageCase& c = GetParam();
+  if (c.remembered) RememberTheVenue();
+  std::thread slow;
+  switch (c.outage) {
+    case Outage::kDown:
+      venue_.Stop();
+      break;
+    case Outage::kStalledAtLogin:
+      PointAtSilentServer();
+      break;
+    case Outage::kStalledInProcedure:
+      AddFault("delay_procedure", "*", 60000);
+      break;
+    case Outage::kLockHeld:
+      slow = HoldTheLock();
+      break;
+  }
+  const std::string answers = TimedAnswers();
+  EXPECT_EQ(answers + " / " + MemoryLines(), c.answer);
+  if (slow.joinable()) {
+    venue_.Stop();
+    slow.join();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FireAlarmOutageTest,
+    ::testing::Values(
+        OutageCase{
+            "Down", Outage::kDown, true,
+            kRemembered + std::string(" / ") + FromMemory("no connection")},
+        OutageCase{
+            "StalledAtLogin", Outage::kStalledAtLogin, true,
+            kRemembered + std::string(" / ") + FromMemory("no connection")},
+        OutageCase{"StalledInProcedure", Outage::kStalledInProcedure, true,
+                   kRemembered + std::string(" / ") + FromMemory("failed")},
+        OutageCase{"LockHeld", Outage::kLockHeld, true,
+                   kRemembered + std::string(" / ") + FromMemory("lock busy")},
+        OutageCase{"StalledWithNothingRemembered", Outage::kStalledInProcedure,
+                   false, kNothing + std::string(" / ")},
+        OutageCase{"LockHeldWithNothingRemembered", Outage::kLockHeld, false,
+                   kNothing + std::string(" / ")}),
+    [](const ::testing::TestParamInfo<OutageCase>& info) {
+      return std::string(info.param.name);
+    });
+
+TEST_F(FireAlarmTest, TimedOutCallLeavesLaterExchangesTheirOwnTimeOut) {
+  ReplaceProcedure("sp_getfirealertdefaultvideofile",
+                   Defaults({"fire/all.mpg"}));
+  AddFault("delay_procedure", "sp_getfirealerthomepage", 60000);
+  EXPECT_EQ(Page("10.1.1.7"), "0 (page)");
+  // Longer than the fire alarm's time-out, well within the configured one.
+  venue_.Exec("DELETE FROM vdb_faults");
+  AddFault("delay_procedure", "sp_getfirealertdefaultvideofile", 1500);
+  char file[kFireAlarmFileNameSize] = "";
+  Exchange exchange;
+  EXPECT_TRUE(exchange.Call("sp_getfirealertdefaultvideofile", {}) &&
+              exchange.ReadRows({Column::Text(1, file, sizeof file)},
+                                [] { return true; }));
+  EXPECT_STREQ(file, "fire/all.mpg");
+}
+
+TEST_F(FireAlarmTest, RememberedAnswersOutliveTheProcess) {
+  testing::InChildProcess([&] { RememberTheVenue(); });
+  // The start-up asked the default and the page, each in an exchange of its
+  // own; then the call asked the entry.
+  EXPECT_EQ(ProceduresCalled(),
+            "sp_getfirealertdefaultvideofile,sp_getfirealerthomepage,"
+            "sp_lookupfirealerts");
+  venue_.Stop();
+  PrepareFireAlarmAnswers(false);
+  EXPECT_EQ(TimedAnswers(), kRemembered);
+}
+
+// A file of one entry, a default and a page, byte for byte.
+const fire_alarm::Answers kSmallAnswers{
+    {{"10.1.1.7", "a.mpg"}}, std::string("all.mpg"), std::string("p.htm")};
+const std::string kSmallFile = std::string(
+    "RNDLFIR1"
+    "\x20\x00\x00\x00"
+    "\x4e\x08\x15\x1c"
+    "\x03\x07"
+    "all.mpg"
+    "\x05"
+    "p.htm"
+    "\x01\x00\x08"
+    "10.1.1.7"
+    "\x05"
+    "a.mpg",
+    16 + 32);
+
+TEST(FireAlarmAnswersFile, IsWrittenByteForByte) {
+  EXPECT_EQ(fire_alarm::Encode(kSmallAnswers), kSmallFile);
+}
+
+// The body's byte `at` set to `value`, the checksum made to match.
+std::string Resealed(size_t at, char value) {
+  std::string file = kSmallFile;
+  file[fire_alarm::kHeaderSize + at] = value;
+  const uint32_t crc = outbox::Crc32(file.data() + fire_alarm::kHeaderSize,
+                                     file.size() - fire_alarm::kHeaderSize);
+  for (int i = 0; i < 4; ++i) file[12 + i] = static_cast<char>(crc >> 8 * i);
+  return file;
+}
+
+struct FileCase {
+  const char* name;
+  std::string bytes;   // the file as the start finds it
+  std::string answer;  // TimedAnswers with the database down, " / ", the log
+};
+
+void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
+
+class FireAlarmFileTest : public FireAlarmTest,
+                          public ::testing::WithParamInterface<FileCase> {};
+
+TEST_P(FireAlarmFileTest, OfflineStartServesOnlyAWholeFile) {
+  testing::WriteFileBytes(snapshots_ + "/FireAlarm.answers", GetParam().bytes);
+  venue_.Stop();
+  PrepareFireAlarmAnswers(false);
+  std::string answer = TimedAnswers() + " /";
+  for (const std::string& line : log_.Lines()) {
+    if (line.find("fire alarm answers") != std::string::npos) {
+      answer += " " + line;
+    }
+  }
+  EXPECT_EQ(answer, Placed(GetParam().answer));
+}
+
+const std::string kDamaged = std::string(kNothing) +
+                             " / fire alarm answers ignored: \"" +
+                             "SNAPSHOTS/FireAlarm.answers\" is damaged";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FireAlarmFileTest,
+    ::testing::Values(
+        FileCase{"Whole", kSmallFile,
+                 "1 vsp://10.9.9.9/a.mpg MPEG1 MPEG|"
+                 "1 vsp://10.9.9.9/all.mpg MPEG1 MPEG|1 p.htm /"},
+        FileCase{"Empty", "", kDamaged},
+        FileCase{"CutShort", kSmallFile.substr(0, kSmallFile.size() - 1),
+                 kDamaged},
+        FileCase{"OneByteMore", kSmallFile + "x", kDamaged},
+        FileCase{"OtherMagic", "X" + kSmallFile.substr(1), kDamaged},
+        FileCase{"ByteChanged",
+                 kSmallFile.substr(0, 20) + "X" + kSmallFile.substr(21),
+                 kDamaged},
+        FileCase{"UnknownFlag", Resealed(0, '\x07'), kDamaged},
+        FileCase{"PageBeyondItsBound", Resealed(9, '\x7f'), kDamaged},
+        FileCase{"MoreEntriesThanWritten", Resealed(15, '\x02'), kDamaged}),
+    [](const ::testing::TestParamInfo<FileCase>& info) {
+      return std::string(info.param.name);
+    });
+
+struct WriteFailureCase {
+  const char* name;
+  const char* call;  // the system call that fails
+  int error;
+  const char* line;  // the log line, SNAPSHOTS standing for the directory
+};
+
+void PrintTo(const WriteFailureCase& c, std::ostream* os) { *os << c.name; }
+
+class FireAlarmWriteTest
+    : public FireAlarmTest,
+      public ::testing::WithParamInterface<WriteFailureCase> {};
+
+TEST_P(FireAlarmWriteTest, FailedWriteSaysWhyAndKeepsTheAnswerInMemory) {
+  ReplaceProcedure("sp_lookupfirealerts", Entries({"fire/exit_a.mpg"}));
+  platform::FailSyscallAt(GetParam().call, 1, GetParam().error);
+  EXPECT_EQ(Video("10.1.1.7"), "1 vsp://10.9.9.9/fire/exit_a.mpg MPEG1 MPEG");
+  venue_.Stop();
+  EXPECT_EQ(Video("10.1.1.7"), "1 vsp://10.9.9.9/fire/exit_a.mpg MPEG1 MPEG");
+  EXPECT_EQ(log_.Count(Placed(GetParam().line)), 1);
+  // Nothing the failed write made stays behind.
+  EXPECT_EQ(testing::ListDirectory(snapshots_), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FireAlarmWriteTest,
+    ::testing::Values(WriteFailureCase{"Create", "open", EACCES,
+                                       "fire alarm answers not saved (create "
+                                       "\"SNAPSHOTS/FireAlarm.answers.new\": "
+                                       "Permission denied)"},
+                      WriteFailureCase{"Write", "write", ENOSPC,
+                                       "fire alarm answers not saved (write "
+                                       "\"SNAPSHOTS/FireAlarm.answers.new\": "
+                                       "No space left on device)"},
+                      WriteFailureCase{"Flush", "fsync", EIO,
+                                       "fire alarm answers not saved (flush "
+                                       "\"SNAPSHOTS/FireAlarm.answers.new\": "
+                                       "Input/output error)"},
+                      WriteFailureCase{"Rename", "rename", EROFS,
+                                       "fire alarm answers not saved (rename "
+                                       "\"SNAPSHOTS/FireAlarm.answers.new\": "
+                                       "Read-only file system)"}),
+    [](const ::testing::TestParamInfo<WriteFailureCase>& info) {
+      return std::string(info.param.name);
+    });
 
 }  // namespace
 }  // namespace rondel
