@@ -3,6 +3,8 @@
 // leaves the previous nine files exactly as they were. The snapshot directory
 // is "VideoServertable" inside the test's scratch directory, so the sibling a
 // save writes into stays inside it too.
+#include <errno.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -12,11 +14,14 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "captured_log.h"
 #include "catalogue/snapshot_store.h"
 #include "catalogue/tables.h"
 #include "catalogue_records.h"
+#include "disk_usage.h"
 #include "files.h"
 #include "platform/file.h"
 #include "platform/syscall_test_hooks.h"
@@ -64,7 +69,22 @@ class SnapshotSaveTest : public ::testing::Test {
     for (int i = 5; i < medias; ++i) testing::AddMedia(90000 + i, kSong, "b");
   }
 
+  // The save's one log line, and the error it reports.
+  std::tuple<std::vector<std::string>, std::string, int> Logged(
+      const testing::CapturedLog& log) const {
+    return std::make_tuple(log.Lines(), store_.LastSave().step,
+                           store_.LastSave().error_number);
+  }
+  std::tuple<std::vector<std::string>, std::string, int> OneLine(
+      const char* step, int error_number) const {
+    return std::make_tuple(
+        std::vector<std::string>{"snapshot save: " +
+                                 store_.LastSave().ToString()},
+        step, error_number);
+  }
+
   testing::ScratchDir dir_;
+  testing::ScratchDir logs_;
   const std::string snapshots_ = dir_.File("VideoServertable");
   const std::string staging_ = dir_.File("VideoServertable.new");
   SnapshotStore store_;
@@ -81,14 +101,19 @@ TEST_F(SnapshotSaveTest, FailedWriteLeavesThePreviousSetIntact) {
       0,          1,        80,        107,
       108 + 79,   108 + 90, 108 + 236, 108 + 236 + 80 + 942 * 20,
       total - 17, total - 1};
+  // A full disk: nothing the failed save wrote stays, its media file least
+  // of all, and the log says which write failed.
+  const auto before = testing::TreeSizes(dir_.path());
   for (long long budget : budgets) {
+    testing::CapturedLog log(logs_.File("rondel" + std::to_string(budget)));
     platform::SetWriteBudget(budget);
     EXPECT_FALSE(store_.SaveAllTables()) << "budget " << budget;
     platform::SetWriteBudget(-1);
     EXPECT_EQ(testing::ReadSnapshotSet(snapshots_), files_a)
         << "budget " << budget;
-    EXPECT_EQ(testing::SortedListing(snapshots_), testing::NineFileListing())
-        << "temporaries left behind, budget " << budget;
+    EXPECT_EQ(testing::NewOrGrown(before, testing::TreeSizes(dir_.path())), "")
+        << "budget " << budget;
+    EXPECT_EQ(Logged(log), OneLine("write", ENOSPC)) << "budget " << budget;
   }
   // With exactly enough room the save goes through and replaces the set.
   platform::SetWriteBudget(total);
@@ -101,6 +126,55 @@ TEST_F(SnapshotSaveTest, FailedWriteLeavesThePreviousSetIntact) {
   testing::FillCatalogue(21);
   ASSERT_TRUE(store_.SaveAllTables());
   ExpectFirstSetLoads();
+}
+
+// A read-only file system refuses every call that would change it (as root,
+// no mode does: the calls are refused here instead).
+int ReadOnlyOpen(const char* path, int flags, mode_t mode) {
+  if ((flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) != 0) {
+    errno = EROFS;
+    return -1;
+  }
+  return open(path, flags, mode);
+}
+int ReadOnlyPath(const char*) {
+  errno = EROFS;
+  return -1;
+}
+int ReadOnlyMkdir(const char*, mode_t) {
+  errno = EROFS;
+  return -1;
+}
+int ReadOnlyPair(const char*, const char*) {
+  errno = EROFS;
+  return -1;
+}
+int ReadOnlyExchange(int, const char*, int, const char*, unsigned int) {
+  errno = EROFS;
+  return -1;
+}
+
+TEST_F(SnapshotSaveTest, ReadOnlyDirectoryFailsWithOneLineAndNothingLeft) {
+  const std::vector<std::string> files_a = SaveFirstSet();
+  const auto before = testing::TreeSizes(dir_.path());
+  FillSecondSet(40);
+  testing::CapturedLog log(logs_.File("rondel.log"));
+  platform::SyscallFunctions calls;
+  calls.open = &ReadOnlyOpen;
+  calls.mkdir = &ReadOnlyMkdir;
+  calls.rmdir = calls.unlink = &ReadOnlyPath;
+  calls.rename = calls.link = &ReadOnlyPair;
+  calls.renameat2 = &ReadOnlyExchange;
+  platform::ReplaceSyscalls(calls);
+  EXPECT_FALSE(store_.SaveAllTables());
+  platform::ResetSyscalls();
+  EXPECT_EQ(std::make_tuple(testing::ReadSnapshotSet(snapshots_),
+                            testing::TreeSizes(dir_.path())),
+            std::make_tuple(files_a, before));
+  EXPECT_EQ(log.Lines(),
+            std::vector<std::string>{
+                "snapshot save: remove \"" + snapshots_ +
+                "/TABLE_RECORDS.tbl.new\": Read-only file system"});
 }
 
 TEST_F(SnapshotSaveTest, FailedSaveStillLeavesALoadableSet) {

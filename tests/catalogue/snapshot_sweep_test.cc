@@ -1,19 +1,26 @@
 // Every system call of a snapshot save fails in turn: whatever call fails, the
 // save answers false and a load gives the previous set byte for byte, or it
 // answers true and a load gives the new set; and the next save, with nothing
-// failing, puts the new set in place from whatever the failed one left.
+// failing, puts the new set in place from whatever the failed one left. A save
+// that answers false has left nothing that takes room (no sibling directory,
+// no new file, no media file kept that was not there or grew) and logged one
+// line with its step, file and error; one that answers true logged nothing.
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <map>
 #include <memory>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "captured_log.h"
 #include "catalogue/snapshot_store.h"
 #include "catalogue/tables.h"
 #include "catalogue_records.h"
+#include "disk_usage.h"
 #include "files.h"
 #include "platform/syscall_test_hooks.h"
 #include "scratch_dir.h"
@@ -84,6 +91,10 @@ TEST_P(SnapshotSweepTest, EveryFailedCallLeavesThePreviousSetOrTheNew) {
   std::unique_ptr<testing::ScratchDir> dir;
   std::string snapshots;
   long failed_saves = 0;
+  testing::ScratchDir logs;
+  testing::CapturedLog log(logs.File("rondel.log"));
+  std::map<std::string, long long> before;
+  platform::FileError failure;
   const long points = testing::SweepFailures(
       [&] {
         platform::ResetSyscalls();
@@ -104,14 +115,29 @@ TEST_P(SnapshotSweepTest, EveryFailedCallLeavesThePreviousSetOrTheNew) {
           platform::ReplaceSyscalls(calls);
         }
         FillNew();
+        before = testing::TreeSizes(dir->path());
+        testing::WriteFileBytes(logs.File("rondel.log"), "");
       },
       [&] {
         SnapshotStore store;
         if (way.staged_media) (void)store.StageTable("Medias");
-        return store.SaveAllTables();
+        const bool saved = store.SaveAllTables();
+        failure = store.LastSave();
+        return saved;
       },
       [&](long, bool saved) {
         failed_saves += saved ? 0 : 1;
+        if (saved) {
+          EXPECT_EQ(log.Lines(), std::vector<std::string>{});
+        } else {
+          EXPECT_EQ(
+              testing::NewOrGrown(before, testing::TreeSizes(dir->path())), "");
+          EXPECT_EQ(
+              std::make_tuple(log.Lines(), failure.error_number),
+              std::make_tuple(std::vector<std::string>{"snapshot save: " +
+                                                       failure.ToString()},
+                              EIO));
+        }
         const std::string set = WhichSet(testing::ReadSnapshotSet(snapshots),
                                          previous_files, new_files);
         if (saved) {
