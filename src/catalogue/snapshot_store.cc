@@ -20,10 +20,10 @@
 //  3. A failure before the set is in place removes the new files and leaves
 //     the live set as it was; false is answered only when the previous set is
 //     what a load reads. It gives back the space it took: the sibling
-//     directory and every new file go, and a media file the save wrote into
-//     (a new one, or the kept one it was reusing) is removed, never kept as
-//     "Medias.tbl.prev" (a kept file it had only moved goes back). One line
-//     in the log names the step, the file and the system's error.
+//     directory and every new file go, and a media file the save opened for
+//     writing (a new one, or the kept one it was reusing) is removed, never
+//     kept as "Medias.tbl.prev", as it may have grown. One line in the log
+//     names the step, the file and the system's error.
 //  4. A file is written over only when it is provably not a name of a live
 //     file (its only name, not the live file): the media file kept from the
 //     last save ("Medias.tbl.prev", or the sibling's "Medias.tbl" a crashed
