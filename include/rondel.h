@@ -72,11 +72,13 @@ RONDEL_API int GetSongTotal(int number);
 // writes the kind ("film", "song" or "ad"; 5 bytes, required) and the play URL
 // "vsp://" + file-server address + "/|||" + media id (41 bytes, required).
 // The file server is the least-loaded one of the media's server group (or a
-// random one when the database reports no counts), else FileServerIP.
+// random one when the database reports no counts), else FileServerIP, which
+// also stands in when the group's servers cannot be read.
 // Returns 1 when a URL was built, else 0: nothing is written when no media is
 // found; the attributes, the kind and "vsp://" are when the media has no server
-// group or its group's servers cannot be read. A null address, url or kind
-// answers 0 and writes nothing. Progress goes out as diagnostic datagrams.
+// group, or its group's servers cannot be read and FileServerIP is empty. A
+// null address, url or kind answers 0 and writes nothing. Progress goes out as
+// diagnostic datagrams.
 RONDEL_API int GetNextVideo(const char* roomAddress, char* name, char* code,
                             char* url, char* kind, char* textA, char* textB,
                             int* numberA, int* numberB, int* numberC);
