@@ -363,12 +363,12 @@ std::vector<Operation> Operations() {
   next_video.succeeded = "1 three ad vsp://10.0.0.2/|||1003";
   next_video.failed = "0 ~ ~ ~";
   // The selection and advertisement queries read no rows, so a cut reaches
-  // only the server list: the media is known, its attributes, kind and
-  // "vsp://" written, but no server read.
+  // only the server list: the media is known, but no server read, so it plays
+  // from FileServerIP.
   next_video.rows = 3;
   for (const char* cut :
        {"closed_after_0_rows", "closed_after_1_row", "closed_mid_result"}) {
-    next_video.partial[cut] = "0 three ad vsp://";
+    next_video.partial[cut] = "1 three ad vsp://10.9.9.9/|||1003";
   }
   next_video.waits = 2;
   ops.push_back(next_video);
