@@ -16,9 +16,6 @@ namespace rondel {
 
 namespace {
 
-constexpr char kUrlPrefix[] = "vsp://";
-constexpr char kIdSeparator[] = "/|||";
-
 void ResetList(GroupServerList* list) {
   std::memset(list->address, 0, sizeof list->address);
   for (int32_t& c : list->connections) c = kUnfilledConnections;
@@ -26,7 +23,7 @@ void ResetList(GroupServerList* list) {
   list->entry_count = 0;
 }
 
-void CopyAddress(char (&to)[20], const char* from) {
+void CopyAddress(char (&to)[host::kAddressSize], const char* from) {
   const size_t n = strnlen(from, sizeof to - 1);
   std::memcpy(to, from, n);
   to[n] = '\0';
@@ -38,7 +35,7 @@ bool ReadCounted(Exchange& x, int32_t group_id, GroupServerList* list) {
     return false;
   }
   int32_t count = 0;
-  char address[20] = "";
+  char address[host::kAddressSize] = "";
   return x.ReadRows(
       {Column::Int(3, &count), Column::Text(4, address, sizeof address)}, [&] {
         if (list->entry_count < kGroupServerCapacity) {
@@ -55,7 +52,7 @@ bool ReadUncounted(Exchange& x, int32_t group_id, GroupServerList* list) {
       !x.Call("sp_getfileservers", {Param::Int("@groupID", group_id)})) {
     return false;
   }
-  char address[20] = "";
+  char address[host::kAddressSize] = "";
   return x.ReadRows({Column::Text(3, address, sizeof address)}, [&] {
     if (list->entry_count < kGroupServerCapacity) {
       CopyAddress(list->address[list->entry_count], address);
@@ -70,7 +67,8 @@ uint32_t SecondsSeed() {
   return static_cast<uint32_t>(platform::CalendarSeconds());
 }
 
-void LeastLoaded(const GroupServerList& list, char (&address)[20]) {
+void LeastLoaded(const GroupServerList& list,
+                 char (&address)[host::kAddressSize]) {
   SeedRandom(SecondsSeed());
   const int n = list.entry_count >= 1 && list.entry_count <= 19
                     ? list.entry_count
@@ -95,7 +93,7 @@ void LeastLoaded(const GroupServerList& list, char (&address)[20]) {
   }
 }
 
-void RandomServer(GroupServerList& list, char (&address)[20]) {
+void RandomServer(GroupServerList& list, char (&address)[host::kAddressSize]) {
   Broadcast("random");
   SeedRandom(SecondsSeed());
   if (list.entry_count < 1) list.entry_count = 1;
@@ -168,7 +166,7 @@ bool ReadGroupServers(int32_t group_id, GroupServerList* list) {
   return false;
 }
 
-void ChooseServer(GroupServerList& list, char (&address)[20]) {
+void ChooseServer(GroupServerList& list, char (&address)[host::kAddressSize]) {
   if (list.counted) {
     LeastLoaded(list, address);
   } else {
@@ -207,12 +205,12 @@ int NextVideo(const char* room_address, char* name, char* code, char* url,
   std::strcpy(kind, media_class == kFilm   ? "film"
                     : media_class == kSong ? "song"
                                            : "ad");
-  std::strcpy(url, kUrlPrefix);
+  std::strcpy(url, host::kUrlScheme);
   if (group_id == 0) {
     Broadcast("can not Get Group ID");
     return 0;
   }
-  char address[20];
+  char address[host::kAddressSize];
   GroupServerList list;
   if (ReadGroupServers(group_id, &list)) {
     ChooseServer(list, address);
@@ -226,9 +224,10 @@ int NextVideo(const char* room_address, char* name, char* code, char* url,
     if (address[0] == '\0') return 0;
   }
   char tail[24];
-  std::snprintf(tail, sizeof tail, "%s%ld", kIdSeparator,
+  std::snprintf(tail, sizeof tail, "%s%ld", host::kPlayUrlSeparator,
                 static_cast<long>(media_id));
-  // At most 6 + 19 + 4 + 11 characters: the 41 bytes the caller provides.
+  // At most host::kPlayUrlSize bytes with the terminator: what the caller
+  // provides.
   std::strcat(url, address);
   std::strcat(url, tail);
   return 1;

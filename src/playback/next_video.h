@@ -16,6 +16,8 @@
 
 #include <cstdint>
 
+#include "exports/host_interface.h"
+
 namespace rondel {
 
 constexpr int kGroupServerCapacity = 20;
@@ -26,7 +28,8 @@ constexpr int32_t kConnectionThreshold = 10000;
 
 // The file servers of one server group as read for one URL.
 struct GroupServerList {
-  char address[kGroupServerCapacity][20];     // "" where no row filled it
+  char address[kGroupServerCapacity]
+              [host::kAddressSize];           // "" where no row filled it
   int32_t connections[kGroupServerCapacity];  // kUnfilledConnections likewise
   bool counted;                               // rows came with counts
   int32_t entry_count;                        // 0..20
@@ -54,16 +57,16 @@ bool ReadGroupServers(int32_t group_id, GroupServerList* list);
 // decided by a coin from the generator seeded with the calendar second) when
 // counted, else a random entry (broadcasting "random" and the entry's text).
 // Writes FileServerIP when no entry qualifies or the chosen one is empty.
-void ChooseServer(GroupServerList& list, char (&address)[20]);
+void ChooseServer(GroupServerList& list, char (&address)[host::kAddressSize]);
 
-// The whole selection. `room_address`, `url` (41 bytes) and `kind` (5 bytes)
-// are required; the attribute outputs may be null. Returns 1 when a URL was
-// built. On a failure nothing is written before the media is found in the
-// catalogue; after that, the attributes, the kind and "vsp://" are. A media
-// found whose group's server list cannot be read (both attempts failed,
-// "can not Get Group info" broadcast) still plays, from FileServerIP: the
-// room's selection is gone from the database once read. Only with
-// FileServerIP empty, or a group id of 0, is the answer then 0.
+// The whole selection. `room_address`, `url` (host::kPlayUrlSize bytes) and
+// `kind` (host::kKindSize) are required; the attribute outputs may be null.
+// Returns 1 when a URL was built. On a failure nothing is written before the
+// media is found in the catalogue; after that, the attributes, the kind and
+// "vsp://" are. A media found whose group's server list cannot be read (both
+// attempts failed, "can not Get Group info" broadcast) still plays, from
+// FileServerIP: the room's selection is gone from the database once read. Only
+// with FileServerIP empty, or a group id of 0, is the answer then 0.
 //
 //   media 101, both lists fail, FileServerIP "10.9.9.9"
 //   -> 1, "vsp://10.9.9.9/|||101"; FileServerIP "" -> 0, "vsp://"

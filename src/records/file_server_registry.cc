@@ -131,7 +131,7 @@ void ReadConnectionCount(int32_t group_id, int32_t file_server_id,
                      params.count)) {
     return;
   }
-  char row_address[kConnectionAddressSize] = "";
+  char row_address[host::kAddressSize] = "";
   exchange.ReadRows({Column::Int(3, connections),
                      Column::Text(4, row_address, sizeof row_address)},
                     [&] {

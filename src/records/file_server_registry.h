@@ -17,11 +17,9 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace rondel {
+#include "exports/host_interface.h"
 
-// The address output of ReadConnectionCount: at most 19 characters and the
-// terminator.
-constexpr size_t kConnectionAddressSize = 20;
+namespace rondel {
 
 // Compares this host's addresses (platform::HostAddresses: at most 32, loopback
 // last) with the address column of every "fileservers" row, row by row, each
@@ -75,7 +73,7 @@ bool ModifyConnectionCount(const ConnectionCount& count);
 // both hold the last row's values, and stay untouched when no row comes (or no
 // connection opens).
 // REQUIRES: connections != nullptr; address != nullptr, holding
-// kConnectionAddressSize bytes.
+// host::kAddressSize bytes.
 void ReadConnectionCount(int32_t group_id, int32_t file_server_id,
                          int32_t* connections, char* address);
 

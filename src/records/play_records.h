@@ -20,11 +20,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "exports/host_interface.h"
+
 namespace rondel {
 
 // The error text a database answer fills: at most this many bytes, then the
-// terminator (so the caller's buffer holds kErrorTextBytes + 1 bytes).
-constexpr size_t kErrorTextBytes = 200;
+// terminator (the caller's buffer holds host::kErrorTextSize bytes).
+constexpr size_t kErrorTextBytes = host::kErrorTextSize - 1;
 // Kept plays sent by one RecordPlay at most, ahead of its own.
 constexpr size_t kKeptPlaysPerCall = 50;
 
