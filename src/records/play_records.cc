@@ -126,12 +126,13 @@ void RecordPlay(int32_t media_id, const char* room_address,
                 int32_t song_type) {
   const PlayRecord play{media_id, song_type, room_address, begin_time,
                         end_time};
-  const bool keep = CurrentSettings().keep_unsent_plays;
   size_t budget = kKeptPlaysPerCall;
   for (;;) {
     unsigned long holds_at_release = 0;
     {
       Exchange exchange;
+      // Settings change only under the lock.
+      const bool keep = CurrentSettings().keep_unsent_plays;
       if (!exchange.connected()) {
         if (keep) KeptPlays().Keep(play);
         return;
