@@ -22,16 +22,16 @@
 //   char text[201];
 //   if (!x.Call("sp_addlog", {Param::IntOutput("@error_code", &code),
 //                             Param::TextOutput("@error_string")})) return 0;
-//   unsigned found = x.HarvestReturns(
-//       {ReturnTarget::Int("@error_code", &code),
-//        ReturnTarget::Text("@error_string", text, 200)});
+//   bool code_returned = false;
+//   x.HarvestReturns({ReturnTarget::Int("@error_code", &code, &code_returned),
+//                     ReturnTarget::Text("@error_string", text, 200)});
 //
 // An input omitted when its text is null is Param::OptionalText: it takes its
 // place in the list and is skipped when sent. Work that must happen under the
 // lock before the connection opens uses the deferred form:
 //
 //   Exchange x(Exchange::kDeferOpen);   // lock held, no connection yet
-//   ...                                 // e.g. look up this host's addresses
+//   ...                                 // e.g. reset what two attempts share
 //   if (!x.Reconnect()) return 0;       // opens the connection
 //
 // A call that must answer within seconds whatever the database does bounds
@@ -123,18 +123,23 @@ struct Column {
 // with the returned name; on a match, at most `size` bytes of the value are
 // copied into `dest` (an integer destination has size 4), and for a text a
 // terminator is written right after the copied bytes (so a text destination
-// holds size + 1 bytes).
+// holds size + 1 bytes). `found`, when given, says after the harvest whether
+// the parameter came back (a NULL value counts: it came back without bytes).
+// A target without a name is never filled.
 struct ReturnTarget {
   const char* name;
   void* dest;
   size_t size;
   bool is_text;
+  bool* found;
 
-  static ReturnTarget Int(const char* name, int32_t* dest) {
-    return {name, dest, sizeof(int32_t), false};
+  static ReturnTarget Int(const char* name, int32_t* dest,
+                          bool* found = nullptr) {
+    return {name, dest, sizeof(int32_t), false, found};
   }
-  static ReturnTarget Text(const char* name, char* dest, size_t max_bytes) {
-    return {name, dest, max_bytes, true};
+  static ReturnTarget Text(const char* name, char* dest, size_t max_bytes,
+                           bool* found = nullptr) {
+    return {name, dest, max_bytes, true, found};
   }
 };
 
@@ -215,13 +220,13 @@ class Exchange {
 
   // Return parameters, after a successful Call (no ReadRows first): for each
   // returned parameter from 1 to dbnumrets, the first target whose name is
-  // equal byte for byte (case-sensitive) receives at most target.size of its
-  // dbretlen bytes; a text target is terminated right after them. A NULL value
-  // copies no bytes (an integer stays as it was, a text becomes ""). A target
-  // whose name is not returned is left untouched. Returns a bit mask of the
-  // targets that matched (bit i for target i; at most 32 targets); 0 when not
-  // connected.
-  unsigned HarvestReturns(std::initializer_list<ReturnTarget> targets);
+  // equal byte for byte (case-sensitive) receives at most
+  // target.size of its dbretlen bytes; a text target is terminated right
+  // after them. A NULL value copies no bytes (an integer stays as it was, a
+  // text becomes ""). A target whose name is not returned is left untouched.
+  // Each target's `found` is set; the answer is the number of targets filled
+  // (0 when not connected).
+  size_t HarvestReturns(std::initializer_list<ReturnTarget> targets);
 
   // The procedure's return status (dbhasretstat, dbretstatus), after Call.
   // False and 0 when not connected.

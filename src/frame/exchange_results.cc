@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstring>
+#include <vector>
 
 #include "frame/db_library.h"
 #include "frame/exchange.h"
@@ -63,34 +64,43 @@ bool Exchange::ReadRows(std::initializer_list<Column> columns,
   }
 }
 
-unsigned Exchange::HarvestReturns(std::initializer_list<ReturnTarget> targets) {
-  unsigned matched = 0;
-  if (!connected()) return matched;
-  DBPROCESS* db = Db(session_);
-  const int count = dbnumrets(db);
-  for (int number = 1; number <= count; ++number) {
-    const char* name = dbretname(db, number);
-    if (name == nullptr) continue;
-    unsigned bit = 0;
-    for (const ReturnTarget& target : targets) {
-      if (bit < 32 && target.name != nullptr &&
-          std::strcmp(name, target.name) == 0) {
-        // The value is not terminated: dbretlen bytes, bounded by the
-        // destination.
-        const int length = dbretlen(db, number);
-        size_t n =
-            length > 0 ? std::min(static_cast<size_t>(length), target.size) : 0;
-        const BYTE* data = dbretdata(db, number);
-        if (data == nullptr) n = 0;
-        if (n > 0) std::memcpy(target.dest, data, n);
-        if (target.is_text) static_cast<char*>(target.dest)[n] = '\0';
-        matched |= 1u << bit;
-        break;
+size_t Exchange::HarvestReturns(std::initializer_list<ReturnTarget> targets) {
+  // Which targets were filled, in the order given.
+  std::vector<bool> filled(targets.size(), false);
+  size_t filled_count = 0;
+  if (connected()) {
+    DBPROCESS* db = Db(session_);
+    const int count = dbnumrets(db);
+    for (int number = 1; number <= count; ++number) {
+      const char* name = dbretname(db, number);
+      if (name == nullptr) continue;
+      size_t i = 0;
+      for (const ReturnTarget& target : targets) {
+        if (target.name != nullptr && std::strcmp(name, target.name) == 0) {
+          // The value is not terminated: dbretlen bytes, bounded by the
+          // destination.
+          const int length = dbretlen(db, number);
+          size_t n = length > 0
+                         ? std::min(static_cast<size_t>(length), target.size)
+                         : 0;
+          const BYTE* data = dbretdata(db, number);
+          if (data == nullptr) n = 0;
+          if (n > 0) std::memcpy(target.dest, data, n);
+          if (target.is_text) static_cast<char*>(target.dest)[n] = '\0';
+          filled_count += filled[i] ? 0 : 1;
+          filled[i] = true;
+          break;
+        }
+        ++i;
       }
-      ++bit;
     }
   }
-  return matched;
+  size_t i = 0;
+  for (const ReturnTarget& target : targets) {
+    if (target.found != nullptr) *target.found = filled[i];
+    ++i;
+  }
+  return filled_count;
 }
 
 bool Exchange::HasReturnStatus() {

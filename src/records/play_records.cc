@@ -110,13 +110,13 @@ void SendOwnPlay(Exchange& exchange, const PlayRecord& play, bool keep) {
 // is null where the procedure has no such output.
 int HarvestErrorCode(Exchange& exchange, int32_t* tradelog_id,
                      int32_t* error_code, char* error_text) {
-  const unsigned found = exchange.HarvestReturns(
+  bool code_returned = false;
+  exchange.HarvestReturns(
       {ReturnTarget::Int(tradelog_id != nullptr ? "@tradelog_id" : nullptr,
                          tradelog_id),
-       ReturnTarget::Int("@error_code", error_code),
+       ReturnTarget::Int("@error_code", error_code, &code_returned),
        ReturnTarget::Text("@error_string", error_text, kErrorTextBytes)});
-  constexpr unsigned kErrorCodeFound = 1u << 1;
-  return (found & kErrorCodeFound) != 0 && *error_code == 0 ? 1 : 0;
+  return code_returned && *error_code == 0 ? 1 : 0;
 }
 
 }  // namespace

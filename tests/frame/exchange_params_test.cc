@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "database_test.h"
 #include "frame/exchange.h"
@@ -106,18 +107,20 @@ TEST_F(ProcedureCallTest,
     char after[8];
   } dest;
   std::memset(&dest, 'X', sizeof dest);
-  unsigned mask = 0;
+  bool found[3] = {false, true, false};
   {
     Exchange x;
     ASSERT_TRUE(x.Call("frame_outputs",
                        {Param::IntOutput("@n", &n), Param::TextOutput("@s"),
                         Param::IntOutput("@extra", &n)}));
-    mask = x.HarvestReturns({ReturnTarget::Int("@n", &n),
-                             ReturnTarget::Int("@absent", &absent),
-                             ReturnTarget::Text("@s", dest.text, 200)});
+    EXPECT_EQ(2u, x.HarvestReturns(
+                      {ReturnTarget::Int("@n", &n, &found[0]),
+                       ReturnTarget::Int("@absent", &absent, &found[1]),
+                       ReturnTarget::Text("@s", dest.text, 200, &found[2])}));
   }
-  EXPECT_EQ(0x5u,
-            mask);  // "@n" and "@s"; "@extra" matched nothing and was ignored
+  // "@extra" matched nothing and was ignored.
+  EXPECT_EQ((std::vector<bool>{true, false, true}),
+            std::vector<bool>(found, found + 3));
   EXPECT_EQ(42, n);
   EXPECT_EQ(1234, absent);
   EXPECT_EQ(text200, std::string(dest.text));
@@ -147,15 +150,16 @@ TEST_F(ProcedureCallTest, NamesMatchExactlyAndTheFirstEqualTargetWins) {
   int32_t lower = 55;
   int32_t exact = 66;
   int32_t second = 88;
-  unsigned mask = 0;
+  bool found[3] = {true, false, true};
   {
     Exchange x;
     ASSERT_TRUE(x.Call("frame_case", {Param::IntOutput("@Error_Code", &sent)}));
-    mask = x.HarvestReturns({ReturnTarget::Int("@error_code", &lower),
-                             ReturnTarget::Int("@Error_Code", &exact),
-                             ReturnTarget::Int("@Error_Code", &second)});
+    x.HarvestReturns({ReturnTarget::Int("@error_code", &lower, &found[0]),
+                      ReturnTarget::Int("@Error_Code", &exact, &found[1]),
+                      ReturnTarget::Int("@Error_Code", &second, &found[2])});
   }
-  EXPECT_EQ(0x2u, mask);
+  EXPECT_EQ((std::vector<bool>{false, true, false}),
+            std::vector<bool>(found, found + 3));
   EXPECT_EQ(55, lower);  // differs only in letter case: no match
   EXPECT_EQ(0, exact);
   EXPECT_EQ(88, second);  // one returned parameter fills one target
@@ -167,15 +171,18 @@ TEST_F(ProcedureCallTest, NullReturnValueLeavesIntegerButStillMatches) {
                   "SELECT NULL AS [@code], NULL AS [@s]");
   int32_t code = 3;
   char text[8] = "before";
-  unsigned mask = 0;
+  bool code_found = false;
+  size_t filled = 0;
   {
     Exchange x;
     ASSERT_TRUE(x.Call("frame_null_out", {Param::IntOutput("@code", &code),
                                           Param::TextOutput("@s")}));
-    mask = x.HarvestReturns({ReturnTarget::Int("@code", &code),
-                             ReturnTarget::Text("@s", text, sizeof text - 1)});
+    filled =
+        x.HarvestReturns({ReturnTarget::Int("@code", &code, &code_found),
+                          ReturnTarget::Text("@s", text, sizeof text - 1)});
   }
-  EXPECT_EQ(0x3u, mask);
+  EXPECT_EQ(2u, filled);
+  EXPECT_TRUE(code_found);
   EXPECT_EQ(3, code);
   EXPECT_STREQ("", text);
 }
