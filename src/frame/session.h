@@ -11,9 +11,22 @@ namespace platform {
 class MessageLog;
 }  // namespace platform
 
-// The one process-wide lock around every database exchange. It exists for the
-// whole life of the process (also when the client library failed to start), so
-// a caller can always enter it and then take its no-connection path.
+// The exchange lock: the one process-wide lock around every database
+// exchange, held by an Exchange (frame/exchange.h) from before its connection
+// opens until after it closes. Its name is the interface's own, but it is not
+// the catalogue's lock: the catalogue readers (lookups, background play) take
+// none, and the tables change only during start-up, before the host's other
+// calls. What it guards:
+//  - DB-Library's process-wide state: one connection open at a time, and the
+//    login and query time-outs each opening sets for itself;
+//  - the order of the database calls: start-up's loaders, then each call's
+//    exchanges one at a time (a slow database stalls them all, which is why
+//    the fire alarm waits for it only a bounded time);
+//  - the play outbox (records/outbox.h: KeptPlays());
+//  - FileServerIP's replacement by GetDataServer, which happens under it.
+// It exists for the whole life of the process (also when the client library
+// failed to start), so a caller can always enter it and then take its
+// no-connection path. Never taken twice on one thread (asserted).
 platform::Lock& CatalogueLock();
 
 // The module-wide log instance, through which the error handler writes
