@@ -173,7 +173,8 @@ bool FindFirealarmVideo(const char* address, char* url, char* format1,
   // whole, never half of an old and half of a new one.
   char file_server[sizeof Settings::file_server_ip];
   CopyFileServerIp(file_server);
-  std::snprintf(url, kFireAlarmUrlSize, "vsp://%s/%s", file_server, file_name);
+  std::snprintf(url, kFireAlarmUrlSize, "%s%s/%s", host::kUrlScheme,
+                file_server, file_name);
   std::memcpy(format1, "MPEG1", kFireAlarmFormat1Size);
   std::memcpy(format2, "MPEG", kFireAlarmFormat2Size);
   return true;

@@ -13,15 +13,17 @@
 #include <chrono>
 #include <cstddef>
 
+#include "exports/host_interface.h"
+
 namespace rondel {
 
-// Buffer sizes, terminator included. A URL is "vsp://" + FileServerIP (at most
-// 19) + "/" + a file name (at most 255): 281 characters.
-constexpr size_t kFireAlarmFileNameSize = 256;
-constexpr size_t kFireAlarmPageSize = 100;
-constexpr size_t kFireAlarmUrlSize = 282;
-constexpr size_t kFireAlarmFormat1Size = 6;  // "MPEG1"
-constexpr size_t kFireAlarmFormat2Size = 5;  // "MPEG"
+// Buffer sizes, terminator included, as the interface states them. A URL is
+// "vsp://" + FileServerIP (at most 19) + "/" + a file name (at most 255).
+using host::kFireAlarmFileNameSize;
+using host::kFireAlarmFormat1Size;  // "MPEG1"
+using host::kFireAlarmFormat2Size;  // "MPEG"
+using host::kFireAlarmPageSize;
+using host::kFireAlarmUrlSize;
 
 // The address's fire-alarm file, else the default one; then url :=
 // "vsp://" + FileServerIP (read now, as a consistent copy) + "/" + the file
