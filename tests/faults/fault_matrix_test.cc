@@ -153,6 +153,11 @@ class FaultMatrixTest
     : public testing::DatabaseTest,
       public ::testing::WithParamInterface<std::tuple<Operation, Fault>> {
  public:
+  // The faults below are set from outside the fixture.
+  using DatabaseTest::AddFault;
+  using DatabaseTest::EndSilentServer;
+  using DatabaseTest::PointAtSilentServer;
+
   void SetUp() override {
     setenv("RONDEL_DB_TIMEOUT", std::to_string(kTimeoutSeconds).c_str(), 1);
     setenv("RONDEL_SNAPSHOT_DIR", scratch_.path().c_str(), 1);
@@ -175,10 +180,6 @@ class FaultMatrixTest
     // for later is the outbox's own concern.
     CurrentSettings().keep_unsent_plays = false;
   }
-  void AddFault(const std::string& kind, const std::string& target, int value) {
-    venue_.Exec("INSERT INTO vdb_faults VALUES(" + testing::Sql(kind) + ", " +
-                testing::Sql(target) + ", " + std::to_string(value) + ")");
-  }
   void ClearFaults() { venue_.Exec("DELETE FROM vdb_faults"); }
   void RenameObjects(const std::string& from_suffix,
                      const std::string& to_suffix) {
@@ -190,25 +191,6 @@ class FaultMatrixTest
       venue_.Exec(std::string("ALTER TABLE ") + table + from_suffix +
                   " RENAME TO " + table + to_suffix);
     }
-  }
-  // A server that takes connections and never answers: every login waits for
-  // the time-out.
-  void PointAtSilentServer() {
-    silent_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(0, bind(silent_, reinterpret_cast<sockaddr*>(&address),
-                      sizeof address));
-    ASSERT_EQ(0, listen(silent_, 16));
-    ASSERT_EQ(0, getsockname(silent_, reinterpret_cast<sockaddr*>(&address),
-                             &length));
-    CurrentSettings().database_server_port = ntohs(address.sin_port);
-  }
-  void EndSilentServer() {
-    close(silent_);
-    CurrentSettings().database_server_port = venue_.port();
   }
   void RestartIfStopped() {
     if (venue_.port() != 0) return;
@@ -285,7 +267,6 @@ class FaultMatrixTest
     return !rows.empty() && rows[0][0] != std::string("0");
   }
 
-  int silent_ = -1;
   pid_t frozen_ = -1;
 };
 

@@ -63,10 +63,7 @@ class FireAlarmTest : public testing::DatabaseTest {
     setenv("RONDEL_SNAPSHOT_DIR", snapshots_.c_str(), 1);
     DatabaseTest::SetUp();
   }
-  void TearDown() override {
-    platform::ResetSyscalls();
-    if (silent_ >= 0) close(silent_);
-  }
+  void TearDown() override { platform::ResetSyscalls(); }
 
   // "result url format1 format2" after one call on outputs that start as
   // "(url)", "(f1)" and "(f2)".
@@ -108,24 +105,6 @@ class FireAlarmTest : public testing::DatabaseTest {
     PrepareFireAlarmAnswers(true);
     Video("10.1.1.7");
   }
-  void AddFault(const std::string& kind, const std::string& target, int value) {
-    venue_.Exec("INSERT INTO vdb_faults VALUES(" + Sql(kind) + ", " +
-                Sql(target) + ", " + std::to_string(value) + ")");
-  }
-  // A server that takes connections and never answers.
-  void PointAtSilentServer() {
-    silent_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(0, bind(silent_, reinterpret_cast<sockaddr*>(&address),
-                      sizeof address));
-    ASSERT_EQ(0, listen(silent_, 16));
-    ASSERT_EQ(0, getsockname(silent_, reinterpret_cast<sockaddr*>(&address),
-                             &length));
-    CurrentSettings().database_server_port = ntohs(address.sin_port);
-  }
   // Another host thread in an exchange whose procedure venuedb holds; it ends
   // when the server stops.
   std::thread HoldTheLock() {
@@ -157,7 +136,6 @@ class FireAlarmTest : public testing::DatabaseTest {
   }
 
   const std::string snapshots_ = scratch_.File("snapshots");
-  int silent_ = -1;
 
   // The procedures called, in order, comma-separated.
   std::string ProceduresCalled() {

@@ -12,8 +12,12 @@
 #ifndef RONDEL_TESTS_SUPPORT_DATABASE_TEST_H_
 #define RONDEL_TESTS_SUPPORT_DATABASE_TEST_H_
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -77,6 +81,36 @@ class DatabaseTest : public ::testing::Test {
     venue_.Exec("UPDATE vdb_procedures SET body = " + Sql(body) +
                 " WHERE name = " + Sql(name));
   }
+  // A row of venuedb's fault table (venuedb/README.md, "Faults").
+  void AddFault(const std::string& kind, const std::string& target, int value) {
+    venue_.Exec("INSERT INTO vdb_faults VALUES(" + Sql(kind) + ", " +
+                Sql(target) + ", " + std::to_string(value) + ")");
+  }
+  // Points the library at a loopback server that takes connections and never
+  // answers: every login waits for its time-out.
+  void PointAtSilentServer() {
+    silent_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(0, bind(silent_, reinterpret_cast<sockaddr*>(&address),
+                      sizeof address));
+    ASSERT_EQ(0, listen(silent_, 16));
+    ASSERT_EQ(0, getsockname(silent_, reinterpret_cast<sockaddr*>(&address),
+                             &length));
+    CurrentSettings().database_server_port = ntohs(address.sin_port);
+  }
+  // Closes the silent server and points the library at venuedb again.
+  void EndSilentServer() {
+    if (silent_ >= 0) close(silent_);
+    silent_ = -1;
+    CurrentSettings().database_server_port = venue_.port();
+  }
+  ~DatabaseTest() override {
+    if (silent_ >= 0) close(silent_);
+  }
+
   void FailProcedure(const std::string& name) {
     venue_.Exec("INSERT INTO vdb_faults VALUES('fail_procedure', " + Sql(name) +
                 ", 0)");
@@ -114,6 +148,7 @@ class DatabaseTest : public ::testing::Test {
   std::string settings_path_;
   ScratchDir scratch_;
   CapturedLog log_{scratch_.File("module.log")};
+  int silent_ = -1;  // the silent server's socket
 };
 
 }  // namespace testing
