@@ -36,40 +36,19 @@ std::unique_ptr<HostLibrary> HostLibrary::Open(const std::string& path,
   }
   std::unique_ptr<HostLibrary> library(new HostLibrary(handle));
   HostLibrary& l = *library;
-  bool ok =
-      Resolve(handle, kInitialDatabaseSymbol, &l.InitialDatabase, error) &&
-      Resolve(handle, kExitDatabaseSymbol, &l.ExitDatabase, error) &&
-      Resolve(handle, kLoadDBOptionsSymbol, &l.LoadDBOptions, error) &&
-      Resolve(handle, kKvDebugDbSymbol, &l.KvDebugDb, error) &&
-      Resolve(handle, kGetMediaInfoSymbol, &l.GetMediaInfo, error) &&
-      Resolve(handle, kGetMediaFileInfoSymbol, &l.GetMediaFileInfo, error) &&
-      Resolve(handle, kDestroyMediaFilesBufferSymbol,
-              &l.DestroyMediaFilesBuffer, error) &&
-      Resolve(handle, kGetRoomIDInfoFromIPSymbol, &l.GetRoomIDInfoFromIP,
-              error) &&
-      Resolve(handle, kGetFileServerIDSymbol, &l.GetFileServerID, error) &&
-      Resolve(handle, kGetSongTotalSymbol, &l.GetSongTotal, error);
+  bool ok = true;  // the first base export missing names itself in *error
+#define RONDEL_RESOLVE_BASE(name, result, parameters, itanium_symbol, \
+                            msvc_symbol)                              \
+  ok = ok && Resolve(handle, k##name##Symbol, &l.name, error);
+  RONDEL_BASE_EXPORTS(RONDEL_RESOLVE_BASE)
+#undef RONDEL_RESOLVE_BASE
   if (!ok) return nullptr;
   std::string absent;  // reported by MissingExports when an action needs one
-  Resolve(handle, kGetNextVideoSymbol, &l.GetNextVideo, &absent);
-  Resolve(handle, kGetRandPlayMediaIDSymbol, &l.GetRandPlayMediaID, &absent);
-  Resolve(handle, kGetFirealarmVideoSymbol, &l.GetFirealarmVideo, &absent);
-  Resolve(handle, kGetFirealarmPageSymbol, &l.GetFirealarmPage, &absent);
-  Resolve(handle, kSaveVideoTimeSymbol, &l.SaveVideoTime, &absent);
-  Resolve(handle, kAddLogSymbol, &l.AddLog, &absent);
-  Resolve(handle, kModifyLogSymbol, &l.ModifyLog, &absent);
-  Resolve(handle, kGetAuthorizationSymbol, &l.GetAuthorization, &absent);
-  Resolve(handle, kGetDataServerSymbol, &l.GetDataServer, &absent);
-  Resolve(handle, kGetServerGroupSymbol, &l.GetServerGroup, &absent);
-  Resolve(handle, kAddVideoServerConnectNumSymbol, &l.AddVideoServerConnectNum,
-          &absent);
-  Resolve(handle, kModifyVideoServerConnectNumSymbol,
-          &l.ModifyVideoServerConnectNum, &absent);
-  Resolve(handle, kGetVideoServerConnectNumSymbol, &l.GetVideoServerConnectNum,
-          &absent);
-  Resolve(handle, kDeleteVideoServerConnectNumSymbol,
-          &l.DeleteVideoServerConnectNum, &absent);
-  Resolve(handle, kModifyGroupStateSymbol, &l.ModifyGroupState, &absent);
+#define RONDEL_RESOLVE_LATER(name, result, parameters, itanium_symbol, \
+                             msvc_symbol)                              \
+  Resolve(handle, k##name##Symbol, &l.name, &absent);
+  RONDEL_LATER_EXPORTS(RONDEL_RESOLVE_LATER)
+#undef RONDEL_RESOLVE_LATER
   return library;
 }
 
@@ -80,30 +59,11 @@ std::vector<std::string> HostLibrary::MissingExports(
     const char* name;
     bool present;
   } optional[] = {
-      {kGetNextVideoSymbol, "GetNextVideo", GetNextVideo != nullptr},
-      {kGetRandPlayMediaIDSymbol, "GetRandPlayMediaID",
-       GetRandPlayMediaID != nullptr},
-      {kGetFirealarmVideoSymbol, "GetFirealarmVideo",
-       GetFirealarmVideo != nullptr},
-      {kGetFirealarmPageSymbol, "GetFirealarmPage",
-       GetFirealarmPage != nullptr},
-      {kSaveVideoTimeSymbol, "SaveVideoTime", SaveVideoTime != nullptr},
-      {kAddLogSymbol, "AddLog", AddLog != nullptr},
-      {kModifyLogSymbol, "ModifyLog", ModifyLog != nullptr},
-      {kGetAuthorizationSymbol, "GetAuthorization",
-       GetAuthorization != nullptr},
-      {kGetDataServerSymbol, "GetDataServer", GetDataServer != nullptr},
-      {kGetServerGroupSymbol, "GetServerGroup", GetServerGroup != nullptr},
-      {kAddVideoServerConnectNumSymbol, "AddVideoServerConnectNum",
-       AddVideoServerConnectNum != nullptr},
-      {kModifyVideoServerConnectNumSymbol, "ModifyVideoServerConnectNum",
-       ModifyVideoServerConnectNum != nullptr},
-      {kGetVideoServerConnectNumSymbol, "GetVideoServerConnectNum",
-       GetVideoServerConnectNum != nullptr},
-      {kDeleteVideoServerConnectNumSymbol, "DeleteVideoServerConnectNum",
-       DeleteVideoServerConnectNum != nullptr},
-      {kModifyGroupStateSymbol, "ModifyGroupState",
-       ModifyGroupState != nullptr},
+#define RONDEL_OPTIONAL_EXPORT(name, result, parameters, itanium_symbol, \
+                               msvc_symbol)                              \
+  {k##name##Symbol, #name, name != nullptr},
+      RONDEL_LATER_EXPORTS(RONDEL_OPTIONAL_EXPORT)
+#undef RONDEL_OPTIONAL_EXPORT
   };
   std::vector<std::string> missing;
   for (const char* wanted : names) {

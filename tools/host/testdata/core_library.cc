@@ -1,19 +1,12 @@
-// A library exporting the lifecycle, diagnostic and lookup functions but none
-// of the playback, records or registry ones, as a build from before them did:
-// the host command must still run the other actions and name what an action
-// calling one of those lacks.
+// A library exporting the lifecycle, diagnostic and lookup functions (the base
+// exports of the export list) but none of the playback, records or registry
+// ones, as a build from before them did: the host command must still run the
+// other actions and name what an action calling one of those lacks. Each
+// function answers its type's zero (0, false: not found, not done).
+#include "exports/export_list.h"
 #include "rondel.h"
 
-void InitialDatabase() {}
-void ExitDatabase() {}
-bool LoadDBOptions(const char*) { return true; }
-void KvDebugDb(char*) {}
-int GetMediaInfo(int, char*, char*, int*, char*, char*, int*, int*, int*,
-                 int*) {
-  return 0;
-}
-int GetMediaFileInfo(int, char**) { return 0; }
-void DestroyMediaFilesBuffer(char*) {}
-int GetRoomIDInfoFromIP(char*, char*) { return 0; }
-int GetFileServerID(const char*, int*, int*) { return 0; }
-int GetSongTotal(int) { return 0; }
+#define RONDEL_STUB(name, result, parameters, itanium_symbol, msvc_symbol) \
+  result name parameters { return result(); }
+RONDEL_BASE_EXPORTS(RONDEL_STUB)
+#undef RONDEL_STUB
