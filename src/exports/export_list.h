@@ -4,9 +4,11 @@
 //     (export_list.cc) and declares no other (write_export_files.cmake);
 //   - the Linux version script and the Windows module-definition file, written
 //     into the build tree by write_export_files.cmake, which reads this file
-//     with a regular expression (export_list.cmake): keep one entry a line
-//     (clang-format may wrap it) and the names quoted;
-//   - the exported-symbol check of the built library;
+//     with a regular expression (export_list.cmake): keep every entry in the
+//     shape below, symbols quoted (where clang-format breaks its lines does
+//     not matter); an entry it cannot read stops the build;
+//   - the exported-symbol check of the built library (against itanium_symbol)
+//     and the test that recomputes each msvc_symbol from the types;
 //   - the host command's lookups by name and its test libraries.
 // rondel.h stays written by hand, for the hosts that read it.
 //
