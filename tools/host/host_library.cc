@@ -77,7 +77,11 @@ std::vector<std::string> HostLibrary::MissingExports(
   return missing;
 }
 
-HostLibrary::~HostLibrary() { dlclose(handle_); }
+// The library stays loaded until the process ends, as it does in a venue's
+// host: unloading it after a call used its per-thread state (the random
+// generator) leaves the thread's storage table pointing at the unloaded
+// module, and the leak checker's scan at exit crashes on it.
+HostLibrary::~HostLibrary() = default;
 
 }  // namespace tools
 }  // namespace rondel

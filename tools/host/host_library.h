@@ -65,12 +65,12 @@ class HostLibrary {
 
   HostLibrary(const HostLibrary&) = delete;
   HostLibrary& operator=(const HostLibrary&) = delete;
-  ~HostLibrary();
+  ~HostLibrary();  // leaves the library loaded (see host_library.cc)
 
  private:
   explicit HostLibrary(void* handle) : handle_(handle) {}
 
-  void* handle_;
+  [[maybe_unused]] void* handle_;  // never closed
 };
 
 }  // namespace tools
