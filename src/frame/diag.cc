@@ -1,7 +1,5 @@
 #include "frame/diag.h"
 
-#include <arpa/inet.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -17,7 +15,7 @@ constexpr char kVenueBroadcastAddress[] = "192.168.0.255";
 constexpr uint16_t kDiagPort = 6001;
 
 struct Target {
-  char address[INET_ADDRSTRLEN];
+  char address[platform::kAddressTextSize];
   uint16_t port;
 };
 
@@ -31,8 +29,7 @@ bool ParseTarget(const char* text, Target* target) {
     return false;
   std::memcpy(target->address, text, address_length);
   target->address[address_length] = '\0';
-  in_addr parsed;
-  if (inet_pton(AF_INET, target->address, &parsed) != 1) return false;
+  if (!platform::IsAddressText(target->address)) return false;
   const char* digits = colon + 1;
   if (*digits == '\0') return false;
   unsigned long port = 0;

@@ -8,13 +8,12 @@
 #include "frame/session.h"
 #include "platform/file_error.h"
 #include "platform/message_log.h"
+#include "platform/paths.h"
 #include "platform/settings_file.h"
 
 namespace rondel {
 
 namespace {
-
-constexpr char kDefaultSettingsPath[] = "/etc/korvane/Korvane.ini";
 
 // Addresses are read with length 20 (19 characters kept), the other texts with
 // 255.
@@ -81,7 +80,7 @@ std::string DatabaseServerTarget(const char* address, int32_t port) {
 std::string SettingsFilePath() {
   const char* path = std::getenv("RONDEL_SETTINGS_FILE");
   if (path != nullptr && path[0] != '\0') return path;
-  return kDefaultSettingsPath;
+  return platform::DefaultSettingsPath();
 }
 
 void CopyFileServerIp(char (&out)[sizeof Settings::file_server_ip]) {

@@ -44,8 +44,8 @@ void StoreFileServerIp(const char* address);  // null stores ""
 // is set and the address does not carry a port of its own ("host:port").
 std::string DatabaseServerTarget(const char* address, int32_t port);
 
-// The fixed settings file: /etc/korvane/Korvane.ini, or $RONDEL_SETTINGS_FILE
-// when set.
+// The venue's fixed settings file (platform::DefaultSettingsPath()), or
+// $RONDEL_SETTINGS_FILE when set.
 std::string SettingsFilePath();
 
 // InitialDatabase's read: the five values (and the server's port, the client

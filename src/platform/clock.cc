@@ -1,9 +1,9 @@
 #include "platform/clock.h"
 
-#include <time.h>
-
 #include <atomic>
+#include <ctime>
 
+#include "platform/clock_system.h"
 #include "platform/clock_test_hooks.h"
 
 namespace rondel {
@@ -23,18 +23,14 @@ uint32_t TickCount() {
   if (g_overridden.load(std::memory_order_acquire)) {
     return g_tick.load(std::memory_order_relaxed);
   }
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u +
-                static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-  return static_cast<uint32_t>(ms);  // wraps as the 32-bit tick count does
+  return SystemTickCount();
 }
 
 int64_t CalendarSeconds() {
   if (g_overridden.load(std::memory_order_acquire)) {
     return g_seconds.load(std::memory_order_relaxed);
   }
-  return static_cast<int64_t>(time(nullptr));
+  return static_cast<int64_t>(std::time(nullptr));
 }
 
 void OverrideClock(uint32_t tick, int64_t seconds) {

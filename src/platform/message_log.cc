@@ -1,16 +1,12 @@
 #include "platform/message_log.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 
+#include "platform/message_log_output.h"
 #include "platform/message_log_test_hooks.h"
 #include "platform/no_destructor.h"
 
@@ -48,28 +44,6 @@ LogSettings& Shared() {
   return *settings.get();
 }
 
-// One complete write or nothing more to try; O_APPEND keeps entries whole and
-// in place. Returns the bytes written. The log's own calls bypass the
-// system-call table: a test that fails the Nth call of a save must not have
-// the save's log line take one of its calls.
-size_t WriteAll(int fd, const char* data, size_t length) {
-  size_t written = 0;
-  while (length > 0) {
-    ssize_t put = write(fd, data, length);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) break;
-    data += put;
-    length -= static_cast<size_t>(put);
-    written += static_cast<size_t>(put);
-  }
-  return written;
-}
-
-int OpenForAppend(const std::string& file_name) {
-  return open(file_name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC,
-              0644);
-}
-
 // True when `entry` would take the file past the cap. An entry longer than
 // the cap still goes into a file of its own.
 bool Overflows(const LogSettings& settings, size_t entry) {
@@ -83,8 +57,7 @@ bool Overflows(const LogSettings& settings, size_t entry) {
 // goes on in the file as it is, which is counted afresh from here.
 // REQUIRES: settings.mutex held.
 void Rotate(LogSettings& settings) {
-  (void)rename(settings.file_name.c_str(),
-               (settings.file_name + kRotatedSuffix).c_str());
+  (void)RenameLogFile(settings.file_name, settings.file_name + kRotatedSuffix);
   settings.file_size = 0;
 }
 
@@ -94,36 +67,36 @@ void Rotate(LogSettings& settings) {
 // REQUIRES: settings.mutex held.
 void AppendToFile(LogSettings& settings, const std::string& entry) {
   if (Overflows(settings, entry.size())) Rotate(settings);
-  int fd = OpenForAppend(settings.file_name);
-  if (fd < 0) return;
+  std::optional<LogFile> file;
+  file.emplace(settings.file_name);
+  if (!file->valid()) return;
   if (settings.file_size < 0) {
-    struct stat info;
-    settings.file_size = fstat(fd, &info) == 0 ? info.st_size : 0;
+    settings.file_size = file->Size();
     if (Overflows(settings, entry.size())) {
-      close(fd);
+      file.reset();
       Rotate(settings);
-      fd = OpenForAppend(settings.file_name);
-      if (fd < 0) return;
+      file.emplace(settings.file_name);
+      if (!file->valid()) return;
     }
   }
   settings.file_size +=
-      static_cast<long long>(WriteAll(fd, entry.data(), entry.size()));
-  close(fd);
+      static_cast<long long>(file->Append(entry.data(), entry.size()));
 }
 
 // "YYYY-MM-DD HH:MM:SS.mmm text\n" in local time.
 std::string FormatEntry(const char* text) {
-  timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
-  time_t seconds = now.tv_sec;
-  tm local;
-  localtime_r(&seconds, &local);
+  std::tm local;
+  int milliseconds = 0;
+  LocalTimeNow(&local, &milliseconds);
   char stamp[40];
-  int stamp_length = std::snprintf(
-      stamp, sizeof(stamp), "%04d-%02d-%02d %02d:%02d:%02d.%03d ",
-      local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-      local.tm_min, local.tm_sec, static_cast<int>(now.tv_nsec / 1000000));
-  size_t text_length = strnlen(text, kMaxEntryText);
+  int stamp_length =
+      std::snprintf(stamp, sizeof(stamp), "%04d-%02d-%02d %02d:%02d:%02d.%03d ",
+                    local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                    local.tm_hour, local.tm_min, local.tm_sec, milliseconds);
+  size_t text_length = 0;
+  while (text_length < kMaxEntryText && text[text_length] != '\0') {
+    ++text_length;
+  }
   std::string entry;
   entry.reserve(static_cast<size_t>(stamp_length) + text_length + 1);
   entry.append(stamp, static_cast<size_t>(stamp_length));
@@ -172,7 +145,7 @@ void MessageLog::AddLog(const char* text) {
     entry = FormatEntry(text);
     if (to_file) AppendToFile(settings, entry);
   }
-  if (to_screen) (void)WriteAll(STDERR_FILENO, entry.data(), entry.size());
+  if (to_screen) WriteToScreen(entry.data(), entry.size());
 }
 
 void SetLogSizeCap(size_t bytes) {

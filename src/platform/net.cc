@@ -1,36 +1,21 @@
 #include "platform/net.h"
 
-#include <arpa/inet.h>
-#include <errno.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <utility>
 
+#include "platform/net_system.h"
 #include "platform/net_test_hooks.h"
 #include "platform/no_destructor.h"
-#include "platform/syscall.h"
 
 namespace rondel {
 namespace platform {
 
 namespace {
-
-constexpr size_t kHostNameSize = 128;
-// Resolver scratch space grows on ERANGE up to this bound.
-constexpr size_t kMaxResolverBuffer = 1u << 16;
-
-using AddressList = std::vector<std::string>;
 
 // What tests put in place of the system's two address sources.
 struct AddressOverride {
@@ -53,69 +38,9 @@ void CopyAddressText(const char* text, char (&out)[kAddressTextSize]) {
   out[length] = '\0';
 }
 
-bool AppendAddressText(const in_addr& address, AddressList* addresses) {
-  char text[INET_ADDRSTRLEN];
-  if (inet_ntop(AF_INET, &address, text, sizeof(text)) == nullptr) return false;
-  addresses->push_back(text);
-  return true;
-}
-
-// The addresses of the interfaces that are up; false when they cannot be
-// listed. A host name often resolves to a loopback alias (127.0.1.1 on Debian)
-// while venues know this server by its network card's address: only the
-// interfaces tell that one.
-bool ListInterfaceAddresses(AddressList* addresses) {
-  ifaddrs* first = nullptr;
-  if (sys::GetIfAddrs(&first) != 0) return false;
-  std::unique_ptr<ifaddrs, void (*)(ifaddrs*)> hold(first, freeifaddrs);
-  for (const ifaddrs* entry = first; entry != nullptr;
-       entry = entry->ifa_next) {
-    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET ||
-        (entry->ifa_flags & IFF_UP) == 0) {
-      continue;
-    }
-    AppendAddressText(
-        reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr,
-        addresses);
-  }
-  return true;
-}
-
-// Resolves this host's name; false when the name cannot be read or resolved.
-bool ResolveHostAddresses(AddressList* addresses) {
-  char name[kHostNameSize];
-  if (gethostname(name, sizeof(name)) != 0) return false;
-  name[sizeof(name) - 1] = '\0';
-
-  // gethostbyname_r keeps the resolver's own order (getaddrinfo would sort the
-  // answers).
-  std::vector<char> scratch(1024);
-  hostent entry;
-  hostent* result = nullptr;
-  int resolver_error = 0;
-  for (;;) {
-    int rc = sys::GetHostByNameR(name, &entry, scratch.data(), scratch.size(),
-                                 &result, &resolver_error);
-    if (rc == ERANGE && scratch.size() < kMaxResolverBuffer) {
-      scratch.resize(scratch.size() * 2);
-      continue;
-    }
-    if (rc != 0 || result == nullptr) return false;
-    break;
-  }
-  if (result->h_addrtype != AF_INET || result->h_length != 4) return false;
-  for (char** item = result->h_addr_list; *item != nullptr; ++item) {
-    in_addr address;
-    std::memcpy(&address, *item, sizeof(address));
-    AppendAddressText(address, addresses);
-  }
-  return true;
-}
-
 bool IsLoopback(const std::string& text) {
-  in_addr address;
-  return inet_pton(AF_INET, text.c_str(), &address) == 1 &&
-         (ntohl(address.s_addr) >> 24) == 127;
+  unsigned char bytes[4];
+  return ParseAddressText(text.c_str(), &bytes) && bytes[0] == 127;
 }
 
 // Both sources in order, each address once, loopback ones last, cut to the
@@ -137,6 +62,39 @@ AddressList Merge(const AddressList& interfaces, const AddressList& resolver) {
 }
 
 }  // namespace
+
+void AppendAddressText(const unsigned char (&bytes)[4],
+                       AddressList* addresses) {
+  std::string text;
+  for (int i = 0; i < 4; ++i) {
+    if (i > 0) text += '.';
+    text += std::to_string(static_cast<unsigned>(bytes[i]));
+  }
+  addresses->push_back(text);
+}
+
+bool ParseAddressText(const char* text, unsigned char (*bytes)[4]) {
+  if (text == nullptr) return false;
+  const char* p = text;
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0 && *p++ != '.') return false;
+    if (*p < '0' || *p > '9') return false;
+    unsigned value = 0;
+    int digits = 0;
+    for (; *p >= '0' && *p <= '9'; ++p, ++digits) {
+      if (digits > 0 && value == 0) return false;  // a leading zero
+      value = value * 10 + static_cast<unsigned>(*p - '0');
+      if (value > 255) return false;
+    }
+    (*bytes)[part] = static_cast<unsigned char>(value);
+  }
+  return *p == '\0';
+}
+
+bool IsAddressText(const char* text) {
+  unsigned char bytes[4];
+  return ParseAddressText(text, &bytes);
+}
 
 int HostAddresses(char (*out)[kAddressTextSize], int capacity) {
   std::optional<AddressList> interfaces;
@@ -200,38 +158,6 @@ void ClearHostAddressOverride() {
   state.interfaces.reset();
   state.resolver.reset();
   state.delay = nullptr;
-}
-
-bool SendDatagram(const char* address, uint16_t port, const void* data,
-                  size_t length) {
-  if (address == nullptr || (data == nullptr && length > 0)) return false;
-  sockaddr_in destination;
-  std::memset(&destination, 0, sizeof(destination));
-  destination.sin_family = AF_INET;
-  destination.sin_port = htons(port);
-  if (inet_pton(AF_INET, address, &destination.sin_addr) != 1) return false;
-
-  int fd = sys::Socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  sockaddr_in local;
-  std::memset(&local, 0, sizeof(local));
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = htonl(INADDR_ANY);
-  local.sin_port = 0;
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0) {
-    close(fd);
-    return false;
-  }
-  int on = 1;
-  setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof(on));
-  ssize_t sent;
-  do {
-    sent = sys::SendTo(fd, data, length, 0,
-                       reinterpret_cast<const sockaddr*>(&destination),
-                       sizeof(destination));
-  } while (sent < 0 && errno == EINTR);
-  close(fd);
-  return sent >= 0 && static_cast<size_t>(sent) == length;
 }
 
 }  // namespace platform

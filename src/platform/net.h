@@ -28,9 +28,14 @@ constexpr int kMaxHostAddresses = 32;
 //   -> 10.0.0.5, 127.0.0.1, 127.0.1.1
 int HostAddresses(char (*out)[kAddressTextSize], int capacity);
 
+// True when `text` is a dotted IPv4 address ("192.168.0.255"): four decimal
+// parts of 0 to 255 without leading zeros, as inet_pton reads them.
+bool IsAddressText(const char* text);
+
 // Sends one datagram of `length` bytes from `data` to `address`:`port` from a
 // fresh socket bound to any local address, with broadcast allowed. Returns
-// false on any failure.
+// false on any failure. On Windows the host must have started Winsock
+// (WSAStartup) first; this layer never does, and answers false until then.
 bool SendDatagram(const char* address, uint16_t port, const void* data,
                   size_t length);
 

@@ -8,11 +8,16 @@ namespace rondel {
 namespace platform {
 
 // Directory of the host executable (the program, not this library), with a
-// trailing '/'. Empty when it cannot be determined.
+// trailing separator ('/' on POSIX, '\' on Windows; a name appended to it
+// may use '/' on both). Empty when it cannot be determined.
 std::string ExecutableDirectory();
 
 // Creates one directory level; true when it exists afterwards.
 bool MakeDirectory(const std::string& path);
+
+// The venue's fixed settings file: "/etc/korvane/Korvane.ini" on POSIX,
+// "C:\Korvane\Korvane.ini" on Windows.
+const char* DefaultSettingsPath();
 
 }  // namespace platform
 }  // namespace rondel

@@ -1,4 +1,9 @@
-// Settings file with Windows private-profile (INI) semantics.
+// Settings file with Windows private-profile (INI) semantics. On Windows the
+// system's own private-profile calls do the reading and writing
+// (settings_file_windows.cc): the values read are theirs, and of what follows
+// only the refusals of WriteProfileString for names and values that could not
+// be read back hold there. On POSIX (settings_file_posix.cc) this file states
+// what the implementation does.
 //
 // A file is a sequence of lines; "[name]" opens a section; "key=value" sets a
 // key inside the current section. Section and key names are matched

@@ -1,5 +1,3 @@
-#include "platform/file.h"
-
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -11,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/file.h"
 #include "platform/file_test_hooks.h"
 #include "platform/syscall.h"
 
@@ -36,6 +35,8 @@ int OpenRetrying(const std::string& path, int flags, mode_t mode = 0) {
 void RefuseOwnerChanges(bool refuse) { g_refuse_owner_changes.store(refuse); }
 
 File::~File() { Close(); }
+
+bool File::valid() const { return fd_ >= 0; }
 
 File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
 

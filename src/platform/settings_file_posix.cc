@@ -6,8 +6,6 @@
 // writer can copy every line it does not change exactly as it found it; a
 // UTF-8 byte-order mark in front of the first line is kept the same way and
 // never read as part of it.
-#include "platform/settings_file.h"
-
 #include <errno.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,6 +19,7 @@
 
 #include "platform/file.h"
 #include "platform/file_error.h"
+#include "platform/settings_file.h"
 #include "platform/syscall.h"
 
 namespace rondel {

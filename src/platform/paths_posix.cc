@@ -1,9 +1,8 @@
-#include "platform/paths.h"
-
 #include <errno.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/paths.h"
 #include "platform/syscall.h"
 
 namespace rondel {
@@ -20,6 +19,8 @@ std::string ExecutableDirectory() {
   if (slash == std::string::npos) return std::string();
   return executable.substr(0, slash + 1);
 }
+
+const char* DefaultSettingsPath() { return "/etc/korvane/Korvane.ini"; }
 
 bool MakeDirectory(const std::string& path) {
   if (sys::Mkdir(path.c_str(), 0755) == 0) return true;

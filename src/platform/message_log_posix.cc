@@ -1,0 +1,69 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/message_log_output.h"
+
+namespace rondel {
+namespace platform {
+
+namespace {
+
+// One complete write or nothing more to try; O_APPEND keeps entries whole and
+// in place. Returns the bytes written.
+size_t WriteAll(int fd, const char* data, size_t length) {
+  size_t written = 0;
+  while (length > 0) {
+    ssize_t put = write(fd, data, length);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) break;
+    data += put;
+    length -= static_cast<size_t>(put);
+    written += static_cast<size_t>(put);
+  }
+  return written;
+}
+
+}  // namespace
+
+LogFile::LogFile(const std::string& path)
+    : handle_(open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC,
+                   0644)) {}
+
+LogFile::~LogFile() {
+  if (handle_ >= 0) close(static_cast<int>(handle_));
+}
+
+bool LogFile::valid() const { return handle_ >= 0; }
+
+long long LogFile::Size() const {
+  struct stat info;
+  return fstat(static_cast<int>(handle_), &info) == 0 ? info.st_size : 0;
+}
+
+size_t LogFile::Append(const char* data, size_t length) {
+  return WriteAll(static_cast<int>(handle_), data, length);
+}
+
+bool RenameLogFile(const std::string& from, const std::string& to) {
+  return rename(from.c_str(), to.c_str()) == 0;
+}
+
+void WriteToScreen(const char* data, size_t length) {
+  (void)WriteAll(STDERR_FILENO, data, length);
+}
+
+void LocalTimeNow(std::tm* local, int* milliseconds) {
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  time_t seconds = now.tv_sec;
+  localtime_r(&seconds, local);
+  *milliseconds = static_cast<int>(now.tv_nsec / 1000000);
+}
+
+}  // namespace platform
+}  // namespace rondel

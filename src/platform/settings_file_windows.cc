@@ -1,0 +1,108 @@
+// Private-profile settings on Windows: the system's own calls read and write
+// the file, so a venue's settings mean exactly what they mean to its other
+// programs (a relative path is looked up in the Windows directory, as those
+// calls do). What the POSIX implementation says of symbolic links, owners,
+// the write beside the file and the 4 MiB limit does not apply here.
+#include <windows.h>
+
+#include "platform/settings_file.h"
+// windows.h names its A/W variants through macros; this one is also ours.
+#undef WriteProfileString
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "platform/file.h"
+#include "platform/windows_error.h"
+
+namespace rondel {
+namespace platform {
+
+namespace {
+
+// A failure that is no system call's: `error_number` says why.
+FileError Refusal(const char* step, std::string file, int error_number) {
+  FileError error;
+  error.step = step;
+  error.file = std::move(file);
+  error.error_number = error_number;
+  return error;
+}
+
+bool HasLineBreak(const char* text) {
+  return std::strchr(text, '\n') != nullptr ||
+         std::strchr(text, '\r') != nullptr;
+}
+
+// The private-profile calls take at most a DWORD's worth of buffer.
+DWORD BufferSize(size_t size) {
+  return size > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<DWORD>(size);
+}
+
+}  // namespace
+
+size_t ReadProfileString(const char* path, const char* section, const char* key,
+                         const char* default_value, char* out,
+                         size_t out_size) {
+  if (out == nullptr || out_size == 0) return 0;
+  const char* fallback = default_value != nullptr ? default_value : "";
+  // A null section or key would make the call list names instead.
+  if (path == nullptr || section == nullptr || key == nullptr) {
+    size_t length = std::strlen(fallback);
+    if (length > out_size - 1) length = out_size - 1;
+    std::memcpy(out, fallback, length);
+    out[length] = '\0';
+    return length;
+  }
+  const DWORD stored = GetPrivateProfileStringA(section, key, fallback, out,
+                                                BufferSize(out_size), path);
+  out[out_size - 1] = '\0';
+  return stored;
+}
+
+int ReadProfileInt(const char* path, const char* section, const char* key,
+                   int default_value) {
+  if (path == nullptr || section == nullptr || key == nullptr) {
+    return default_value;
+  }
+  return static_cast<int>(
+      GetPrivateProfileIntA(section, key, default_value, path));
+}
+
+FileError ProbeProfile(const char* path) {
+  if (path == nullptr || path[0] == '\0') return Refusal("open", "", ENOENT);
+  File file = File::OpenForRead(path);
+  if (!file.valid()) return FileError::Now("open", path);
+  char chunk[16384];
+  for (;;) {
+    errno = 0;
+    if (file.Read(chunk, sizeof(chunk)) < sizeof(chunk)) {
+      return errno == 0 ? FileError() : FileError::Now("read", path);
+    }
+  }
+}
+
+FileError WriteProfileString(const char* path, const char* section,
+                             const char* key, const char* value) {
+  const std::string named = path != nullptr ? path : "";
+  if (named.empty() || section == nullptr || key == nullptr ||
+      value == nullptr) {
+    return Refusal("write", named, EINVAL);
+  }
+  // What could not be read back as written is refused on both platforms.
+  if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value) ||
+      std::strchr(section, ']') != nullptr ||
+      std::strchr(key, '=') != nullptr) {
+    return Refusal("write", named, EINVAL);
+  }
+  if (!WritePrivateProfileStringA(section, key, value, path)) {
+    SetErrnoFromLastError();
+    return FileError::Now("write", named);
+  }
+  return FileError();
+}
+
+}  // namespace platform
+}  // namespace rondel
