@@ -5,11 +5,14 @@
 // Files are opened sharing read, write and delete, so that a file another
 // part of the library (or an operator's tool) holds open can still be read,
 // renamed over or removed, as on POSIX.
-#include <windows.h>
 
+// clang-format off
+// Our header before windows.h: its macro RemoveDirectory (for the A/W
+// variants) would rename our function of that name. The macro goes after it.
 #include "platform/file.h"
-// windows.h names its A/W variants through macros; this one is also ours.
+#include <windows.h>
 #undef RemoveDirectory
+// clang-format on
 
 #include <cerrno>
 #include <string>
@@ -272,7 +275,7 @@ bool ExchangeUnsupported(int error_number) {
 }
 
 bool RemoveDirectory(const std::string& path) {
-  return RemoveDirectoryA(path.c_str()) != 0 || FailWithLastError(false);
+  return ::RemoveDirectoryA(path.c_str()) != 0 || FailWithLastError(false);
 }
 
 bool ListDirectory(const std::string& path,

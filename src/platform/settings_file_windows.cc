@@ -3,11 +3,14 @@
 // programs (a relative path is looked up in the Windows directory, as those
 // calls do). What the POSIX implementation says of symbolic links, owners,
 // the write beside the file and the 4 MiB limit does not apply here.
-#include <windows.h>
 
+// clang-format off
+// Our header before windows.h: its macro WriteProfileString (for the A/W
+// variants) would rename our function of that name. The macro goes after it.
 #include "platform/settings_file.h"
-// windows.h names its A/W variants through macros; this one is also ours.
+#include <windows.h>
 #undef WriteProfileString
+// clang-format on
 
 #include <cerrno>
 #include <cstring>
@@ -97,7 +100,7 @@ FileError WriteProfileString(const char* path, const char* section,
       std::strchr(key, '=') != nullptr) {
     return Refusal("write", named, EINVAL);
   }
-  if (!WritePrivateProfileStringA(section, key, value, path)) {
+  if (!::WritePrivateProfileStringA(section, key, value, path)) {
     SetErrnoFromLastError();
     return FileError::Now("write", named);
   }
