@@ -120,15 +120,6 @@ const TableInfo* FindTable(const char* table_name) {
 
 using platform::FileError;
 
-// A failure no system call reported: `error_number` says what it amounts to.
-FileError Failure(const char* step, const std::string& file, int error_number) {
-  FileError error;
-  error.step = step;
-  error.file = file;
-  error.error_number = error_number;
-  return error;
-}
-
 bool WriteAll(platform::File& file, const void* data, size_t length) {
   return file.Write(data, length) == length;
 }
@@ -147,7 +138,7 @@ FileError WriteTable(SnapshotStore& store, platform::File& file,
     return FileError::Now("write", path);
   }
   if (!store.GetTableForSave(table_name, &count, &size, &first)) {
-    return Failure("write", path, EINVAL);
+    return FileError::Of("write", path, EINVAL);
   }
   // A count outside the table (a counter gone wrong) must not make the write
   // read past it; the header then still says what was written.
@@ -293,7 +284,7 @@ bool SnapshotStore::SaveAllTables() {
   try {
     last_save_ = SaveAllTablesReplacing();
   } catch (...) {
-    last_save_ = Failure("save", DirectoryPath, ENOMEM);
+    last_save_ = FileError::Of("save", DirectoryPath, ENOMEM);
   }
   if (!last_save_.ok()) {
     // The log's settings are process-wide: any instance writes the module's.
@@ -479,7 +470,7 @@ FileError SnapshotStore::CarryOtherFilesOver() {
   for (const platform::DirectoryEntry& entry : entries) {
     if (IsStoreName(entry.name)) continue;
     const std::string path = live_ + "/" + entry.name;
-    if (!entry.regular_file) return Failure("link", path, EISDIR);
+    if (!entry.regular_file) return FileError::Of("link", path, EISDIR);
     if (!platform::LinkFile(path, staging_ + "/" + entry.name)) {
       return FileError::Now("link", path);
     }
@@ -577,7 +568,7 @@ FileError SnapshotStore::SaveAllTablesReplacing() {
     }
     if (!platform::ExchangeUnsupported(refusal)) {
       DropNewFiles();
-      return Failure("exchange", live_, refusal);
+      return FileError::Of("exchange", live_, refusal);
     }
   }
   error = ReplaceFileByFile();

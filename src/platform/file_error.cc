@@ -8,7 +8,10 @@ namespace rondel {
 namespace platform {
 
 FileError FileError::Now(std::string step, std::string file) {
-  const int error_number = errno;
+  return Of(std::move(step), std::move(file), errno);
+}
+
+FileError FileError::Of(std::string step, std::string file, int error_number) {
   FileError error;
   error.step = std::move(step);
   error.file = std::move(file);

@@ -21,6 +21,9 @@ struct FileError {
   bool ok() const { return step.empty(); }
   // A failure of `step` on `file`, with errno as it is now.
   static FileError Now(std::string step, std::string file);
+  // A failure no system call reported: `error_number` says what it amounts
+  // to (EINVAL for a value refused, EFBIG for a file too large, ...).
+  static FileError Of(std::string step, std::string file, int error_number);
   // `step "file": the system's text` (or "failed" without an errno).
   std::string ToString() const;
 };

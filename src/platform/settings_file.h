@@ -81,6 +81,12 @@ FileError ProbeProfile(const char* path);
 FileError WriteProfileString(const char* path, const char* section,
                              const char* key, const char* value);
 
+// The first of WriteProfileString's refusals, shared by both platforms: a
+// null or empty path, a null name or value, or one that could not be read
+// back as written ("write", EINVAL); ok otherwise.
+FileError RefuseUnwritableEntry(const char* path, const char* section,
+                                const char* key, const char* value);
+
 }  // namespace platform
 }  // namespace rondel
 

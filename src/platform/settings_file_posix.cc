@@ -217,11 +217,6 @@ Location Find(const std::string& text, const char* section, const char* key) {
   return found;
 }
 
-bool HasLineBreak(const char* text) {
-  return std::strchr(text, '\n') != nullptr ||
-         std::strchr(text, '\r') != nullptr;
-}
-
 std::string DirectoryOf(const std::string& path) {
   size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -311,15 +306,6 @@ FileError WriteInPlace(const std::string& path, const std::string& text) {
   return FileError();
 }
 
-// A failure that is no system call's: `error_number` says why.
-FileError Refusal(const char* step, std::string file, int error_number) {
-  FileError error;
-  error.step = step;
-  error.file = std::move(file);
-  error.error_number = error_number;
-  return error;
-}
-
 // The file a settings path names: the path itself when nothing is there yet,
 // the file a symbolic link leads to. Fails for a link that leads nowhere and
 // for anything but a regular file.
@@ -339,8 +325,8 @@ FileError ResolveTarget(const char* path, std::string* target, bool* exists,
     return FileError::Now("examine", *target);
   }
   if (!S_ISREG(info->st_mode)) {
-    return Refusal("examine", *target,
-                   S_ISDIR(info->st_mode) ? EISDIR : EINVAL);
+    return FileError::Of("examine", *target,
+                         S_ISDIR(info->st_mode) ? EISDIR : EINVAL);
   }
   return FileError();
 }
@@ -411,7 +397,8 @@ int ReadProfileInt(const char* path, const char* section, const char* key,
 }
 
 FileError ProbeProfile(const char* path) {
-  if (path == nullptr || path[0] == '\0') return Refusal("open", "", ENOENT);
+  if (path == nullptr || path[0] == '\0')
+    return FileError::Of("open", "", ENOENT);
   std::string text;
   bool complete = false;
   return LoadFile(path, &text, &complete);
@@ -419,30 +406,22 @@ FileError ProbeProfile(const char* path) {
 
 FileError WriteProfileString(const char* path, const char* section,
                              const char* key, const char* value) {
-  const std::string named = path != nullptr ? path : "";
-  if (named.empty() || section == nullptr || key == nullptr ||
-      value == nullptr) {
-    return Refusal("write", named, EINVAL);
-  }
-  if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value) ||
-      std::strchr(section, ']') != nullptr ||
-      std::strchr(key, '=') != nullptr) {
-    return Refusal("write", named, EINVAL);
-  }
+  FileError refused = RefuseUnwritableEntry(path, section, key, value);
+  if (!refused.ok()) return refused;
   std::string target;
   bool exists = false;
   struct stat original;
   FileError error = ResolveTarget(path, &target, &exists, &original);
   if (!error.ok()) return error;
   if (exists && !Writable(target, original.st_mode, W_OK)) {
-    return Refusal("write", target, EACCES);
+    return FileError::Of("write", target, EACCES);
   }
   std::string text;
   bool complete = true;
   // A file that exists but cannot be read must not be replaced by a new one.
   if (exists) error = LoadFile(target.c_str(), &text, &complete);
   if (!error.ok()) return error;
-  if (!complete) return Refusal("read", target, EFBIG);
+  if (!complete) return FileError::Of("read", target, EFBIG);
 
   size_t first_newline = text.find('\n');
   const char* eol = (first_newline != std::string::npos && first_newline > 0 &&

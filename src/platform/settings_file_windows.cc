@@ -25,20 +25,6 @@ namespace platform {
 
 namespace {
 
-// A failure that is no system call's: `error_number` says why.
-FileError Refusal(const char* step, std::string file, int error_number) {
-  FileError error;
-  error.step = step;
-  error.file = std::move(file);
-  error.error_number = error_number;
-  return error;
-}
-
-bool HasLineBreak(const char* text) {
-  return std::strchr(text, '\n') != nullptr ||
-         std::strchr(text, '\r') != nullptr;
-}
-
 // The private-profile calls take at most a DWORD's worth of buffer.
 DWORD BufferSize(size_t size) {
   return size > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<DWORD>(size);
@@ -75,7 +61,8 @@ int ReadProfileInt(const char* path, const char* section, const char* key,
 }
 
 FileError ProbeProfile(const char* path) {
-  if (path == nullptr || path[0] == '\0') return Refusal("open", "", ENOENT);
+  if (path == nullptr || path[0] == '\0')
+    return FileError::Of("open", "", ENOENT);
   File file = File::OpenForRead(path);
   if (!file.valid()) return FileError::Now("open", path);
   char chunk[16384];
@@ -89,20 +76,11 @@ FileError ProbeProfile(const char* path) {
 
 FileError WriteProfileString(const char* path, const char* section,
                              const char* key, const char* value) {
-  const std::string named = path != nullptr ? path : "";
-  if (named.empty() || section == nullptr || key == nullptr ||
-      value == nullptr) {
-    return Refusal("write", named, EINVAL);
-  }
-  // What could not be read back as written is refused on both platforms.
-  if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value) ||
-      std::strchr(section, ']') != nullptr ||
-      std::strchr(key, '=') != nullptr) {
-    return Refusal("write", named, EINVAL);
-  }
+  FileError refused = RefuseUnwritableEntry(path, section, key, value);
+  if (!refused.ok()) return refused;
   if (!::WritePrivateProfileStringA(section, key, value, path)) {
     SetErrnoFromLastError();
-    return FileError::Now("write", named);
+    return FileError::Now("write", path);
   }
   return FileError();
 }

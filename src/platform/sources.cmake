@@ -4,7 +4,8 @@ set(RONDEL_PLATFORM_SOURCES
   platform/clock.cc
   platform/file_error.cc
   platform/message_log.cc
-  platform/net.cc)
+  platform/net.cc
+  platform/settings_file.cc)
 if(WIN32)
   list(APPEND RONDEL_PLATFORM_SOURCES
     platform/clock_windows.cc
