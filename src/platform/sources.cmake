@@ -2,6 +2,7 @@
 # shared parts, then one file per platform where they differ (*_posix.cc, *_windows.cc).
 set(RONDEL_PLATFORM_SOURCES
   platform/clock.cc
+  platform/coding.cc
   platform/file_error.cc
   platform/message_log.cc
   platform/net.cc

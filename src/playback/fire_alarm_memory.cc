@@ -18,11 +18,11 @@
 
 #include "catalogue/snapshot_store.h"
 #include "frame/session.h"
+#include "platform/coding.h"
 #include "platform/file.h"
 #include "platform/file_error.h"
 #include "platform/message_log.h"
 #include "platform/paths.h"
-#include "records/outbox_format.h"
 
 namespace rondel {
 namespace fire_alarm {
@@ -33,19 +33,9 @@ void PutByte(size_t value, std::string* out) {
   out->push_back(static_cast<char>(value & 0xFF));
 }
 
-void PutUint32(uint32_t value, std::string* out) {
-  for (int shift = 0; shift < 32; shift += 8) PutByte(value >> shift, out);
-}
-
 void PutText(const std::string& text, std::string* out) {
   PutByte(text.size(), out);
   out->append(text);
-}
-
-uint32_t GetUint32(const unsigned char* at) {
-  return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 |
-         static_cast<uint32_t>(at[2]) << 16 |
-         static_cast<uint32_t>(at[3]) << 24;
 }
 
 // Reads the body field by field; every read is checked against what is left.
@@ -132,8 +122,8 @@ std::string Encode(const Answers& answers) {
     PutText(file_name, &body);
   }
   std::string file(kMagic, kMagicSize);
-  PutUint32(static_cast<uint32_t>(body.size()), &file);
-  PutUint32(outbox::Crc32(body.data(), body.size()), &file);
+  platform::PutUint32(static_cast<uint32_t>(body.size()), &file);
+  platform::PutUint32(platform::Crc32(body.data(), body.size()), &file);
   return file + body;
 }
 
@@ -141,14 +131,14 @@ bool Decode(const char* data, size_t size, Answers* answers) {
   if (size < kHeaderSize || std::memcmp(data, kMagic, kMagicSize) != 0) {
     return false;
   }
-  const auto* header = reinterpret_cast<const unsigned char*>(data);
-  const uint32_t length = GetUint32(header + kMagicSize);
+  const uint32_t length = platform::GetUint32(data + kMagicSize);
   if (length < kMinBodySize || length > kMaxBodySize ||
       length != size - kHeaderSize) {
     return false;
   }
   const char* body = data + kHeaderSize;
-  if (GetUint32(header + kMagicSize + 4) != outbox::Crc32(body, length)) {
+  if (platform::GetUint32(data + kMagicSize + 4) !=
+      platform::Crc32(body, length)) {
     return false;
   }
   return DecodeBody(body, length, answers);

@@ -1,40 +1,17 @@
 #include "records/outbox_format.h"
 
-#include <array>
 #include <cstring>
+
+#include "platform/coding.h"
 
 namespace rondel {
 namespace outbox {
 
 namespace {
 
-constexpr std::array<uint32_t, 256> MakeCrcTable() {
-  std::array<uint32_t, 256> table{};
-  for (uint32_t i = 0; i < 256; ++i) {
-    uint32_t c = i;
-    for (int bit = 0; bit < 8; ++bit) {
-      c = (c & 1u) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-    }
-    table[i] = c;
-  }
-  return table;
-}
-
-constexpr std::array<uint32_t, 256> kCrcTable = MakeCrcTable();
-
-void PutUint32(uint32_t value, std::string* out) {
-  for (int shift = 0; shift < 32; shift += 8) {
-    out->push_back(static_cast<char>((value >> shift) & 0xFFu));
-  }
-}
-
-uint32_t GetUint32(const char* at) {
-  uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) {
-    value = (value << 8) | static_cast<unsigned char>(at[i]);
-  }
-  return value;
-}
+using platform::Crc32;
+using platform::GetUint32;
+using platform::PutUint32;
 
 // A text behind its length: one byte in a play, four in a long play.
 void PutText(const std::string& text, size_t length_bytes, std::string* out) {
@@ -71,15 +48,6 @@ void PutEntry(const std::string& body, std::string* out) {
 }
 
 }  // namespace
-
-uint32_t Crc32(const void* data, size_t length) {
-  const unsigned char* at = static_cast<const unsigned char*>(data);
-  uint32_t crc = 0xFFFFFFFFu;
-  for (size_t i = 0; i < length; ++i) {
-    crc = kCrcTable[(crc ^ at[i]) & 0xFFu] ^ (crc >> 8);
-  }
-  return crc ^ 0xFFFFFFFFu;
-}
 
 bool KeepsWhole(const PlayRecord& play) {
   for (const std::string* text :

@@ -53,6 +53,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/coding.h"
+
 namespace rondel {
 
 // One play as SaveVideoTime received it.
@@ -103,7 +105,8 @@ enum Kind : uint8_t { kPlay = 1, kSentMark = 2, kLongPlay = 3 };
 // True when EncodePlay keeps every text of `play` whole.
 bool KeepsWhole(const PlayRecord& play);
 
-uint32_t Crc32(const void* data, size_t length);
+// The entries' checksum (platform/coding.h).
+using platform::Crc32;
 
 // Append one whole entry (header and body) to `out`: a play (kind 1) when
 // every text fits in 255 bytes, else a long play (kind 3), whose texts are cut

@@ -6,13 +6,10 @@
 // same operation, run on another host thread with the fault removed, answers as
 // on a healthy venue: the catalogue lock was released and nothing stayed
 // broken.
-#include <arpa/inet.h>
 #include <dirent.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>

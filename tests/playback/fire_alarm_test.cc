@@ -4,11 +4,8 @@
 // database cannot answer (down, stalled, or the lock held by a slow exchange).
 #include "playback/fire_alarm.h"
 
-#include <arpa/inet.h>
 #include <errno.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,9 +21,9 @@
 #include "files.h"
 #include "frame/exchange.h"
 #include "frame/settings.h"
+#include "platform/coding.h"
 #include "platform/syscall_test_hooks.h"
 #include "playback/fire_alarm_memory.h"
-#include "records/outbox_format.h"
 #include "rondel.h"
 #include "startup_harness.h"
 
@@ -432,8 +429,8 @@ TEST(FireAlarmAnswersFile, IsWrittenByteForByte) {
 std::string Resealed(size_t at, char value) {
   std::string file = kSmallFile;
   file[fire_alarm::kHeaderSize + at] = value;
-  const uint32_t crc = outbox::Crc32(file.data() + fire_alarm::kHeaderSize,
-                                     file.size() - fire_alarm::kHeaderSize);
+  const uint32_t crc = platform::Crc32(file.data() + fire_alarm::kHeaderSize,
+                                       file.size() - fire_alarm::kHeaderSize);
   for (int i = 0; i < 4; ++i) file[12 + i] = static_cast<char>(crc >> 8 * i);
   return file;
 }
