@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "catalogue/tables.h"
+#include "command.h"
 #include "venue_server.h"
 
 namespace rondel {
@@ -29,16 +30,7 @@ int RunHost(const std::string& directory, const std::string& settings,
                         "' RONDEL_DIAG_TARGET=127.0.0.1:9 " RONDEL_HOST_PATH
                         " --library " RONDEL_LIBRARY_PATH " " +
                         arguments + " 2>/dev/null";
-  output->clear();
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return -1;
-  char chunk[512];
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof(chunk), pipe)) > 0) {
-    output->append(chunk, n);
-  }
-  int status = pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return testing::RunCommand(command, output);
 }
 
 bool Contains(const std::string& text, const std::string& part) {

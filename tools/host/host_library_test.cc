@@ -2,26 +2,19 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <string>
+
+#include "command.h"
 
 namespace rondel {
 namespace tools {
 namespace {
 
 // Runs a shell command; gives its exit status and its standard output.
+// The command's exit status and its standard output.
 int RunCommand(const std::string& command, std::string* output) {
-  output->clear();
-  FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-  if (pipe == nullptr) return -1;
-  char chunk[512];
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof(chunk), pipe)) > 0)
-    output->append(chunk, n);
-  int status = pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return rondel::testing::RunCommand(command + " 2>/dev/null", output);
 }
 
 TEST(HostLibraryTest, EveryMangledNameIsExportedByTheBuiltLibrary) {

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "command.h"
 #include "rondel.h"
 
 namespace rondel {
@@ -405,16 +406,8 @@ TEST(MonitorTest, HoldsOnlyItsReceivingSocket) {
 // Runs the monitor with `args` (no --listen added) to its end; returns its exit
 // status and its standard output and error together in *output.
 int RunToEnd(const std::string& args, std::string* output) {
-  FILE* pipe = popen(
-      (std::string(RONDEL_MONITOR_PATH) + " " + args + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return -1;
-  output->clear();
-  char chunk[512];
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof(chunk), pipe)) > 0)
-    output->append(chunk, n);
-  int status = pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return rondel::testing::RunCommand(
+      std::string(RONDEL_MONITOR_PATH) + " " + args + " 2>&1", output);
 }
 
 TEST(MonitorTest, UsageErrorsExitTwoAndNameTheProblem) {

@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "command.h"
 #include "venue_server.h"
 
 namespace {
@@ -45,12 +46,7 @@ std::string RunVenue(const std::string& environment) {
       " " RONDEL_VENUE_PATH
       " --rooms 8 --threads 2 --plays 60 --seconds 120 --scale 0.01 --json";
   std::string output;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return output;
-  char chunk[4096];
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, n);
-  EXPECT_EQ(pclose(pipe), 0) << output;
+  EXPECT_EQ(rondel::testing::RunCommand(command, &output), 0) << output;
   return output;
 }
 
