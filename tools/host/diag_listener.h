@@ -1,7 +1,9 @@
 // The diagnostic texts the library sends while the host command runs. The
 // command binds a UDP socket to a free port on 127.0.0.1 and names it to the
 // library in RONDEL_DIAG_TARGET before the library starts, so the texts come
-// back to the command and never go out on the venue network.
+// back to the command and never go out on the venue network. The socket is the
+// platform's: diag_listener_posix.cc and diag_listener_windows.cc (Winsock,
+// which the caller has started).
 #ifndef RONDEL_TOOLS_DIAG_LISTENER_H_
 #define RONDEL_TOOLS_DIAG_LISTENER_H_
 
@@ -24,7 +26,7 @@ class DiagListener {
   ~DiagListener();
 
   // "127.0.0.1:PORT": the value for RONDEL_DIAG_TARGET.
-  std::string Target() const;
+  std::string Target() const { return "127.0.0.1:" + std::to_string(port_); }
 
   // Every datagram that arrived since the last call, in arrival order, each as
   // its bytes. After the last one waiting it waits up to `quiet_ms` for
@@ -34,9 +36,9 @@ class DiagListener {
   std::vector<std::string> Receive(int quiet_ms);
 
  private:
-  DiagListener(int socket, uint16_t port) : socket_(socket), port_(port) {}
+  DiagListener(intptr_t socket, uint16_t port) : socket_(socket), port_(port) {}
 
-  int socket_;
+  intptr_t socket_;  // a file descriptor, or a Winsock SOCKET
   uint16_t port_;
 };
 

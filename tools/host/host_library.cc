@@ -1,39 +1,23 @@
 #include "host_library.h"
 
-#include <dlfcn.h>
-
 namespace rondel {
 namespace tools {
-namespace {
 
-// Resolves `name` into `*function`, keeping the declared type of the pointer.
-// False (with the name in *error) when the library does not export it.
 template <typename Function>
-bool Resolve(void* handle, const char* name, Function* function,
-             std::string* error) {
-  dlerror();
-  void* address = dlsym(handle, name);
-  if (address == nullptr) {
-    *error = std::string("symbol ") + name + " not found";
-    if (const char* reason = dlerror()) *error += std::string(": ") + reason;
-    return false;
-  }
+bool HostLibrary::Resolve(void* handle, const char* symbol, Function* function,
+                          std::string* error) {
+  void* address = Find(handle, symbol, error);
+  if (address == nullptr) return false;
+  // Both loaders give an export's address as a data pointer; the function
+  // behind it has the declared type.
   *function = reinterpret_cast<Function>(address);
   return true;
 }
 
-}  // namespace
-
 std::unique_ptr<HostLibrary> HostLibrary::Open(const std::string& path,
                                                std::string* error) {
-  dlerror();
-  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) {
-    const char* reason = dlerror();
-    *error =
-        "cannot load " + path + ": " + (reason ? reason : "unknown reason");
-    return nullptr;
-  }
+  void* handle = Load(path, error);
+  if (handle == nullptr) return nullptr;
   std::unique_ptr<HostLibrary> library(new HostLibrary(handle));
   HostLibrary& l = *library;
   bool ok = true;  // the first base export missing names itself in *error

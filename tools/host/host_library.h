@@ -1,6 +1,10 @@
-// The library as the venue's video server sees it: a shared object opened with
-// dlopen whose functions are found with dlsym under their exported (mangled
-// C++) names.
+// The library as the venue's video server sees it: a shared library loaded by
+// file name whose functions are found under their exported names. On Linux
+// that is librondel.so, opened with dlopen, each function found with dlsym
+// under its Itanium C++ mangling; on Windows rondel.dll, loaded with
+// LoadLibraryA, each function found with GetProcAddress under its
+// MSVC-decorated name. The platform parts are host_library_posix.cc and
+// host_library_windows.cc.
 #ifndef RONDEL_TOOLS_HOST_LIBRARY_H_
 #define RONDEL_TOOLS_HOST_LIBRARY_H_
 
@@ -14,12 +18,14 @@
 namespace rondel {
 namespace tools {
 
-// The exported names, as the host program looks them up: the Itanium C++
-// mangling of each declaration of rondel.h, as the export list states it
-// (`nm -D librondel.so` lists the same texts). kGetSongTotalSymbol and so on.
+// The exported names, as the host program looks them up on this platform,
+// taken from the export list: the Itanium C++ mangling of each declaration of
+// rondel.h on Linux (`nm -D librondel.so` lists the same texts), the MSVC
+// decoration on Windows. kGetSongTotalSymbol and so on, defined in the
+// platform's file.
 #define RONDEL_HOST_SYMBOL(name, result, parameters, itanium_symbol, \
                            msvc_symbol)                              \
-  constexpr const char k##name##Symbol[] = itanium_symbol;
+  extern const char k##name##Symbol[];
 RONDEL_EXPORTS(RONDEL_HOST_SYMBOL)
 #undef RONDEL_HOST_SYMBOL
 
@@ -32,8 +38,8 @@ constexpr const char* kAllSymbols[] = {RONDEL_EXPORTS(RONDEL_HOST_SYMBOL)};
 
 // One opened library with its exports resolved. The function types are those
 // of the declarations in rondel.h (taken with decltype, so a change of
-// signature there breaks the build here). Move-only in effect: it owns the
-// dlopen handle and closes it on destruction.
+// signature there breaks the build here). Not copyable: it holds the
+// library's handle, which it never closes (see host_library.cc).
 //
 // The base exports of the export list (lifecycle, diagnostics, lookups) are
 // required. The later ones (playback, records, registry) are resolved when the
@@ -51,9 +57,17 @@ class HostLibrary {
   RONDEL_EXPORTS(RONDEL_HOST_FUNCTION)
 #undef RONDEL_HOST_FUNCTION
 
-  // Opens `path` (a plain name is searched as dlopen searches) and resolves
-  // the exports. On failure (no library, or a required export missing) returns
-  // null and sets *error to dlerror's text or the missing name.
+  // The library loaded when the command names none: on Linux the one built
+  // beside the command, or librondel.so found as dlopen searches when that is
+  // absent; on Windows rondel.dll, found as LoadLibraryA searches (the
+  // command's own folder first). DefaultPathHelp says so for the usage text.
+  static std::string DefaultPath();
+  static std::string DefaultPathHelp();
+
+  // Opens `path` (a plain name is searched as the platform's loader searches)
+  // and resolves the exports. On failure (no library, or a required export
+  // missing) returns null and sets *error to the loader's reason or the
+  // missing name.
   static std::unique_ptr<HostLibrary> Open(const std::string& path,
                                            std::string* error);
 
@@ -69,6 +83,17 @@ class HostLibrary {
 
  private:
   explicit HostLibrary(void* handle) : handle_(handle) {}
+
+  // The platform's loader: the library's handle, or null with the reason in
+  // *error; the address of the export `symbol`, or null with the reason.
+  static void* Load(const std::string& path, std::string* error);
+  static void* Find(void* handle, const char* symbol, std::string* error);
+
+  // Resolves `symbol` into `*function`, keeping the declared type of the
+  // pointer. False (with the name in *error) when the library lacks it.
+  template <typename Function>
+  static bool Resolve(void* handle, const char* symbol, Function* function,
+                      std::string* error);
 
   [[maybe_unused]] void* handle_;  // never closed
 };

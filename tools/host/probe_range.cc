@@ -1,8 +1,7 @@
 #include "probe_range.h"
 
-#include <arpa/inet.h>
-
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 namespace rondel {
@@ -24,10 +23,32 @@ bool ParseId(const std::string& text, int32_t* id) {
   return true;
 }
 
+// Dotted decimal as inet_pton takes it: four parts of one to three digits,
+// each at most 255, none with a leading zero. Parsed here rather than by the
+// sockets API so that the same text is an address on every platform.
 bool ParseAddress(const std::string& text, uint32_t* address) {
-  in_addr parsed;
-  if (inet_pton(AF_INET, text.c_str(), &parsed) != 1) return false;
-  *address = ntohl(parsed.s_addr);
+  uint32_t value = 0;
+  size_t at = 0;
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0) {
+      if (at >= text.size() || text[at] != '.') return false;
+      ++at;
+    }
+    const size_t begin = at;
+    uint32_t octet = 0;
+    while (at < text.size() && at - begin < 3 && text[at] >= '0' &&
+           text[at] <= '9') {
+      octet = octet * 10 + static_cast<uint32_t>(text[at] - '0');
+      ++at;
+    }
+    const size_t digits = at - begin;
+    if (digits == 0 || octet > 255 || (digits > 1 && text[begin] == '0')) {
+      return false;
+    }
+    value = (value << 8) | octet;
+  }
+  if (at != text.size()) return false;
+  *address = value;
   return true;
 }
 
@@ -63,10 +84,10 @@ bool ParseAddressRange(const std::string& text, uint32_t* first,
 }
 
 std::string FormatAddress(uint32_t address) {
-  in_addr value;
-  value.s_addr = htonl(address);
-  char text[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &value, text, sizeof(text));
+  char text[16] = {};  // "255.255.255.255" and its terminator
+  std::snprintf(text, sizeof(text), "%u.%u.%u.%u", (address >> 24) & 0xffu,
+                (address >> 16) & 0xffu, (address >> 8) & 0xffu,
+                address & 0xffu);
   return text;
 }
 

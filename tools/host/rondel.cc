@@ -1,8 +1,7 @@
-// rondel: the host command. Loads librondel.so the way the venue's video server
-// does (dlopen, then dlsym of each export under its mangled name), starts it,
-// runs one action and ends it.
-#include <unistd.h>
-
+// rondel: the host command. Loads the library the way the venue's video server
+// does (librondel.so with dlopen and dlsym of each export under its mangled
+// name; on Windows rondel.dll with LoadLibraryA and GetProcAddress under its
+// decorated name), starts it, runs one action and ends it.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +12,7 @@
 #include "diag_listener.h"
 #include "host_actions.h"
 #include "host_library.h"
+#include "host_process.h"
 #include "probe_range.h"
 #include "records_actions.h"
 
@@ -20,7 +20,7 @@ namespace {
 
 using rondel::tools::HostLibrary;
 
-constexpr const char kUsage[] =
+constexpr const char kUsageHead[] =
     R"(usage: rondel [--library PATH] ACTION [ARGUMENTS]
 
 Loads the library, calls InitialDatabase, runs one action, calls ExitDatabase.
@@ -70,9 +70,9 @@ Actions:
   shows as such.
 
 Options:
-  --library PATH       the library to load (default: )" RONDEL_DEFAULT_LIBRARY
-    R"(,
-                       or librondel.so found as dlopen searches when that is absent)
+  --library PATH       the library to load (default: )";
+// The default library's text goes between the two.
+constexpr const char kUsageTail[] = R"()
   --help               this text
 
 Environment (read by the library): RONDEL_SETTINGS_FILE (settings file),
@@ -87,11 +87,6 @@ authorization, a trade-log error code, a connection count without a row), 2 usag
 int UsageError(const std::string& message) {
   std::cerr << "rondel: " << message << "\n(rondel --help shows the usage)\n";
   return rondel::tools::kExitUsage;
-}
-
-std::string DefaultLibrary() {
-  if (access(RONDEL_DEFAULT_LIBRARY, R_OK) == 0) return RONDEL_DEFAULT_LIBRARY;
-  return "librondel.so";
 }
 
 // The parsed command line: the action and its arguments checked before the
@@ -111,7 +106,7 @@ struct Command {
 // returns the status.
 int Parse(const std::vector<std::string>& args, Command* command) {
   size_t i = 0;
-  command->library = DefaultLibrary();
+  command->library = HostLibrary::DefaultPath();
   for (; i < args.size() && args[i].rfind("--", 0) == 0; ++i) {
     if (args[i] == "--library" && i + 1 < args.size()) {
       command->library = args[++i];
@@ -228,7 +223,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   for (const std::string& arg : args) {
     if (arg == "--help" || arg == "-h") {
-      std::cout << kUsage;
+      std::cout << kUsageHead << HostLibrary::DefaultPathHelp() << kUsageTail;
       return rondel::tools::kExitOk;
     }
   }
@@ -237,6 +232,10 @@ int main(int argc, char** argv) {
   if (parsed != rondel::tools::kExitOk) return parsed;
 
   std::string error;
+  if (!rondel::tools::StartHostNetworking(&error)) {
+    std::cerr << "rondel: " << error << "\n";
+    return rondel::tools::kExitLibrary;
+  }
   std::unique_ptr<HostLibrary> library =
       HostLibrary::Open(command.library, &error);
   if (!library) {
@@ -267,7 +266,11 @@ int main(int argc, char** argv) {
       std::cerr << "rondel: cannot receive diagnostic texts: " << error << "\n";
       return rondel::tools::kExitMiss;
     }
-    setenv("RONDEL_DIAG_TARGET", listener->Target().c_str(), 1);
+    if (!rondel::tools::SetEnvironment("RONDEL_DIAG_TARGET",
+                                       listener->Target())) {
+      std::cerr << "rondel: cannot name the diagnostic port to the library\n";
+      return rondel::tools::kExitMiss;
+    }
   } else if (std::getenv("RONDEL_DIAG_TARGET") == nullptr) {
     std::cerr
         << "rondel: note: RONDEL_DIAG_TARGET is not set, so the library's "

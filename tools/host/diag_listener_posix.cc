@@ -1,5 +1,4 @@
-#include "diag_listener.h"
-
+// The diagnostic listener on a POSIX UDP socket.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -8,6 +7,8 @@
 
 #include <cerrno>
 #include <cstring>
+
+#include "diag_listener.h"
 
 namespace rondel {
 namespace tools {
@@ -34,22 +35,19 @@ std::unique_ptr<DiagListener> DiagListener::Open(std::string* error) {
       new DiagListener(fd, ntohs(address.sin_port)));
 }
 
-DiagListener::~DiagListener() { close(socket_); }
-
-std::string DiagListener::Target() const {
-  return "127.0.0.1:" + std::to_string(port_);
-}
+DiagListener::~DiagListener() { close(static_cast<int>(socket_)); }
 
 std::vector<std::string> DiagListener::Receive(int quiet_ms) {
   std::vector<std::string> texts;
   // The largest UDP payload: a datagram is never cut.
   std::vector<char> buffer(65536);
   for (;;) {
-    pollfd ready = {socket_, POLLIN, 0};
+    pollfd ready = {static_cast<int>(socket_), POLLIN, 0};
     int events = poll(&ready, 1, quiet_ms);
     if (events < 0 && errno == EINTR) continue;
     if (events <= 0) return texts;
-    ssize_t n = recv(socket_, buffer.data(), buffer.size(), MSG_DONTWAIT);
+    ssize_t n = recv(static_cast<int>(socket_), buffer.data(), buffer.size(),
+                     MSG_DONTWAIT);
     if (n < 0) {
       if (errno == EINTR || errno == EAGAIN) continue;
       return texts;
