@@ -14,9 +14,13 @@
 #include "platform/paths.h"
 #include "scratch_dir.h"
 #include "snapshot_files.h"
+#include "test_system.h"
 
 namespace rondel {
 namespace {
+
+using testing::SetEnv;
+using testing::UnsetEnv;
 
 using testing::AddMedia;
 using testing::AddRoom;
@@ -28,11 +32,11 @@ class SnapshotFormatTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(dir_.path().empty());
-    setenv("RONDEL_SNAPSHOT_DIR", dir_.path().c_str(), 1);
+    SetEnv("RONDEL_SNAPSHOT_DIR", dir_.path());
     ResetCatalogue();
     testing::ClearPlayLists();
   }
-  void TearDown() override { unsetenv("RONDEL_SNAPSHOT_DIR"); }
+  void TearDown() override { UnsetEnv("RONDEL_SNAPSHOT_DIR"); }
 
   std::string Header(const std::string& name, int32_t count, int32_t size) {
     return std::string("TABLE:\0\0", 8) + Field(name, 64) + Le32(count) +
@@ -212,7 +216,7 @@ TEST_F(SnapshotFormatTest, TableForLoadChecksBeforeTouchingMemory) {
 TEST_F(SnapshotFormatTest,
        MissingDirectoryIsCreatedAndTheLoadFailsAtTheFirstTable) {
   const std::string missing = dir_.path() + "/VideoServertable";
-  setenv("RONDEL_SNAPSHOT_DIR", missing.c_str(), 1);
+  SetEnv("RONDEL_SNAPSHOT_DIR", missing);
   testing::PaintTables();
   g_catalogue.table_records = TableRecords{};
   EXPECT_FALSE(store_.LoadAllTables());
@@ -226,7 +230,7 @@ TEST_F(SnapshotFormatTest,
 }
 
 TEST_F(SnapshotFormatTest, DefaultDirectoryLiesBesideTheExecutable) {
-  unsetenv("RONDEL_SNAPSHOT_DIR");
+  UnsetEnv("RONDEL_SNAPSHOT_DIR");
   const std::string expected =
       platform::ExecutableDirectory() + "VideoServertable/";
   const bool existed = testing::PathExists(expected);

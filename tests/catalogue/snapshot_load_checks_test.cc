@@ -19,9 +19,13 @@
 #include "scratch_dir.h"
 #include "snapshot_damage_cases.h"
 #include "snapshot_files.h"
+#include "test_system.h"
 
 namespace rondel {
 namespace {
+
+using testing::SetEnv;
+using testing::UnsetEnv;
 
 using testing::DamageCase;
 using testing::Le32;
@@ -31,9 +35,9 @@ class SnapshotLoadChecksTest : public ::testing::TestWithParam<DamageCase> {
  protected:
   void SetUp() override {
     ASSERT_FALSE(dir_.path().empty());
-    setenv("RONDEL_SNAPSHOT_DIR", dir_.path().c_str(), 1);
+    SetEnv("RONDEL_SNAPSHOT_DIR", dir_.path());
   }
-  void TearDown() override { unsetenv("RONDEL_SNAPSHOT_DIR"); }
+  void TearDown() override { UnsetEnv("RONDEL_SNAPSHOT_DIR"); }
 
   // Table k holds the saved records in its counted span and the paint beyond
   // it.
@@ -106,7 +110,7 @@ TEST_P(SnapshotLoadChecksTest, FailingTableStopsTheLoad) {
 // decide.
 TEST(SnapshotCountersTest, CountersNeverExceedTheRecordsLoaded) {
   testing::ScratchDir dir;
-  setenv("RONDEL_SNAPSHOT_DIR", dir.path().c_str(), 1);
+  SetEnv("RONDEL_SNAPSHOT_DIR", dir.path());
   SnapshotStore store;
   testing::FillCatalogue(11);  // 5 media, 3 rooms, 2 file servers
   ASSERT_TRUE(store.SaveAllTables());
@@ -122,7 +126,7 @@ TEST(SnapshotCountersTest, CountersNeverExceedTheRecordsLoaded) {
   EXPECT_EQ(
       std::vector<int32_t>({t.MediaCount, t.RoomCount, t.FileServerCount}),
       std::vector<int32_t>({5, 2, 2}));
-  unsetenv("RONDEL_SNAPSHOT_DIR");
+  UnsetEnv("RONDEL_SNAPSHOT_DIR");
 }
 
 INSTANTIATE_TEST_SUITE_P(Damage, SnapshotLoadChecksTest,
@@ -135,10 +139,10 @@ class SnapshotHostileFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(dir_.path().empty());
-    setenv("RONDEL_SNAPSHOT_DIR", dir_.path().c_str(), 1);
+    SetEnv("RONDEL_SNAPSHOT_DIR", dir_.path());
     ASSERT_TRUE(store_.PrepareDirectory());
   }
-  void TearDown() override { unsetenv("RONDEL_SNAPSHOT_DIR"); }
+  void TearDown() override { UnsetEnv("RONDEL_SNAPSHOT_DIR"); }
 
   testing::ScratchDir dir_;
   SnapshotStore store_;

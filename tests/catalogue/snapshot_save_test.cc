@@ -27,20 +27,24 @@
 #include "platform/syscall_test_hooks.h"
 #include "scratch_dir.h"
 #include "snapshot_files.h"
+#include "test_system.h"
 
 namespace rondel {
 namespace {
+
+using testing::SetEnv;
+using testing::UnsetEnv;
 
 class SnapshotSaveTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(dir_.path().empty());
-    setenv("RONDEL_SNAPSHOT_DIR", snapshots_.c_str(), 1);
+    SetEnv("RONDEL_SNAPSHOT_DIR", snapshots_);
     platform::ResetSyscalls();
   }
   void TearDown() override {
     platform::ResetSyscalls();
-    unsetenv("RONDEL_SNAPSHOT_DIR");
+    UnsetEnv("RONDEL_SNAPSHOT_DIR");
   }
 
   // Saves catalogue A and returns its files.
@@ -298,9 +302,9 @@ TEST_F(SnapshotSaveTest, StagedMediaFileIsSavedOrDiscarded) {
   const std::vector<std::string> expected_b = [&] {
     SnapshotStore plain;
     testing::ScratchDir other;
-    setenv("RONDEL_SNAPSHOT_DIR", other.path().c_str(), 1);
+    SetEnv("RONDEL_SNAPSHOT_DIR", other.path());
     EXPECT_TRUE(plain.SaveAllTables());
-    setenv("RONDEL_SNAPSHOT_DIR", snapshots_.c_str(), 1);
+    SetEnv("RONDEL_SNAPSHOT_DIR", snapshots_);
     return testing::ReadSnapshotSet(other.path());
   }();
   ASSERT_TRUE(store_.SaveAllTables());
@@ -310,7 +314,7 @@ TEST_F(SnapshotSaveTest, StagedMediaFileIsSavedOrDiscarded) {
 }
 
 TEST_F(SnapshotSaveTest, SaveIntoAnUnwritableDirectoryFails) {
-  setenv("RONDEL_SNAPSHOT_DIR", (dir_.path() + "/no/such/levels").c_str(), 1);
+  SetEnv("RONDEL_SNAPSHOT_DIR", dir_.path() + "/no/such/levels");
   testing::FillCatalogue(1);
   EXPECT_FALSE(store_.SaveAllTables());
 }

@@ -16,6 +16,7 @@
 #include "platform/settings_file.h"
 #include "playback/lookups.h"
 #include "startup_harness.h"
+#include "test_system.h"
 
 namespace rondel {
 namespace testing {
@@ -38,9 +39,9 @@ class StartupTest : public ::testing::Test {
     ASSERT_NE(venue_.port(), 0);
     settings_path_ = venue_.WriteSettingsFile("10.9.9.9");
     snapshot_dir_ = venue_.folder() + "/VideoServertable/";
-    setenv("RONDEL_SETTINGS_FILE", settings_path_.c_str(), 1);
-    setenv("RONDEL_SNAPSHOT_DIR", snapshot_dir_.c_str(), 1);
-    setenv("RONDEL_DIAG_TARGET", "127.0.0.1:9", 1);
+    SetEnv("RONDEL_SETTINGS_FILE", settings_path_);
+    SetEnv("RONDEL_SNAPSHOT_DIR", snapshot_dir_);
+    SetEnv("RONDEL_DIAG_TARGET", "127.0.0.1:9");
     platform::OverrideHostAddresses({kAddressA, kAddressB});
     SeedVenue();
   }

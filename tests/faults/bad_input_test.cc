@@ -20,9 +20,12 @@
 #include "catalogue_records.h"
 #include "database_test.h"
 #include "rondel.h"
+#include "test_system.h"
 
 namespace rondel {
 namespace {
+
+using testing::SetEnv;
 
 constexpr size_t kGuard = 16;
 constexpr unsigned char kGuardByte = 0xA5;
@@ -99,7 +102,7 @@ class BadInputTest : public testing::DatabaseTest,
                      public ::testing::WithParamInterface<Case> {
  public:
   void SetUp() override {
-    setenv("RONDEL_SNAPSHOT_DIR", scratch_.path().c_str(), 1);
+    SetEnv("RONDEL_SNAPSHOT_DIR", scratch_.path());
     DatabaseTest::SetUp();
     CurrentSettings().keep_unsent_plays = false;
     venue_.Exec(

@@ -36,9 +36,12 @@
 #include "frame/settings.h"
 #include "platform/net_test_hooks.h"
 #include "rondel.h"
+#include "test_system.h"
 
 namespace rondel {
 namespace {
+
+using testing::SetEnv;
 
 constexpr int kTimeoutSeconds = 1;
 // Outputs start as these, so that an output a call left alone shows as such.
@@ -156,8 +159,8 @@ class FaultMatrixTest
   using DatabaseTest::PointAtSilentServer;
 
   void SetUp() override {
-    setenv("RONDEL_DB_TIMEOUT", std::to_string(kTimeoutSeconds).c_str(), 1);
-    setenv("RONDEL_SNAPSHOT_DIR", scratch_.path().c_str(), 1);
+    SetEnv("RONDEL_DB_TIMEOUT", std::to_string(kTimeoutSeconds));
+    SetEnv("RONDEL_SNAPSHOT_DIR", scratch_.path());
     DatabaseTest::SetUp();
     UseSettings();
     venue_.Exec(kVenue);

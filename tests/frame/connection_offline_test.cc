@@ -14,9 +14,12 @@
 #include "frame/settings.h"
 #include "rondel.h"
 #include "scratch_dir.h"
+#include "test_system.h"
 
 namespace rondel {
 namespace {
+
+using testing::SetEnv;
 
 using testing::CapturedLog;
 using testing::RefusingPort;
@@ -46,7 +49,7 @@ class OfflineConnectionTest : public ::testing::Test {
 TEST_F(OfflineConnectionTest,
        MissingSettingsFileTargetsLocalServerWithDefaults) {
   std::string missing = scratch_.File("absent.ini");
-  setenv("RONDEL_SETTINGS_FILE", missing.c_str(), 1);
+  SetEnv("RONDEL_SETTINGS_FILE", missing);
   ReadStartupSettings(SettingsFilePath().c_str());
   const Settings& s = CurrentSettings();
   EXPECT_STREQ("127.0.0.1", s.database_server_ip);
@@ -168,9 +171,9 @@ TEST_F(OfflineConnectionTest, ExceptionInsideExchangeReleasesTheLock) {
 TEST_F(OfflineConnectionTest,
        InitialDatabaseWithoutSettingsFileLogsLocalServer) {
   std::string missing = scratch_.File("absent.ini");
-  setenv("RONDEL_SETTINGS_FILE", missing.c_str(), 1);
+  SetEnv("RONDEL_SETTINGS_FILE", missing);
   // The offline start reads (and creates) the snapshot folder: keep it here.
-  setenv("RONDEL_SNAPSHOT_DIR", scratch_.File("VideoServertable").c_str(), 1);
+  SetEnv("RONDEL_SNAPSHOT_DIR", scratch_.File("VideoServertable"));
   char here[4096];
   ASSERT_NE(nullptr, getcwd(here, sizeof here));
   ASSERT_EQ(0, chdir(scratch_.path().c_str()));

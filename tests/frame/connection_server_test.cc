@@ -15,9 +15,13 @@
 #include "frame/session.h"
 #include "frame/settings.h"
 #include "rondel.h"
+#include "test_system.h"
 
 namespace rondel {
 namespace {
+
+using testing::SetEnv;
+using testing::UnsetEnv;
 
 using testing::WriteFileBytes;
 
@@ -208,13 +212,13 @@ TEST_F(ConnectionTest, TimeOutOverrideEndsAStalledCall) {
   venue_.Exec(
       "INSERT INTO vdb_faults VALUES('delay_procedure', 'frame_stalled', "
       "20000)");
-  setenv("RONDEL_DB_TIMEOUT", "1", 1);
+  SetEnv("RONDEL_DB_TIMEOUT", "1");
   {
     Exchange x;
     ASSERT_TRUE(x.connected());
     EXPECT_FALSE(x.Call("frame_stalled", {}));  // not the 20 s the server takes
   }
-  unsetenv("RONDEL_DB_TIMEOUT");
+  UnsetEnv("RONDEL_DB_TIMEOUT");
   venue_.Exec("DELETE FROM vdb_faults");
   Exchange y;
   int32_t n = 0;

@@ -8,10 +8,14 @@
 #include <thread>
 #include <vector>
 
+#include "test_system.h"
 #include "udp_receiver.h"
 
 namespace rondel {
 namespace {
+
+using testing::SetEnv;
+using testing::UnsetEnv;
 
 using testing::UdpReceiver;
 
@@ -19,9 +23,9 @@ class BroadcastTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(receiver_.ok());
-    setenv("RONDEL_DIAG_TARGET", receiver_.target().c_str(), 1);
+    SetEnv("RONDEL_DIAG_TARGET", receiver_.target());
   }
-  void TearDown() override { unsetenv("RONDEL_DIAG_TARGET"); }
+  void TearDown() override { UnsetEnv("RONDEL_DIAG_TARGET"); }
 
   // The next datagram, checked to be `expected` byte for byte with nothing
   // added.
@@ -79,10 +83,10 @@ TEST_F(BroadcastTest, MalformedTargetSendsNothing) {
       "127.0.0.1:" + port + ":1",
   };
   for (const std::string& target : malformed) {
-    setenv("RONDEL_DIAG_TARGET", target.c_str(), 1);
+    SetEnv("RONDEL_DIAG_TARGET", target);
     Broadcast(target.c_str());
   }
-  setenv("RONDEL_DIAG_TARGET", receiver_.target().c_str(), 1);
+  SetEnv("RONDEL_DIAG_TARGET", receiver_.target());
   Broadcast("well formed");
   ExpectNext("well formed");
 }
@@ -91,7 +95,7 @@ TEST_F(BroadcastTest, TargetIsReadOnEveryCall) {
   UdpReceiver second;
   ASSERT_TRUE(second.ok());
   Broadcast("to first");
-  setenv("RONDEL_DIAG_TARGET", second.target().c_str(), 1);
+  SetEnv("RONDEL_DIAG_TARGET", second.target());
   Broadcast("to second");
   ExpectNext("to first");
   std::string payload;

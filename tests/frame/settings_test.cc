@@ -15,9 +15,13 @@
 #include "files.h"
 #include "platform/syscall_test_hooks.h"
 #include "scratch_dir.h"
+#include "test_system.h"
 
 namespace rondel {
 namespace {
+
+using testing::SetEnv;
+using testing::UnsetEnv;
 
 using testing::ReadFileBytes;
 using testing::ScratchDir;
@@ -25,8 +29,8 @@ using testing::WriteFileBytes;
 
 class SettingsTest : public ::testing::Test {
  protected:
-  void SetUp() override { setenv("RONDEL_SETTINGS_FILE", path_.c_str(), 1); }
-  void TearDown() override { unsetenv("RONDEL_SETTINGS_FILE"); }
+  void SetUp() override { SetEnv("RONDEL_SETTINGS_FILE", path_); }
+  void TearDown() override { UnsetEnv("RONDEL_SETTINGS_FILE"); }
 
   ScratchDir dir_;
   std::string path_ = dir_.File("Korvane.ini");
@@ -45,13 +49,13 @@ TEST(SettingsInitialTest, BuffersHoldLoadTimeValuesBeforeAnyRead) {
 }
 
 TEST(SettingsPathTest, EnvironmentReplacesTheFixedPath) {
-  unsetenv("RONDEL_SETTINGS_FILE");
+  UnsetEnv("RONDEL_SETTINGS_FILE");
   EXPECT_EQ(SettingsFilePath(), "/etc/korvane/Korvane.ini");
-  setenv("RONDEL_SETTINGS_FILE", "", 1);
+  SetEnv("RONDEL_SETTINGS_FILE", "");
   EXPECT_EQ(SettingsFilePath(), "/etc/korvane/Korvane.ini");
-  setenv("RONDEL_SETTINGS_FILE", "/tmp/other.ini", 1);
+  SetEnv("RONDEL_SETTINGS_FILE", "/tmp/other.ini");
   EXPECT_EQ(SettingsFilePath(), "/tmp/other.ini");
-  unsetenv("RONDEL_SETTINGS_FILE");
+  UnsetEnv("RONDEL_SETTINGS_FILE");
 }
 
 TEST_F(SettingsTest, NoFileGivesDefaults) {

@@ -26,9 +26,12 @@
 #include "playback/fire_alarm_memory.h"
 #include "rondel.h"
 #include "startup_harness.h"
+#include "test_system.h"
 
 namespace rondel {
 namespace {
+
+using testing::SetEnv;
 
 using testing::Row;
 using testing::Sql;
@@ -57,7 +60,7 @@ class FireAlarmTest : public testing::DatabaseTest {
  protected:
   void SetUp() override {
     ASSERT_EQ(0, mkdir(snapshots_.c_str(), 0755));
-    setenv("RONDEL_SNAPSHOT_DIR", snapshots_.c_str(), 1);
+    SetEnv("RONDEL_SNAPSHOT_DIR", snapshots_);
     DatabaseTest::SetUp();
   }
   void TearDown() override { platform::ResetSyscalls(); }

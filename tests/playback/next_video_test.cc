@@ -15,10 +15,13 @@
 #include "frame/settings.h"
 #include "platform/clock_test_hooks.h"
 #include "rondel.h"
+#include "test_system.h"
 #include "udp_receiver.h"
 
 namespace rondel {
 namespace {
+
+using testing::SetEnv;
 
 // Seconds whose first draw is even (3304; mod 3: 1), odd (3307), and one whose
 // first draw modulo 3 is 2 (28466).
@@ -213,7 +216,7 @@ class NextVideoTest : public testing::DatabaseTest,
   void SetUp() override {
     DatabaseTest::SetUp();
     ASSERT_TRUE(diag_.ok());
-    setenv("RONDEL_DIAG_TARGET", diag_.target().c_str(), 1);
+    SetEnv("RONDEL_DIAG_TARGET", diag_.target());
     testing::AddMedia(101, kFilm, "film").GroupId = 2;
     testing::AddMedia(102, kSong, "song").GroupId = 2;
     testing::AddMedia(103, kAd, "ad").GroupId = 2;

@@ -17,10 +17,13 @@
 #include "frame/settings.h"
 #include "platform/net_test_hooks.h"
 #include "rondel.h"
+#include "test_system.h"
 #include "udp_receiver.h"
 
 namespace rondel {
 namespace {
+
+using testing::SetEnv;
 
 using testing::Row;
 using testing::Sql;
@@ -300,7 +303,7 @@ TEST_P(DiagTextsTest, ModifySendsFiveTextsAddNone) {
   const DiagCase& c = GetParam();
   testing::UdpReceiver receiver;
   ASSERT_TRUE(receiver.ok());
-  setenv("RONDEL_DIAG_TARGET", receiver.target().c_str(), 1);
+  SetEnv("RONDEL_DIAG_TARGET", receiver.target());
   if (!c.reachable) venue_.Stop();
   if (c.refused) FailProcedure("sp_modifyfileserverconnectioninfo");
   bool result = c.modify ? ModifyVideoServerConnectNum(4, 2, 3, 10, "10.0.0.5")

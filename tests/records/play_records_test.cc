@@ -24,9 +24,12 @@
 #include "records/outbox_format.h"
 #include "records/outbox_test_hooks.h"
 #include "rondel.h"
+#include "test_system.h"
 
 namespace rondel {
 namespace {
+
+using testing::SetEnv;
 
 using testing::Row;
 using testing::Sql;
@@ -35,7 +38,7 @@ class PlayRecordsTest : public testing::DatabaseTest {
  protected:
   void SetUp() override {
     DatabaseTest::SetUp();
-    setenv("RONDEL_SNAPSHOT_DIR", scratch_.path().c_str(), 1);
+    SetEnv("RONDEL_SNAPSHOT_DIR", scratch_.path());
     ResetOutbox(kKeptPlaysCapacity);
     venue_.Exec(
         "INSERT INTO medias(media_id, media_name, media_code) "

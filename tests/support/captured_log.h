@@ -4,16 +4,12 @@
 #ifndef RONDEL_TESTS_SUPPORT_CAPTURED_LOG_H_
 #define RONDEL_TESTS_SUPPORT_CAPTURED_LOG_H_
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/message_log.h"
+#include "test_system.h"
 
 namespace rondel {
 namespace testing {
@@ -62,28 +58,10 @@ class CapturedLog {
 // refused at once, and no other process can take the port while this lives.
 class RefusingPort {
  public:
-  RefusingPort() {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd_ >= 0 &&
-        bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-      port_ = ntohs(address.sin_port);
-    }
-  }
-  ~RefusingPort() {
-    if (fd_ >= 0) close(fd_);
-  }
-  RefusingPort(const RefusingPort&) = delete;
-  RefusingPort& operator=(const RefusingPort&) = delete;
-  int port() const { return port_; }
+  int port() const { return socket_.port(); }
 
  private:
-  int fd_ = -1;
-  int port_ = 0;
+  LoopbackSocket socket_{LoopbackSocket::Kind::kRefusing};
 };
 
 }  // namespace testing

@@ -12,15 +12,11 @@
 #ifndef RONDEL_TESTS_SUPPORT_DATABASE_TEST_H_
 #define RONDEL_TESTS_SUPPORT_DATABASE_TEST_H_
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <stdlib.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,6 +27,7 @@
 #include "frame/settings.h"
 #include "scratch_dir.h"
 #include "sql_text.h"
+#include "test_system.h"
 #include "venue_server.h"
 
 namespace rondel {
@@ -57,7 +54,7 @@ inline std::string FieldText(const char* field, size_t size) {
 class DatabaseTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("RONDEL_DIAG_TARGET", "127.0.0.1:9", 1);
+    SetEnv("RONDEL_DIAG_TARGET", "127.0.0.1:9");
     ASSERT_NE(venue_.port(), 0);
     ASSERT_TRUE(StartDbLibrary());
     settings_path_ = venue_.WriteSettingsFile("10.9.9.9");
@@ -89,26 +86,15 @@ class DatabaseTest : public ::testing::Test {
   // Points the library at a loopback server that takes connections and never
   // answers: every login waits for its time-out.
   void PointAtSilentServer() {
-    silent_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(0, bind(silent_, reinterpret_cast<sockaddr*>(&address),
-                      sizeof address));
-    ASSERT_EQ(0, listen(silent_, 16));
-    ASSERT_EQ(0, getsockname(silent_, reinterpret_cast<sockaddr*>(&address),
-                             &length));
-    CurrentSettings().database_server_port = ntohs(address.sin_port);
+    silent_ =
+        std::make_unique<LoopbackSocket>(LoopbackSocket::Kind::kListening);
+    ASSERT_TRUE(silent_->ok());
+    CurrentSettings().database_server_port = silent_->port();
   }
   // Closes the silent server and points the library at venuedb again.
   void EndSilentServer() {
-    if (silent_ >= 0) close(silent_);
-    silent_ = -1;
+    silent_.reset();
     CurrentSettings().database_server_port = venue_.port();
-  }
-  ~DatabaseTest() override {
-    if (silent_ >= 0) close(silent_);
   }
 
   void FailProcedure(const std::string& name) {
@@ -148,7 +134,7 @@ class DatabaseTest : public ::testing::Test {
   std::string settings_path_;
   ScratchDir scratch_;
   CapturedLog log_{scratch_.File("module.log")};
-  int silent_ = -1;  // the silent server's socket
+  std::unique_ptr<LoopbackSocket> silent_;  // the silent server
 };
 
 }  // namespace testing

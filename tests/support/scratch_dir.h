@@ -12,28 +12,19 @@
 
 #include <dirent.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <string>
+
+#include "test_system.h"
 
 namespace rondel {
 namespace testing {
 
 class ScratchDir {
  public:
-  ScratchDir() {
-    const char* base = getenv("TMPDIR");
-    std::string pattern =
-        std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") +
-        "/rondel-test-XXXXXX";
-    if (mkdtemp(&pattern[0]) != nullptr) {
-      path_ = pattern;
-    } else {
-      ADD_FAILURE() << "cannot make a scratch directory from " << pattern;
-    }
+  ScratchDir() : path_(MakeTempDir("rondel-test-")) {
+    if (path_.empty()) ADD_FAILURE() << "cannot make a scratch directory";
   }
   ~ScratchDir() {
     if (!path_.empty()) RemoveTree(path_);
@@ -59,24 +50,6 @@ class ScratchDir {
   }
 
  private:
-  static void RemoveTree(const std::string& path) {
-    if (DIR* dir = opendir(path.c_str())) {
-      while (dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == "..") continue;
-        const std::string child = path + "/" + name;
-        struct stat info;
-        if (lstat(child.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-          RemoveTree(child);
-        } else {
-          unlink(child.c_str());
-        }
-      }
-      closedir(dir);
-    }
-    rmdir(path.c_str());
-  }
-
   std::string path_;
 };
 

@@ -5,7 +5,6 @@
 #define RONDEL_TESTS_SUPPORT_SNAPSHOT_SETS_H_
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <string>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "catalogue/snapshot_store.h"
 #include "scratch_dir.h"
 #include "snapshot_files.h"
+#include "test_system.h"
 
 namespace rondel {
 namespace testing {
@@ -28,7 +28,7 @@ inline void FillNew() {
 // left pointing at a removed directory).
 inline std::vector<std::string> SetOf(void (*fill)()) {
   ScratchDir dir;
-  setenv("RONDEL_SNAPSHOT_DIR", dir.File("VideoServertable").c_str(), 1);
+  SetEnv("RONDEL_SNAPSHOT_DIR", dir.File("VideoServertable"));
   fill();
   SnapshotStore store;
   EXPECT_TRUE(store.SaveAllTables());

@@ -1,22 +1,25 @@
 // Running start-up scenarios: start-up runs once per process, so each one runs
 // in a forked child of the test process, with its own copy of the catalogue.
+// Windows cannot copy a process: there each runs in the test's process, from an
+// emptied catalogue.
 #ifndef RONDEL_TESTS_SUPPORT_STARTUP_HARNESS_H_
 #define RONDEL_TESTS_SUPPORT_STARTUP_HARNESS_H_
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <string>
 
 #include "catalogue/snapshot_format.h"
 #include "catalogue/start_catalogue.h"
+#include "catalogue/tables.h"
 #include "files.h"
 #include "frame/session.h"
 #include "frame/settings.h"
+#include "test_system.h"
 
 namespace rondel {
 namespace testing {
@@ -25,21 +28,21 @@ namespace testing {
 // printed by the child and make it exit with status 1; the parent reports a
 // failed child.
 inline void InChildProcess(const std::function<void()>& scenario) {
-  fflush(stdout);
-  fflush(stderr);
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0) << "fork failed";
-  if (pid == 0) {
+  if (!CanCopyProcess()) {
+    ResetCatalogue();
+    std::memset(g_catalogue.local_addresses, 0,
+                sizeof g_catalogue.local_addresses);
+    g_catalogue.identity_file_server_id = 0;
+    g_catalogue.identity_group_id = 0;
     scenario();
-    fflush(stdout);
-    fflush(stderr);
-    _exit(::testing::Test::HasFailure() ? 1 : 0);
+    return;
   }
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status)) << "the start-up process ended abnormally";
-  EXPECT_EQ(WEXITSTATUS(status), 0)
-      << "the start-up process reported failures (above)";
+  const int status = RunInCopyOfProcess([&] {
+    scenario();
+    return ::testing::Test::HasFailure() ? 1 : 0;
+  });
+  ASSERT_NE(status, -1) << "the start-up process ended abnormally";
+  EXPECT_EQ(status, 0) << "the start-up process reported failures (above)";
 }
 
 // What InitialDatabase does before and around the catalogue stage (the log

@@ -12,11 +12,15 @@
 // Failures (venuedb missing, init failing, no "listening" line) are reported
 // with ADD_FAILURE; port() is then 0. Not thread-safe: use it from the test's
 // thread.
+//
+// On Linux the object runs venuedb itself (venue_server_posix.cc). A Windows
+// test asks venue_control, a Linux program beside it, to do each step
+// (venue_server_windows.cc, venue_control_protocol.h); folder() and db_path()
+// are then the Windows names of the Linux paths (Z:\tmp\...).
 #ifndef RONDEL_TESTS_SUPPORT_VENUE_SERVER_H_
 #define RONDEL_TESTS_SUPPORT_VENUE_SERVER_H_
 
-#include <sys/types.h>
-
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,7 +48,7 @@ class VenueServer {
     return folder_;
   }  // tests may put files there
 
-  void Stop();   // stop the process; the database stays
+  void Stop();  // stop the process; the database stays
   // Starts again: on a new free port, or on `port` (the one it had, so that
   // settings pointing at it stay right).
   void Start(int port = 0);
@@ -66,7 +70,9 @@ class VenueServer {
  private:
   std::string folder_;
   std::string db_path_;
-  pid_t pid_ = -1;
+  // The server process (Linux), or the connection to venue_control (Windows);
+  // -1 when there is none.
+  intptr_t link_ = -1;
   int port_ = 0;
 };
 
