@@ -28,8 +28,8 @@ std::unique_ptr<DiagListener> DiagListener::Open(std::string* error) {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = 0;
-  int length = sizeof(address);
-  if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+  int length = static_cast<int>(sizeof(address));
+  if (bind(s, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
       getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     *error = SocketError("binding 127.0.0.1");
     closesocket(s);
