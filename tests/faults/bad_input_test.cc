@@ -6,7 +6,6 @@
 // export's failure result where it has one (or its ordinary answer where the
 // argument may be null), and writes nothing outside its buffers.
 #include <gtest/gtest.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -61,27 +60,6 @@ class Buffers {
     return reinterpret_cast<char*>(made_.back().data() + kGuard);
   }
   std::deque<std::vector<unsigned char>> made_;
-};
-
-// `text` without its terminator, ending where an unreadable page begins: a
-// read past its last byte faults.
-class AtPageEnd {
- public:
-  explicit AtPageEnd(const std::string& text) {
-    page_ = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    base_ = static_cast<char*>(mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE,
-                                    MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    mprotect(base_ + page_, page_, PROT_NONE);
-    text_ = base_ + page_ - text.size();
-    std::memcpy(text_, text.data(), text.size());
-  }
-  ~AtPageEnd() { munmap(base_, 2 * page_); }
-  char* text() const { return text_; }
-
- private:
-  size_t page_ = 0;
-  char* base_ = nullptr;
-  char* text_ = nullptr;
 };
 
 const std::string kLongAddress(300, '1');
@@ -258,7 +236,7 @@ std::vector<Case> Cases() {
        "0 ~"},
       {"RoomInfoUnterminatedAddress",
        [](BadInputTest&, Buffers& b) {
-         AtPageEnd address(kFullWidth);
+         testing::TextAtPageEnd address(kFullWidth);
          return RoomInfo(address.text(), b);
        },
        "0 ~"},
@@ -283,7 +261,7 @@ std::vector<Case> Cases() {
        "0 0 0"},
       {"FileServerUnterminatedAddress",
        [](BadInputTest&, Buffers& b) {
-         AtPageEnd address(kFullWidth);
+         testing::TextAtPageEnd address(kFullWidth);
          return FileServer(address.text(), b);
        },
        "0 0 0"},
@@ -301,7 +279,7 @@ std::vector<Case> Cases() {
        "-1"},
       {"RandPlayUnterminatedAddress",
        [](BadInputTest&, Buffers&) {
-         AtPageEnd address(kFullWidth);
+         testing::TextAtPageEnd address(kFullWidth);
          return Str(GetRandPlayMediaID(address.text()));
        },
        "-1"},

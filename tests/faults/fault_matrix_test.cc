@@ -6,9 +6,7 @@
 // same operation, run on another host thread with the fault removed, answers as
 // on a healthy venue: the catalogue lock was released and nothing stayed
 // broken.
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -203,7 +201,7 @@ class FaultMatrixTest
   // running three time-outs per wait after it began ends the test program: a
   // hang.
   std::string RunOnHostThread(const Operation& op, bool kill_server) {
-    if (kill_server && op.sql_text) Freeze();
+    if (kill_server && op.sql_text) venue_.Freeze();
     std::string outcome;
     std::atomic<bool> done{false};
     std::thread host([&] {
@@ -221,7 +219,6 @@ class FaultMatrixTest
       if (!killed && (op.sql_text ? std::chrono::steady_clock::now() - start >
                                         std::chrono::milliseconds(300)
                                   : RpcInFlight())) {
-        if (op.sql_text) kill(frozen_, SIGKILL);
         venue_.Stop();
         killed = true;
       }
@@ -239,35 +236,12 @@ class FaultMatrixTest
   }
 
  private:
-  // Stops the venuedb process where it stands (SIGSTOP): connections still
-  // complete in the kernel, and nothing answers them.
-  void Freeze() {
-    const std::string wanted = venue_.db_path();
-    DIR* proc = opendir("/proc");
-    ASSERT_NE(proc, nullptr);
-    while (dirent* entry = readdir(proc)) {
-      const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
-      if (pid <= 0) continue;
-      std::ifstream in("/proc/" + std::string(entry->d_name) + "/cmdline");
-      std::string cmdline((std::istreambuf_iterator<char>(in)),
-                          std::istreambuf_iterator<char>());
-      std::replace(cmdline.begin(), cmdline.end(), '\0', ' ');
-      if (cmdline.find(" serve --db " + wanted + " ") != std::string::npos) {
-        frozen_ = pid;
-      }
-    }
-    closedir(proc);
-    ASSERT_GT(frozen_, 0);
-    kill(frozen_, SIGSTOP);
-  }
   bool RpcInFlight() {
     auto rows = venue_.Query(
         "SELECT count(*) FROM vdb_journal WHERE kind = 'rpc' AND "
         "outcome = 'running'");
     return !rows.empty() && rows[0][0] != std::string("0");
   }
-
-  pid_t frozen_ = -1;
 };
 
 void PrintTo(const Operation& op, std::ostream* out) { *out << op.name; }

@@ -1,9 +1,11 @@
 #include "platform/net.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -68,10 +70,8 @@ TEST_F(HostAddressesTest, ClearRestoresTheResolver) {
   // The real answer depends on the machine; whatever it is, it is dotted IPv4
   // texts.
   ASSERT_GE(count, -1);
-  for (int i = 0; i < count; ++i) {
-    in_addr parsed;
-    EXPECT_EQ(inet_pton(AF_INET, out_[i], &parsed), 1) << out_[i];
-  }
+  for (int i = 0; i < count; ++i)
+    EXPECT_TRUE(IsAddressText(out_[i])) << out_[i];
 }
 
 using Addresses = std::vector<std::string>;
@@ -151,6 +151,7 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(info.param.name);
     });
 
+#ifndef _WIN32  // Linux only: reads the interfaces with getifaddrs
 // The machine's own interfaces, read here without the library.
 TEST(HostAddressesOnThisMachine, ListEveryUpInterfaceAddress) {
   Addresses up;
@@ -178,6 +179,8 @@ TEST(HostAddressesOnThisMachine, ListEveryUpInterfaceAddress) {
   }
   EXPECT_EQ(missing, Addresses{}) << "listed: " << answer;
 }
+
+#endif  // _WIN32
 
 TEST(SendDatagramTest, DeliversExactBytesToLoopback) {
   UdpReceiver receiver;

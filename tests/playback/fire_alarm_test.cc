@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <initializer_list>
 #include <ostream>
@@ -22,7 +23,9 @@
 #include "frame/exchange.h"
 #include "frame/settings.h"
 #include "platform/coding.h"
+#ifndef _WIN32
 #include "platform/syscall_test_hooks.h"
+#endif
 #include "playback/fire_alarm_memory.h"
 #include "rondel.h"
 #include "startup_harness.h"
@@ -59,11 +62,13 @@ std::string Defaults(std::initializer_list<std::string> files) {
 class FireAlarmTest : public testing::DatabaseTest {
  protected:
   void SetUp() override {
-    ASSERT_EQ(0, mkdir(snapshots_.c_str(), 0755));
+    ASSERT_TRUE(std::filesystem::create_directory(snapshots_));
     SetEnv("RONDEL_SNAPSHOT_DIR", snapshots_);
     DatabaseTest::SetUp();
   }
+#ifndef _WIN32
   void TearDown() override { platform::ResetSyscalls(); }
+#endif
 
   // "result url format1 format2" after one call on outputs that start as
   // "(url)", "(f1)" and "(f2)".
@@ -487,6 +492,7 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(info.param.name);
     });
 
+#ifndef _WIN32  // Linux only: failures injected through the system-call table
 struct WriteFailureCase {
   const char* name;
   const char* call;  // the system call that fails
@@ -532,6 +538,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<WriteFailureCase>& info) {
       return std::string(info.param.name);
     });
+
+#endif  // _WIN32
 
 }  // namespace
 }  // namespace rondel

@@ -4,7 +4,6 @@
 #include "playback/lookups.h"
 
 #include <gtest/gtest.h>
-#include <malloc.h>
 
 #include <cstring>
 #include <random>
@@ -17,6 +16,7 @@
 #include "catalogue_records.h"
 #include "frame/diag.h"
 #include "rondel.h"
+#include "test_system.h"
 #include "udp_receiver.h"
 
 namespace rondel {
@@ -191,7 +191,7 @@ TEST_F(LookupsTest, FileListBufferHoldsThePathsAndBroadcastsThemInOrder) {
   char* files = nullptr;
   ASSERT_EQ(GetMediaFileInfo(4, &files), 1);
   ASSERT_NE(files, nullptr);
-  EXPECT_GE(malloc_usable_size(files), 2048u);
+  EXPECT_GE(testing::AllocatedSize(files), 2048u);
   std::string expected("A\0BC\0D\0", 7);
   expected.resize(2048, '\0');
   EXPECT_EQ(std::string(files, 2048), expected);

@@ -3,10 +3,12 @@
 // answers decide the results, and plays made while no connection opens reach
 // the database later, each once.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <stdlib.h>
+#ifndef _WIN32
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -383,6 +385,7 @@ TEST_F(PlayRecordsTest, PlaysMadeDuringAnOutageArriveOnceWithTheirValues) {
             (std::vector<Row>{{"4000", "4000"}}));
 }
 
+#ifndef _WIN32  // Linux only: kills a forked copy of the host mid-append
 TEST_F(PlayRecordsTest, PlaysKeptBeforeAKillArriveOnceAndATornOneNever) {
   PointAtNothing();
   int acks[2];
@@ -419,6 +422,7 @@ TEST_F(PlayRecordsTest, PlaysKeptBeforeAKillArriveOnceAndATornOneNever) {
   EXPECT_EQ(received,
             Range(0, std::max(20, static_cast<int>(received.size())) - 1));
 }
+#endif  // _WIN32
 
 TEST_F(PlayRecordsTest, KeptPlaysGoFirstOldestFirstFiftyPerCall) {
   PointAtNothing();

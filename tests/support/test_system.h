@@ -33,6 +33,25 @@ bool CanCopyProcess();
 // CanCopyProcess().
 int RunInCopyOfProcess(const std::function<int()>& child);
 
+// The usable size of a block malloc gave (at least what was asked for).
+size_t AllocatedSize(void* block);
+
+// `text`, without its terminator, at the end of a readable page that an
+// unreadable page follows: a read past its last byte faults.
+class TextAtPageEnd {
+ public:
+  explicit TextAtPageEnd(const std::string& text);
+  ~TextAtPageEnd();
+  TextAtPageEnd(const TextAtPageEnd&) = delete;
+  TextAtPageEnd& operator=(const TextAtPageEnd&) = delete;
+  char* text() const { return text_; }
+
+ private:
+  char* pages_ = nullptr;
+  size_t page_size_ = 0;
+  char* text_ = nullptr;
+};
+
 // A loopback socket (127.0.0.1, a port the system picks) that the object owns
 // and closes.
 class LoopbackSocket {

@@ -1,7 +1,9 @@
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -52,6 +54,23 @@ int RunInCopyOfProcess(const std::function<int()>& child) {
   int status = 0;
   if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
   return WEXITSTATUS(status);
+}
+
+size_t AllocatedSize(void* block) { return malloc_usable_size(block); }
+
+TextAtPageEnd::TextAtPageEnd(const std::string& text) {
+  page_size_ = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  void* pages = mmap(nullptr, 2 * page_size_, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (pages == MAP_FAILED) return;
+  pages_ = static_cast<char*>(pages);
+  mprotect(pages_ + page_size_, page_size_, PROT_NONE);
+  text_ = pages_ + page_size_ - text.size();
+  std::memcpy(text_, text.data(), text.size());
+}
+
+TextAtPageEnd::~TextAtPageEnd() {
+  if (pages_ != nullptr) munmap(pages_, 2 * page_size_);
 }
 
 LoopbackSocket::LoopbackSocket(Kind kind) {

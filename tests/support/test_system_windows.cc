@@ -1,9 +1,11 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 // winsock2.h before windows.h
+#include <malloc.h>
 #include <stdlib.h>
 #include <windows.h>
 
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
@@ -48,6 +50,25 @@ void RemoveTree(const std::string& path) {
 bool CanCopyProcess() { return false; }
 
 int RunInCopyOfProcess(const std::function<int()>&) { return -1; }
+
+size_t AllocatedSize(void* block) { return _msize(block); }
+
+TextAtPageEnd::TextAtPageEnd(const std::string& text) {
+  SYSTEM_INFO system;
+  GetSystemInfo(&system);
+  page_size_ = system.dwPageSize;
+  pages_ = static_cast<char*>(VirtualAlloc(
+      nullptr, 2 * page_size_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+  if (pages_ == nullptr) return;
+  DWORD previous = 0;
+  VirtualProtect(pages_ + page_size_, page_size_, PAGE_NOACCESS, &previous);
+  text_ = pages_ + page_size_ - text.size();
+  std::memcpy(text_, text.data(), text.size());
+}
+
+TextAtPageEnd::~TextAtPageEnd() {
+  if (pages_ != nullptr) VirtualFree(pages_, 0, MEM_RELEASE);
+}
 
 LoopbackSocket::LoopbackSocket(Kind kind) {
   const SOCKET s =

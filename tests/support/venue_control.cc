@@ -80,6 +80,10 @@ Message Run(const Message& request, std::unique_ptr<VenueServer>* server) {
     venue.Stop();
     return {};
   }
+  if (command == "freeze") {
+    venue.Freeze();
+    return {};
+  }
   if (command == "exec") {
     venue.Exec(Text(request, 1));
     return {};

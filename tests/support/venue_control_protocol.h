@@ -12,6 +12,7 @@
 //   new [SEED_ARG...]            FAILURES FOLDER DB_PATH PORT
 //   start PORT                   FAILURES PORT
 //   stop                         FAILURES
+//   freeze                       FAILURES
 //   exec SQL                     FAILURES
 //   query SQL                    FAILURES COLUMNS CELL...   (row after row)
 //

@@ -49,6 +49,9 @@ class VenueServer {
   }  // tests may put files there
 
   void Stop();  // stop the process; the database stays
+  // Halts the process where it stands: connections still complete in the
+  // kernel, and nothing answers them. Stop() ends a frozen server.
+  void Freeze();
   // Starts again: on a new free port, or on `port` (the one it had, so that
   // settings pointing at it stay right).
   void Start(int port = 0);
@@ -74,6 +77,7 @@ class VenueServer {
   // -1 when there is none.
   intptr_t link_ = -1;
   int port_ = 0;
+  bool frozen_ = false;
 };
 
 }  // namespace rondel::testing

@@ -174,7 +174,9 @@ void VenueServer::Start(int port) {
 void VenueServer::Stop() {
   if (link_ <= 0) return;
   const pid_t pid = static_cast<pid_t>(link_);
-  kill(pid, SIGTERM);
+  // A frozen server cannot act on SIGTERM.
+  kill(pid, frozen_ ? SIGKILL : SIGTERM);
+  frozen_ = false;
   int status = 0;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   for (;;) {
@@ -189,6 +191,12 @@ void VenueServer::Stop() {
   }
   link_ = -1;
   port_ = 0;
+}
+
+void VenueServer::Freeze() {
+  if (link_ <= 0) return;
+  kill(static_cast<pid_t>(link_), SIGSTOP);
+  frozen_ = true;
 }
 
 void VenueServer::Exec(const std::string& sql) {

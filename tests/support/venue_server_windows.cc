@@ -127,6 +127,12 @@ void VenueServer::Stop() {
   port_ = 0;
 }
 
+void VenueServer::Freeze() {
+  if (port_ == 0) return;
+  Call(link_, {std::string("freeze")});
+  frozen_ = true;
+}
+
 void VenueServer::Exec(const std::string& sql) {
   Call(link_, {std::string("exec"), sql});
 }
