@@ -434,6 +434,9 @@ void PlayOutbox::Compact() {
   uint32_t copied = 0;
   uint64_t bytes = 0;
   platform::FileError error = CopyUnsentTo(temporary, &copied, &bytes);
+  // Closed before the replacement: not every system replaces an open file. A
+  // failed replacement leaves the old file, which the next append reopens.
+  append_.Close();
   if (error.ok() && !platform::RenameFile(temporary, path_)) {
     error = platform::FileError::Now("rename", temporary);
   }
@@ -445,7 +448,6 @@ void PlayOutbox::Compact() {
     return;
   }
   platform::SyncDirectory(directory_);
-  append_.Close();  // the replaced file's
   end_ = outbox::kMagicSize + bytes;
   plays_ = copied;
   sent_ = 0;

@@ -505,6 +505,9 @@ const char kTimedOut[] = "Adaptive Server connection timed out";
 const char kServerMessage[] =
     "General SQL Server error: Check messages from the SQL Server";
 const char kEndOfFile[] = "Unexpected EOF from the server";
+// A server killed under a connection: Windows sockets see the reset, not an
+// end.
+const char kReadFailed[] = "Read from the server failed";
 const char kDead[] = "DBPROCESS is dead or not enabled";
 
 Fault CutAfterRows(const char* name, int rows) {
@@ -586,7 +589,7 @@ std::vector<Fault> Faults() {
        false,
        -1,
        true,
-       {kEndOfFile, kLoginFailed, kConnectionFailed, kUnavailable},
+       {kEndOfFile, kReadFailed, kLoginFailed, kConnectionFailed, kUnavailable},
        [](FaultMatrixTest& t) {
          t.AddFault("delay_procedure", "*", 5000 * kTimeoutSeconds);
        },

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ostream>
 #include <string>
@@ -50,11 +51,18 @@ TEST(SettingsInitialTest, BuffersHoldLoadTimeValuesBeforeAnyRead) {
   EXPECT_STREQ(settings.client_charset, "GB18030");
 }
 
+// The venue's fixed settings path on each system.
+#ifdef _WIN32
+constexpr char kFixedSettingsPath[] = "C:\\Korvane\\Korvane.ini";
+#else
+constexpr char kFixedSettingsPath[] = "/etc/korvane/Korvane.ini";
+#endif
+
 TEST(SettingsPathTest, EnvironmentReplacesTheFixedPath) {
   UnsetEnv("RONDEL_SETTINGS_FILE");
-  EXPECT_EQ(SettingsFilePath(), "/etc/korvane/Korvane.ini");
+  EXPECT_EQ(SettingsFilePath(), kFixedSettingsPath);
   SetEnv("RONDEL_SETTINGS_FILE", "");
-  EXPECT_EQ(SettingsFilePath(), "/etc/korvane/Korvane.ini");
+  EXPECT_EQ(SettingsFilePath(), kFixedSettingsPath);
   SetEnv("RONDEL_SETTINGS_FILE", "/tmp/other.ini");
   EXPECT_EQ(SettingsFilePath(), "/tmp/other.ini");
   UnsetEnv("RONDEL_SETTINGS_FILE");
@@ -148,7 +156,11 @@ TEST_F(SettingsTest, DatabaseReadLeavesFileServerAlone) {
 TEST_F(SettingsTest, RandPlayTypeSurvivesInTheSettingsFile) {
   EXPECT_EQ(RestoreRandPlayType(), 2);  // no file yet
   PersistRandPlayType(7);
-  EXPECT_EQ(ReadFileBytes(path_), "[VideoServer]\nRandPlayType=7\n");
+  // The system's writer chooses the line ends (Windows: CR LF).
+  std::string written = ReadFileBytes(path_);
+  written.erase(std::remove(written.begin(), written.end(), '\r'),
+                written.end());
+  EXPECT_EQ(written, "[VideoServer]\nRandPlayType=7\n");
   EXPECT_EQ(RestoreRandPlayType(), 7);
 }
 
