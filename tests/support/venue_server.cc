@@ -1,12 +1,14 @@
 #include "venue_server.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -82,7 +84,9 @@ std::unique_ptr<sqlite3, DbCloser> OpenFile(const std::string& path) {
 
 }  // namespace
 
-VenueServer::VenueServer(std::vector<std::string> seed_args) {
+VenueServer::VenueServer(std::vector<std::string> seed_args,
+                         ServeSettings settings)
+    : settings_(std::move(settings)) {
   const char* tmp = getenv("TMPDIR");
   std::string pattern =
       std::string(tmp && *tmp ? tmp : "/tmp") + "/venuedb-test-XXXXXX";
@@ -130,6 +134,26 @@ void VenueServer::Start(int port) {
   }
   std::string log = folder_ + "/venuedb.log";
   const std::string listen = "127.0.0.1:" + std::to_string(port);
+  std::vector<std::string> args = {VENUEDB_PATH, "serve",    "--db",
+                                   db_path_,     "--listen", listen};
+  args.insert(args.end(), settings_.options.begin(), settings_.options.end());
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  bool unprivileged = false;
+  for (const auto& [resource, value] : settings_.limits)
+    unprivileged |= resource == RLIMIT_NPROC && geteuid() == 0;
+  if (unprivileged) {
+    std::vector<std::string> paths = {folder_};
+    for (const auto& entry :
+         std::filesystem::recursive_directory_iterator(folder_)) {
+      paths.push_back(entry.path());
+    }
+    for (const std::string& path : paths) {
+      if (chown(path.c_str(), kUnprivilegedUid, kUnprivilegedUid) != 0)
+        ADD_FAILURE() << "cannot give " << path << " away";
+    }
+  }
   pid_t pid = fork();
   if (pid == 0) {
     // The server goes with the test: a test that crashes before its
@@ -138,8 +162,16 @@ void VenueServer::Start(int port) {
     dup2(out[1], 1);
     int err = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (err >= 0) dup2(err, 2);
-    execl(VENUEDB_PATH, VENUEDB_PATH, "serve", "--db", db_path_.c_str(),
-          "--listen", listen.c_str(), static_cast<char*>(nullptr));
+    if (unprivileged &&
+        (setgroups(0, nullptr) != 0 || setgid(kUnprivilegedUid) != 0 ||
+         setuid(kUnprivilegedUid) != 0)) {
+      _exit(126);
+    }
+    for (const auto& [resource, value] : settings_.limits) {
+      const rlimit limit = {value, value};
+      if (setrlimit(resource, &limit) != 0) _exit(126);
+    }
+    execv(VENUEDB_PATH, argv.data());
     _exit(127);
   }
   close(out[1]);
@@ -173,8 +205,8 @@ void VenueServer::Start(int port) {
   port_ = std::atoi(line.c_str() + colon + 1);
 }
 
-void VenueServer::Stop() {
-  if (pid_ <= 0) return;
+int VenueServer::Stop() {
+  if (pid_ <= 0) return -1;
   kill(pid_, SIGTERM);
   int status = 0;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -190,6 +222,9 @@ void VenueServer::Stop() {
   }
   pid_ = -1;
   port_ = 0;
+  return WIFEXITED(status)     ? WEXITSTATUS(status)
+         : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
+                               : -1;
 }
 
 void VenueServer::Exec(const std::string& sql) {

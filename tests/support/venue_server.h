@@ -17,8 +17,10 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace rondel::testing {
@@ -26,25 +28,41 @@ namespace rondel::testing {
 using Row = std::vector<std::optional<std::string>>;  // NULL as nullopt, values
                                                       // as text/bytes
 
+// How the server is run: options added to `venuedb serve`, and resource
+// limits (RLIMIT_..., value) set in its process before it starts, soft and
+// hard alike, as prlimit does. Root is not bound by RLIMIT_NPROC: a server
+// given that limit by root runs as kUnprivilegedUid, which is given the
+// folder.
+struct ServeSettings {
+  std::vector<std::string> options = {};
+  std::vector<std::pair<int, uint64_t>> limits = {};
+};
+constexpr uid_t kUnprivilegedUid = 65534;
+
 class VenueServer {
  public:
   // Creates a fresh database (venuedb init) in a new temporary folder, or seeds
   // it when seed_args is non-empty (runs `venuedb seed --db FILE
   // <seed_args...>`), and starts venuedb on a free loopback port (port 0, reads
   // the "listening" line).
-  explicit VenueServer(std::vector<std::string> seed_args = {});
+  explicit VenueServer(std::vector<std::string> seed_args = {},
+                       ServeSettings settings = {});
   ~VenueServer();  // stops the server (SIGTERM), removes the folder
   VenueServer(const VenueServer&) = delete;
   VenueServer& operator=(const VenueServer&) = delete;
 
   int port() const { return port_; }
-  std::string address() const;  // "127.0.0.1:PORT"
+  pid_t pid() const { return pid_; }  // -1 when not running
+  std::string address() const;        // "127.0.0.1:PORT"
   const std::string& db_path() const { return db_path_; }
   const std::string& folder() const {
     return folder_;
   }  // tests may put files there
 
-  void Stop();   // stop the process; the database stays
+  // Stops the process (SIGTERM; SIGKILL after 10 s); the database stays.
+  // Returns how it ended: its exit status, or 128 + the signal that ended it;
+  // -1 when it was not running.
+  int Stop();
   // Starts again: on a new free port, or on `port` (the one it had, so that
   // settings pointing at it stay right).
   void Start(int port = 0);
@@ -66,6 +84,7 @@ class VenueServer {
  private:
   std::string folder_;
   std::string db_path_;
+  ServeSettings settings_;
   pid_t pid_ = -1;
   int port_ = 0;
 };

@@ -134,6 +134,8 @@ bool JoinRequestPackets(const ReadExactly& read, uint8_t* type,
     char header[kHeaderSize];
     try {
       read(header, kHeaderSize);
+    } catch (const ChannelTimedOut&) {
+      throw;
     } catch (const ChannelClosed&) {
       if (payload->empty()) return false;
       throw;

@@ -93,6 +93,12 @@ bool ParseListen(const std::string& listen, sockaddr_in* address,
   return true;
 }
 
+std::string PeerName(const sockaddr_in& peer) {
+  char host[INET_ADDRSTRLEN];
+  inet_ntop(AF_INET, &peer.sin_addr, host, sizeof host);
+  return std::string(host) + ":" + std::to_string(ntohs(peer.sin_port));
+}
+
 // Counts live sessions so that the loop can limit them and a stop can wait
 // for them. Ending sessions write a byte to the wake pipe.
 struct Sessions {
@@ -214,6 +220,20 @@ void Listener::Run() {
     if (listening && (fds[2].revents & POLLIN)) Accept();
     ReleaseWhenIdle();
   }
+  // Connections the kernel completed but the loop never took are taken now
+  // and refused, so that each has its rows.
+  const int flags = fcntl(fd_, F_GETFL);
+  fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
+  for (;;) {
+    sockaddr_in peer;
+    socklen_t peer_length = sizeof peer;
+    int fd = accept4(fd_, reinterpret_cast<sockaddr*>(&peer), &peer_length,
+                     SOCK_CLOEXEC);
+    if (fd < 0) break;
+    const int64_t conn_id = journal_->OpenConnection(PeerName(peer));
+    close(fd);
+    journal_->CloseConnection(conn_id, "", "refused: server stopping", true);
+  }
   close(fd_);
   refusals_.CloseAll();
 }
@@ -260,10 +280,7 @@ void Listener::Accept() {
   }
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  char peer_host[INET_ADDRSTRLEN];
-  inet_ntop(AF_INET, &peer.sin_addr, peer_host, sizeof peer_host);
-  Serve(fd,
-        std::string(peer_host) + ":" + std::to_string(ntohs(peer.sin_port)));
+  Serve(fd, PeerName(peer));
 }
 
 void Listener::Starved(int error) {
@@ -285,10 +302,7 @@ void Listener::Starved(int error) {
     fd = accept4(fd_, reinterpret_cast<sockaddr*>(&peer), &peer_length,
                  SOCK_CLOEXEC);
     if (fd >= 0) {
-      char peer_host[INET_ADDRSTRLEN];
-      inet_ntop(AF_INET, &peer.sin_addr, peer_host, sizeof peer_host);
-      const int64_t conn_id = journal_->OpenConnection(
-          std::string(peer_host) + ":" + std::to_string(ntohs(peer.sin_port)));
+      const int64_t conn_id = journal_->OpenConnection(PeerName(peer));
       close(fd);
       journal_->CloseConnection(conn_id, "", "refused: no descriptor", true);
       ++refused_starved_;
