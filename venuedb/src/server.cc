@@ -368,10 +368,10 @@ void Listener::ReleaseWhenIdle() {
   // No session runs, and none starts before this returns.
   release_at_ = Clock::time_point::max();
   anchor_->Close();
+  malloc_trim(0);
   std::string error;
   if (!anchor_->Open(&error))
     std::fprintf(stderr, "venuedb: %s\n", error.c_str());
-  malloc_trim(0);
 }
 
 // Descriptors are the first thing many connections run out of: take what the

@@ -61,15 +61,16 @@ class FreshLoginProbe {
   std::thread thread_;
 };
 
-// Waits until the server has as few descriptors as `target`.
-int DescriptorsSettleTo(pid_t pid, int target) {
+// Waits until the server is back to exactly `fds` descriptors (its own handle
+// reopened) and at most `rss_kb` resident; returns what it has then.
+std::pair<int, long> SettleTo(pid_t pid, int fds, long rss_kb) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(kWaitMs);
-  int fds = OpenDescriptors(pid);
-  while (fds > target && Clock::now() < deadline) {
+  for (;;) {
+    const std::pair<int, long> now = {OpenDescriptors(pid), ResidentKb(pid)};
+    if ((now.first == fds && now.second <= rss_kb) || Clock::now() > deadline)
+      return now;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    fds = OpenDescriptors(pid);
   }
-  return fds;
 }
 
 void WaitForJournal(VenueServer& server, const std::string& sql,
@@ -125,8 +126,8 @@ TEST(LoadTest, CrowdOfClientsLeavesServerAnsweringAndGivesBackWhatItTook) {
   EXPECT_GT(probe.rounds(), 0);
   EXPECT_LT(probe.slowest_ms(), 1000);
 
-  const int fds = DescriptorsSettleTo(server.pid(), base_fds);
-  const long rss_kb = ResidentKb(server.pid());
+  const auto [fds, rss_kb] =
+      SettleTo(server.pid(), base_fds, base_rss_kb + 32 * 1024);
   RecordProperty("slowest_fresh_login_ms", std::to_string(probe.slowest_ms()));
   RecordProperty("descriptors",
                  std::to_string(base_fds) + " -> " + std::to_string(fds));
