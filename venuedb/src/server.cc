@@ -216,7 +216,7 @@ void Listener::Run() {
       while (read(sessions_->wake[0], drain, sizeof drain) > 0) {
       }
     }
-    refusals_.Service(&fds[3]);
+    refusals_.Service(fds.data() + 3);
     if (listening && (fds[2].revents & POLLIN)) Accept();
     ReleaseWhenIdle();
   }
