@@ -76,10 +76,7 @@ Message Run(const Message& request, std::unique_ptr<VenueServer>* server) {
     venue.Start(std::stoi("0" + Text(request, 1)));
     return {std::to_string(venue.port())};
   }
-  if (command == "stop") {
-    venue.Stop();
-    return {};
-  }
+  if (command == "stop") return {std::to_string(venue.Stop())};
   if (command == "freeze") {
     venue.Freeze();
     return {};

@@ -11,7 +11,7 @@
 //   request                      reply
 //   new [SEED_ARG...]            FAILURES FOLDER DB_PATH PORT
 //   start PORT                   FAILURES PORT
-//   stop                         FAILURES
+//   stop                         FAILURES STATUS
 //   freeze                       FAILURES
 //   exec SQL                     FAILURES
 //   query SQL                    FAILURES COLUMNS CELL...   (row after row)

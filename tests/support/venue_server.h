@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace rondel::testing {
@@ -30,25 +31,44 @@ namespace rondel::testing {
 using Row = std::vector<std::optional<std::string>>;  // NULL as nullopt, values
                                                       // as text/bytes
 
+// How the server is run: options added to `venuedb serve`, and resource
+// limits (RLIMIT_..., value) set in its process before it starts, soft and
+// hard alike, as prlimit does (Linux). Root is not bound by RLIMIT_NPROC: a
+// server given that limit by root runs as an unprivileged user (nobody), which
+// is given the folder.
+struct ServeSettings {
+  std::vector<std::string> options = {};
+  std::vector<std::pair<int, uint64_t>> limits = {};
+};
+// The user (nobody) such a server runs as.
+constexpr int kUnprivilegedUid = 65534;
+
 class VenueServer {
  public:
   // Creates a fresh database (venuedb init) in a new temporary folder, or seeds
   // it when seed_args is non-empty (runs `venuedb seed --db FILE
   // <seed_args...>`), and starts venuedb on a free loopback port (port 0, reads
   // the "listening" line).
-  explicit VenueServer(std::vector<std::string> seed_args = {});
+  explicit VenueServer(std::vector<std::string> seed_args = {},
+                       ServeSettings settings = {});
   ~VenueServer();  // stops the server (SIGTERM), removes the folder
   VenueServer(const VenueServer&) = delete;
   VenueServer& operator=(const VenueServer&) = delete;
 
   int port() const { return port_; }
+  // The server's process id on this machine; -1 when it is not running or
+  // runs on the other side of venue_control (Windows).
+  int pid() const;
   std::string address() const;  // "127.0.0.1:PORT"
   const std::string& db_path() const { return db_path_; }
   const std::string& folder() const {
     return folder_;
   }  // tests may put files there
 
-  void Stop();  // stop the process; the database stays
+  // Stops the process (SIGTERM; SIGKILL after 10 s, at once when frozen); the
+  // database stays. Returns how it ended: its exit status, or 128 + the signal
+  // that ended it; -1 when it was not running.
+  int Stop();
   // Halts the process where it stands: connections still complete in the
   // kernel, and nothing answers them. Stop() ends a frozen server.
   void Freeze();
@@ -73,6 +93,7 @@ class VenueServer {
  private:
   std::string folder_;
   std::string db_path_;
+  ServeSettings settings_;
   // The server process (Linux), or the connection to venue_control (Windows);
   // -1 when there is none.
   intptr_t link_ = -1;

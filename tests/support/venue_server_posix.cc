@@ -1,12 +1,14 @@
 // The venue server run by the test itself: venuedb as a child process, the
 // database file opened directly.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -84,7 +86,9 @@ std::unique_ptr<sqlite3, DbCloser> OpenFile(const std::string& path) {
 
 }  // namespace
 
-VenueServer::VenueServer(std::vector<std::string> seed_args) {
+VenueServer::VenueServer(std::vector<std::string> seed_args,
+                         ServeSettings settings)
+    : settings_(std::move(settings)) {
   const char* tmp = getenv("TMPDIR");
   std::string pattern =
       std::string(tmp && *tmp ? tmp : "/tmp") + "/venuedb-test-XXXXXX";
@@ -128,6 +132,26 @@ void VenueServer::Start(int port) {
   }
   std::string log = folder_ + "/venuedb.log";
   const std::string listen = "127.0.0.1:" + std::to_string(port);
+  std::vector<std::string> args = {VENUEDB_PATH, "serve",    "--db",
+                                   db_path_,     "--listen", listen};
+  args.insert(args.end(), settings_.options.begin(), settings_.options.end());
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  bool unprivileged = false;
+  for (const auto& [resource, value] : settings_.limits)
+    unprivileged |= resource == RLIMIT_NPROC && geteuid() == 0;
+  if (unprivileged) {
+    std::vector<std::string> paths = {folder_};
+    for (const auto& entry :
+         std::filesystem::recursive_directory_iterator(folder_)) {
+      paths.push_back(entry.path());
+    }
+    for (const std::string& path : paths) {
+      if (chown(path.c_str(), kUnprivilegedUid, kUnprivilegedUid) != 0)
+        ADD_FAILURE() << "cannot give " << path << " away";
+    }
+  }
   pid_t pid = fork();
   if (pid == 0) {
     // The server goes with the test: a test that crashes before its
@@ -136,8 +160,16 @@ void VenueServer::Start(int port) {
     dup2(out[1], 1);
     int err = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (err >= 0) dup2(err, 2);
-    execl(VENUEDB_PATH, VENUEDB_PATH, "serve", "--db", db_path_.c_str(),
-          "--listen", listen.c_str(), static_cast<char*>(nullptr));
+    if (unprivileged &&
+        (setgroups(0, nullptr) != 0 || setgid(kUnprivilegedUid) != 0 ||
+         setuid(kUnprivilegedUid) != 0)) {
+      _exit(126);
+    }
+    for (const auto& [resource, value] : settings_.limits) {
+      const rlimit limit = {value, value};
+      if (setrlimit(resource, &limit) != 0) _exit(126);
+    }
+    execv(VENUEDB_PATH, argv.data());
     _exit(127);
   }
   close(out[1]);
@@ -171,8 +203,8 @@ void VenueServer::Start(int port) {
   port_ = std::atoi(line.c_str() + colon + 1);
 }
 
-void VenueServer::Stop() {
-  if (link_ <= 0) return;
+int VenueServer::Stop() {
+  if (link_ <= 0) return -1;
   const pid_t pid = static_cast<pid_t>(link_);
   // A frozen server cannot act on SIGTERM.
   kill(pid, frozen_ ? SIGKILL : SIGTERM);
@@ -191,6 +223,13 @@ void VenueServer::Stop() {
   }
   link_ = -1;
   port_ = 0;
+  return WIFEXITED(status)     ? WEXITSTATUS(status)
+         : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
+                               : -1;
+}
+
+int VenueServer::pid() const {
+  return link_ > 0 ? static_cast<int>(link_) : -1;
 }
 
 void VenueServer::Freeze() {

@@ -96,7 +96,11 @@ std::string Text(const Message& reply, size_t index) {
 
 }  // namespace
 
-VenueServer::VenueServer(std::vector<std::string> seed_args) {
+VenueServer::VenueServer(std::vector<std::string> seed_args,
+                         ServeSettings settings)
+    : settings_(std::move(settings)) {
+  if (!settings_.options.empty() || !settings_.limits.empty())
+    ADD_FAILURE() << "serve options and limits are for Linux tests";
   const SOCKET s = Connect();
   if (s == INVALID_SOCKET) return;
   link_ = static_cast<intptr_t>(s);
@@ -121,11 +125,15 @@ void VenueServer::Start(int port) {
     port_ = atoi(Text(*reply, 0).c_str());
 }
 
-void VenueServer::Stop() {
-  if (port_ == 0) return;
-  Call(link_, {std::string("stop")});
+int VenueServer::Stop() {
+  if (port_ == 0) return -1;
+  std::optional<Message> reply = Call(link_, {std::string("stop")});
   port_ = 0;
+  frozen_ = false;
+  return reply ? atoi(Text(*reply, 0).c_str()) : -1;
 }
+
+int VenueServer::pid() const { return -1; }
 
 void VenueServer::Freeze() {
   if (port_ == 0) return;

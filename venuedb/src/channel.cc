@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -52,27 +53,89 @@ void Channel::ShutdownAll() {
   for (int fd : OpenSockets()) shutdown(fd, SHUT_RDWR);
 }
 
+bool RequestMemory::Take(size_t bytes) {
+  size_t held = held_.load();
+  do {
+    if (bytes > cap_ || held > cap_ - bytes) return false;
+  } while (!held_.compare_exchange_weak(held, held + bytes));
+  return true;
+}
+
 void Channel::ReadExact(char* data, size_t size) {
+  using Clock = std::chrono::steady_clock;
   while (size > 0) {
     if (fd_ < 0) throw ChannelClosed("closed");
+    const Clock::time_point until = std::min(deadline_, request_deadline_);
+    if (until != Clock::time_point::max()) {
+      // Rounded up: a wait cut short by a fraction would spin on its end.
+      auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now())
+              .count();
+      if (left <= 0) throw ChannelTimedOut("read timed out");
+      pollfd pfd = {fd_, POLLIN, 0};
+      int ready =
+          poll(&pfd, 1, static_cast<int>(std::min<int64_t>(left, 1000)));
+      if (ready < 0 && errno != EINTR)
+        throw ChannelClosed(std::strerror(errno));
+      if (ready <= 0) continue;
+    }
     ssize_t n = recv(fd_, data, size, 0);
     if (n == 0) throw ChannelClosed("peer closed");
     if (n < 0) {
       if (errno == EINTR) continue;
       throw ChannelClosed(std::strerror(errno));
     }
+    if (request_deadline_ == Clock::time_point::max() &&
+        request_timeout_ms_ > 0) {
+      request_deadline_ =
+          Clock::now() + std::chrono::milliseconds(request_timeout_ms_);
+    }
     data += n;
     size -= static_cast<size_t>(n);
   }
 }
 
+namespace {
+
+// What a request took from RequestMemory, given back however it ends.
+class HeldMemory {
+ public:
+  explicit HeldMemory(RequestMemory* memory) : memory_(memory) {}
+  ~HeldMemory() {
+    if (memory_) memory_->Give(held_);
+  }
+  // Makes room for `size` payload bytes, growing geometrically as a string
+  // does, and holds the room against the cap.
+  bool Reserve(std::string* payload, size_t size) {
+    if (size <= payload->capacity()) return true;
+    const size_t room =
+        std::max(size, std::min(2 * payload->capacity(), kMaxRequest));
+    if (memory_) {
+      const size_t more = room > held_ ? room - held_ : 0;
+      if (!memory_->Take(more)) return false;
+      held_ += more;
+    }
+    payload->reserve(room);
+    return true;
+  }
+
+ private:
+  RequestMemory* memory_;
+  size_t held_ = 0;
+};
+
+}  // namespace
+
 bool JoinRequestPackets(const ReadExactly& read, uint8_t* type,
-                        std::string* payload) {
+                        std::string* payload, RequestMemory* memory) {
   payload->clear();
+  HeldMemory held(memory);
   for (;;) {
     char header[kHeaderSize];
     try {
       read(header, kHeaderSize);
+    } catch (const ChannelTimedOut&) {
+      throw;
     } catch (const ChannelClosed&) {
       if (payload->empty()) return false;
       throw;
@@ -83,6 +146,8 @@ bool JoinRequestPackets(const ReadExactly& read, uint8_t* type,
     *type = static_cast<uint8_t>(header[0]);
     size_t old = payload->size();
     if (old + length > kMaxRequest) throw ChannelClosed("request too large");
+    if (!held.Reserve(payload, old + length - kHeaderSize))
+      throw RequestOverMemoryCap(*type);
     payload->resize(old + length - kHeaderSize);
     if (length > kHeaderSize) read(&(*payload)[old], length - kHeaderSize);
     if (header[1] & 0x01) return true;
@@ -90,9 +155,12 @@ bool JoinRequestPackets(const ReadExactly& read, uint8_t* type,
 }
 
 bool Channel::ReadMessage(uint8_t* type, std::string* payload) {
-  return JoinRequestPackets(
-      [this](char* data, size_t size) { ReadExact(data, size); }, type,
-      payload);
+  request_deadline_ = std::chrono::steady_clock::time_point::max();
+  const bool read = JoinRequestPackets(
+      [this](char* data, size_t size) { ReadExact(data, size); }, type, payload,
+      memory_);
+  request_deadline_ = std::chrono::steady_clock::time_point::max();
+  return read;
 }
 
 void Channel::Write(const void* data, size_t size) {

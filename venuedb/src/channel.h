@@ -14,6 +14,8 @@
 #ifndef VENUEDB_SRC_CHANNEL_H_
 #define VENUEDB_SRC_CHANNEL_H_
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -25,6 +27,36 @@ namespace venuedb {
 // Thrown when the peer has gone or the socket failed; the session ends.
 struct ChannelClosed : std::runtime_error {
   using std::runtime_error::runtime_error;
+};
+
+// Thrown when a read passed its deadline (Channel::set_read_limits).
+struct ChannelTimedOut : ChannelClosed {
+  using ChannelClosed::ChannelClosed;
+};
+
+// Thrown when the packets of a request would take the memory held by
+// incomplete requests past its cap; `type` is the request's packet type.
+struct RequestOverMemoryCap : ChannelClosed {
+  explicit RequestOverMemoryCap(uint8_t packet_type)
+      : ChannelClosed("incomplete requests over the memory cap"),
+        type(packet_type) {}
+  uint8_t type;
+};
+
+// The bytes held by requests still arriving, across all connections, against
+// a cap. Thread-safe.
+class RequestMemory {
+ public:
+  explicit RequestMemory(size_t cap) : cap_(cap) {}
+  // Takes bytes, or nothing and returns false when the total would pass the
+  // cap.
+  bool Take(size_t bytes);
+  void Give(size_t bytes) { held_ -= bytes; }
+  size_t held() const { return held_; }
+
+ private:
+  const size_t cap_;
+  std::atomic<size_t> held_{0};
 };
 
 enum PacketType : uint8_t {
@@ -44,10 +76,12 @@ using ReadExactly = std::function<void(char* data, size_t size)>;
 // and sets *type to the last packet's type. Returns false when the stream ends
 // before the first packet; throws ChannelClosed for a packet length below the
 // 8-byte header, a request beyond 64 MiB, or a stream that ends inside the
-// request. Apart from the socket so that the packet rules can be exercised on
-// bytes alone.
+// request, and RequestOverMemoryCap when memory (if given) refuses the room
+// the payload grows to. What it took from memory is given back before it
+// returns or throws. Apart from the socket so that the packet rules can be
+// exercised on bytes alone.
 bool JoinRequestPackets(const ReadExactly& read, uint8_t* type,
-                        std::string* payload);
+                        std::string* payload, RequestMemory* memory = nullptr);
 
 class Channel {
  public:
@@ -58,7 +92,20 @@ class Channel {
   Channel& operator=(const Channel&) = delete;
 
   // Reads one whole request. Returns false when the peer closed the connection.
+  // Throws ChannelTimedOut past the read limits, RequestOverMemoryCap past
+  // the memory cap.
   bool ReadMessage(uint8_t* type, std::string* payload);
+
+  // Bounds on reading requests. Every read ends by `deadline`; once the first
+  // byte of a request has come, the rest must come within request_timeout_ms
+  // (0: no bound); the request's bytes are held against memory (may be null).
+  // Waiting for a request to begin has no other bound: idle clients stay.
+  void set_read_limits(std::chrono::steady_clock::time_point deadline,
+                       int request_timeout_ms, RequestMemory* memory) {
+    deadline_ = deadline;
+    request_timeout_ms_ = request_timeout_ms;
+    memory_ = memory;
+  }
 
   // REQUIRES: 512 <= size <= 32767.
   void set_packet_size(size_t size) { packet_size_ = size; }
@@ -102,6 +149,13 @@ class Channel {
   void ReadExact(char* data, size_t size);
 
   int fd_;
+  std::chrono::steady_clock::time_point deadline_ =
+      std::chrono::steady_clock::time_point::max();
+  int request_timeout_ms_ = 0;
+  RequestMemory* memory_ = nullptr;
+  // The deadline of the request being read, once its first byte has come.
+  std::chrono::steady_clock::time_point request_deadline_ =
+      std::chrono::steady_clock::time_point::max();
   uint16_t spid_;
   uint8_t packet_id_ = 1;
   size_t packet_size_ = 4096;

@@ -122,11 +122,14 @@ bool Journal::Run(const char* sql, const std::vector<Value>& args) {
 
 int64_t Journal::OpenConnection(const std::string& peer) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!Run("INSERT INTO vdb_connections(opened_us, peer) VALUES(?1, ?2)",
+  if (sealed_ ||
+      !Run("INSERT INTO vdb_connections(opened_us, peer) VALUES(?1, ?2)",
            {Value::Int(NowMicros()), Value::Text(peer)})) {
     return 0;
   }
-  return sqlite3_last_insert_rowid(db_);
+  const int64_t conn_id = sqlite3_last_insert_rowid(db_);
+  open_[conn_id];
+  return conn_id;
 }
 
 void Journal::SetLogin(int64_t conn_id, const std::string& login,
@@ -135,6 +138,9 @@ void Journal::SetLogin(int64_t conn_id, const std::string& login,
                        const std::string& tds_version, int64_t packet_size,
                        bool refused) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (sealed_) return;
+  if (auto open = open_.find(conn_id); open != open_.end())
+    open->second = login;
   Run("UPDATE vdb_connections SET login=?2, password=?3, app=?4, host=?5, "
       "database=?6, tds_version=?7, packet_size=?8, refused=?9 "
       "WHERE conn_id=?1",
@@ -146,14 +152,50 @@ void Journal::SetLogin(int64_t conn_id, const std::string& login,
 
 void Journal::SetDatabase(int64_t conn_id, const std::string& database) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (sealed_) return;
   Run("UPDATE vdb_connections SET database=?2 WHERE conn_id=?1",
       {Value::Int(conn_id), Value::Text(database)});
 }
 
-void Journal::CloseConnection(int64_t conn_id) {
+void Journal::WriteClose(int64_t conn_id, const std::string& login,
+                         const std::string& reason, bool refused) {
+  const int64_t now = NowMicros();
+  Run("INSERT INTO vdb_journal(conn_id, at_us, kind, login, text, ok, "
+      "outcome, ended_us) VALUES(?1, ?2, 'close', ?3, ?4, 1, 'ok', ?2)",
+      {Value::Int(conn_id), Value::Int(now), Value::Text(login),
+       Value::Text(reason)});
+  Run(refused ? "UPDATE vdb_connections SET closed_us=?2, refused=1 "
+                "WHERE conn_id=?1"
+              : "UPDATE vdb_connections SET closed_us=?2 WHERE conn_id=?1",
+      {Value::Int(conn_id), Value::Int(now)});
+}
+
+void Journal::CloseConnection(int64_t conn_id, const std::string& login,
+                              const std::string& reason, bool refused) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Run("UPDATE vdb_connections SET closed_us=?2 WHERE conn_id=?1",
-      {Value::Int(conn_id), Value::Int(NowMicros())});
+  if (sealed_ || open_.erase(conn_id) == 0) return;
+  sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  WriteClose(conn_id, login, reason, refused);
+  sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+}
+
+void Journal::Seal(const std::string& reason) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (sealed_) return;
+  sealed_ = true;
+  // One transaction: a stop with hundreds of sessions left writes in one go.
+  sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  const int64_t now = NowMicros();
+  for (int64_t id : running_) {
+    Run("UPDATE vdb_journal SET outcome='abandoned', ok=0, ended_us=?2 "
+        "WHERE id=?1",
+        {Value::Int(id), Value::Int(now)});
+  }
+  for (const auto& [conn_id, login] : open_)
+    WriteClose(conn_id, login, reason, false);
+  sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  running_.clear();
+  open_.clear();
 }
 
 int64_t Journal::Insert(int64_t conn_id, const std::string& kind,
@@ -187,12 +229,16 @@ int64_t Journal::Begin(int64_t conn_id, const std::string& kind,
                        const std::string& login, const std::string& text,
                        const std::vector<JournalParam>& params) {
   std::lock_guard<std::mutex> lock(mutex_);
-  return Insert(conn_id, kind, login, text, params);
+  if (sealed_) return 0;
+  const int64_t id = Insert(conn_id, kind, login, text, params);
+  if (id != 0) running_.insert(id);
+  return id;
 }
 
 void Journal::End(int64_t id, Outcome outcome) {
   if (id == 0) return;
   std::lock_guard<std::mutex> lock(mutex_);
+  if (sealed_ || running_.erase(id) == 0) return;
   Run("UPDATE vdb_journal SET outcome=?2, ok=?3, ended_us=?4 WHERE id=?1",
       {Value::Int(id), Value::Text(OutcomeName(outcome)),
        Value::Int(outcome == Outcome::kOk ? 1 : 0), Value::Int(NowMicros())});
@@ -201,6 +247,7 @@ void Journal::End(int64_t id, Outcome outcome) {
 void Journal::Forget(int64_t id) {
   if (id == 0) return;
   std::lock_guard<std::mutex> lock(mutex_);
+  if (sealed_ || running_.erase(id) == 0) return;
   Run("DELETE FROM vdb_journal WHERE id=?1", {Value::Int(id)});
 }
 
@@ -209,7 +256,8 @@ int64_t Journal::Record(int64_t conn_id, const std::string& kind,
                         Outcome outcome) {
   std::lock_guard<std::mutex> lock(mutex_);
   int64_t id = 0;
-  if (Run("INSERT INTO vdb_journal(conn_id, at_us, kind, login, text, ok, "
+  if (!sealed_ &&
+      Run("INSERT INTO vdb_journal(conn_id, at_us, kind, login, text, ok, "
           "outcome, ended_us) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?2)",
           {Value::Int(conn_id), Value::Int(NowMicros()), Value::Text(kind),
            Value::Text(login), Value::Text(text),

@@ -14,7 +14,11 @@
 //      when it ends, however it ends, and before the last packet of its reply
 //      goes out: a client that has its answer can read them at once.
 //   3. A connection's closed_us and its close row are written once, however
-//      the connection ends.
+//      the connection ends, in one write: a reader never sees one without the
+//      other.
+//   4. Once Seal() has run, every connection has its close row and every
+//      request its outcome, and nothing more is written: a server that stops
+//      while some sessions are still ending leaves a complete journal.
 //
 // Texts (journal text, parameter values) are stored with the TEXT storage
 // class holding the bytes exactly as received or converted (GB18030), so
@@ -27,8 +31,10 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -75,7 +81,15 @@ class Journal {
                 const std::string& tds_version, int64_t packet_size,
                 bool refused);
   void SetDatabase(int64_t conn_id, const std::string& database);
-  void CloseConnection(int64_t conn_id);
+  // The connection's close row (login, and text: why it ended, empty when the
+  // client left) with its closed_us; refused also marks a connection the
+  // server would not serve. Later calls for the same connection are ignored.
+  void CloseConnection(int64_t conn_id, const std::string& login,
+                       const std::string& reason, bool refused = false);
+  // For a stopping server whose sessions have not all ended: every request
+  // still running becomes abandoned, every connection still open gets its
+  // close row with text `reason`, and every later call is ignored.
+  void Seal(const std::string& reason);
 
   // A request as it arrives, with its parameters. Returns the journal id (0
   // when the write failed).
@@ -100,8 +114,16 @@ class Journal {
                  const std::string& login, const std::string& text,
                  const std::vector<JournalParam>& params);
 
+  // REQUIRES: mutex_ held.
+  void WriteClose(int64_t conn_id, const std::string& login,
+                  const std::string& reason, bool refused);
+
   std::mutex mutex_;
-  sqlite3* db_;
+  sqlite3* db_;  // GUARDED_BY(mutex_), as is everything below
+  // Connections without their close row yet, with their login names.
+  std::map<int64_t, std::string> open_;
+  std::set<int64_t> running_;  // requests without their outcome yet
+  bool sealed_ = false;
 };
 
 }  // namespace venuedb

@@ -1,8 +1,6 @@
-// venuedb: the venue database server (TDS over SQLite) and its tools.
-//   venuedb [serve] --db FILE --listen HOST:PORT [-v] [--allow-remote]
-//                   [--lock-timeout MS]
-//   venuedb init --db FILE
-//   venuedb seed --db FILE [options]
+// venuedb: the venue database server (TDS over SQLite) and its tools; kUsage
+// below is the command line.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,9 +14,31 @@ namespace {
 
 const char kUsage[] =
     "usage: venuedb [serve] --db FILE --listen HOST:PORT [-v] "
-    "[--allow-remote] [--lock-timeout MS]\n"
+    "[--allow-remote] [limits]\n"
     "       venuedb init --db FILE\n"
-    "       venuedb seed --db FILE [options]\n";
+    "       venuedb seed --db FILE [options]\n"
+    "limits of serve:\n"
+    "  --lock-timeout MS      wait for another client's write lock "
+    "(default 5000)\n"
+    "  --max-connections N    connections served at once; more get a login "
+    "error\n"
+    "                         (default 1000)\n"
+    "  --login-timeout MS     from connecting to the end of the login "
+    "(default 10000)\n"
+    "  --request-timeout MS   from a request's first byte to its last "
+    "(default 30000)\n"
+    "  --request-memory MB    memory of requests still arriving, all "
+    "connections\n"
+    "                         together (default 128)\n";
+
+// A number of the command line within [low, high].
+bool ReadNumber(const char* text, long low, long high, long* value) {
+  char* end = nullptr;
+  errno = 0;
+  *value = std::strtol(text, &end, 10);
+  return errno == 0 && end != text && *end == '\0' && *value >= low &&
+         *value <= high;
+}
 
 int Usage() {
   std::fputs(kUsage, stderr);
@@ -55,11 +75,31 @@ int Serve(int argc, char** argv) {
       options.session.verbose = true;
     } else if (arg == "--allow-remote") {
       options.allow_remote = true;
-    } else if (arg == "--lock-timeout" && i + 1 < argc) {
-      char* end = nullptr;
-      long ms = std::strtol(argv[++i], &end, 10);
-      if (*end != '\0' || ms < 0 || ms > 3600 * 1000) return Usage();
-      options.session.lock_timeout_ms = static_cast<int>(ms);
+    } else if (arg == "-h" || arg == "--help") {
+      std::fputs(kUsage, stdout);
+      std::exit(0);
+    } else if (i + 1 < argc &&
+               (arg == "--lock-timeout" || arg == "--max-connections" ||
+                arg == "--login-timeout" || arg == "--request-timeout" ||
+                arg == "--request-memory")) {
+      constexpr long kHour = 3600 * 1000;
+      long n = 0;
+      const char* text = argv[++i];
+      if (arg == "--lock-timeout" && ReadNumber(text, 0, kHour, &n)) {
+        options.session.lock_timeout_ms = static_cast<int>(n);
+      } else if (arg == "--max-connections" &&
+                 ReadNumber(text, 1, 1000000, &n)) {
+        options.max_connections = static_cast<int>(n);
+      } else if (arg == "--login-timeout" && ReadNumber(text, 1, kHour, &n)) {
+        options.session.login_timeout_ms = static_cast<int>(n);
+      } else if (arg == "--request-timeout" && ReadNumber(text, 1, kHour, &n)) {
+        options.session.request_timeout_ms = static_cast<int>(n);
+      } else if (arg == "--request-memory" &&
+                 ReadNumber(text, 1, 1024 * 1024, &n)) {
+        options.request_memory_bytes = static_cast<size_t>(n) << 20;
+      } else {
+        return Usage();
+      }
     } else {
       return Usage();
     }

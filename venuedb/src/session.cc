@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 
 #include "batch.h"
@@ -48,23 +49,18 @@ bool StartsImplicitTransaction(const std::string& word) {
 
 class Session : public BatchHost, public GlobalValues {
  public:
-  Session(int fd, const std::string& peer, const SessionOptions& options,
-          sqlite3* db)
+  Session(int fd, int64_t conn_id, const std::string& peer,
+          const SessionOptions& options)
       : options_(options),
         peer_(peer),
-        db_(db),
         journal_(options.journal),
         channel_(fd, NextSpid()),
         reply_(&channel_, &charset_),
-        transaction_(db),
-        lock_timeout_ms_(options.lock_timeout_ms) {
-    sqlite3_busy_handler(db_, &Session::OnBusy, this);
-    sqlite3_progress_handler(db_, kProgressSteps, &Session::OnProgress, this);
-    DefineGlobals(db_, this);
-  }
+        lock_timeout_ms_(options.lock_timeout_ms),
+        conn_id_(conn_id) {}
   ~Session() override {
-    sqlite3_busy_handler(db_, nullptr, nullptr);
-    sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+    transaction_.reset();
+    if (db_) sqlite3_close_v2(db_);
   }
 
   void Serve();
@@ -72,7 +68,9 @@ class Session : public BatchHost, public GlobalValues {
                    std::string* previous) override;
   bool OwnStatement(const std::string& sql, size_t pos, size_t* end,
                     int32_t* error_number, std::string* error_message) override;
-  int TransactionCount() const override { return transaction_.count(); }
+  int TransactionCount() const override {
+    return transaction_ ? transaction_->count() : 0;
+  }
   int ProcessId() const override { return channel_.spid(); }
 
  private:
@@ -91,6 +89,12 @@ class Session : public BatchHost, public GlobalValues {
   void Log(const char* format, const std::string& a = "",
            const std::string& b = "");
   void Loop();
+  // Refuses a request that would take incomplete requests past their memory
+  // cap: journaled as failed, answered with error 701.
+  void RefuseOverMemoryCap(uint8_t type);
+  // Opens this connection's handle on the database. Returns false with
+  // SQLite's message in *error.
+  bool OpenDatabaseHandle(std::string* error);
   bool HandleLogin(const std::string& payload);
   void HandleBatch(const std::string& payload);
   void HandleRpc(const std::string& payload);
@@ -115,12 +119,12 @@ class Session : public BatchHost, public GlobalValues {
 
   SessionOptions options_;
   std::string peer_;
-  sqlite3* db_;
+  sqlite3* db_ = nullptr;  // opened at the login, owned
   Journal* journal_;
   Charset charset_;
   Channel channel_;
   Reply reply_;
-  ClientTransaction transaction_;
+  std::optional<ClientTransaction> transaction_;  // once db_ is open
   int lock_timeout_ms_;
   bool implicit_transactions_ = false;
   std::chrono::steady_clock::time_point busy_since_;
@@ -128,6 +132,7 @@ class Session : public BatchHost, public GlobalValues {
   int64_t request_ = 0;  // journal id of the request being answered
   bool logged_in_ = false;
   bool close_recorded_ = false;
+  std::string close_reason_;  // the close row's text when nothing failed
   std::string user_;
   std::string database_;
 };
@@ -196,7 +201,7 @@ bool Session::UseDatabase(const std::string& name, std::string* canonical,
 bool Session::OwnStatement(const std::string& sql, size_t pos, size_t* end,
                            int32_t* error_number, std::string* error_message) {
   SessionStatement st = ReadSessionStatement(sql, pos);
-  transaction_.Follow();
+  transaction_->Follow();
   if (st.kind == SessionStatement::kNone) {
     if (implicit_transactions_ && StartsImplicitTransaction(st.word))
       BeginImplicitTransaction();
@@ -205,23 +210,23 @@ bool Session::OwnStatement(const std::string& sql, size_t pos, size_t* end,
   ByteWriter w;
   ClientError error;
   bool ok = true;
-  bool open = transaction_.count() > 0;
+  bool open = transaction_->count() > 0;
   switch (st.kind) {
     case SessionStatement::kNone:
       break;
     case SessionStatement::kBegin:
-      ok = transaction_.Begin(&w, reply_.tds72(), &error);
+      ok = transaction_->Begin(&w, reply_.tds72(), &error);
       break;
     case SessionStatement::kCommit:
       if (open || !st.only_if_open)
-        ok = transaction_.Commit(&w, reply_.tds72(), &error);
+        ok = transaction_->Commit(&w, reply_.tds72(), &error);
       break;
     case SessionStatement::kRollback:
       if (open || !st.only_if_open)
-        ok = transaction_.Rollback(st.name, &w, reply_.tds72(), &error);
+        ok = transaction_->Rollback(st.name, &w, reply_.tds72(), &error);
       break;
     case SessionStatement::kSave:
-      ok = transaction_.Save(st.name, &error);
+      ok = transaction_->Save(st.name, &error);
       break;
     case SessionStatement::kImplicitTransactions:
       implicit_transactions_ = st.number != 0;
@@ -242,11 +247,21 @@ bool Session::OwnStatement(const std::string& sql, size_t pos, size_t* end,
 }
 
 void Session::BeginImplicitTransaction() {
-  transaction_.Follow();
-  if (transaction_.count() > 0) return;
+  transaction_->Follow();
+  if (transaction_->count() > 0) return;
   ByteWriter w;
   ClientError error;
-  if (transaction_.Begin(&w, reply_.tds72(), &error)) reply_.Write(&w);
+  if (transaction_->Begin(&w, reply_.tds72(), &error)) reply_.Write(&w);
+}
+
+bool Session::OpenDatabaseHandle(std::string* error) {
+  db_ = OpenDatabase(options_.db_path, error);
+  if (!db_) return false;
+  sqlite3_busy_handler(db_, &Session::OnBusy, this);
+  sqlite3_progress_handler(db_, kProgressSteps, &Session::OnProgress, this);
+  DefineGlobals(db_, this);
+  transaction_.emplace(db_);
+  return true;
 }
 
 bool Session::HandleLogin(const std::string& payload) {
@@ -256,6 +271,26 @@ bool Session::HandleLogin(const std::string& payload) {
     return false;
   }
   user_ = login.user;
+  std::string open_error;
+  if (!db_ && !OpenDatabaseHandle(&open_error)) {
+    // Out of descriptors or memory: the client hears a failed login, the
+    // journal and the log say why.
+    std::fprintf(stderr, "venuedb: conn %lld: %s\n",
+                 static_cast<long long>(conn_id_), open_error.c_str());
+    journal_->SetLogin(conn_id_, login.user, login.password, login.app,
+                       login.host, login.database,
+                       TdsVersionName(login.tds_version), 0, true);
+    journal_->Record(conn_id_, "login", login.user, login.database,
+                     Outcome::kFailed);
+    reply_.set_tds72(login.tds_version >= 0x72000000);
+    reply_.Message(18456, 14,
+                   "Login failed for user '" + login.user +
+                       "'. The server cannot open its database now.");
+    reply_.Done(kDone, kDoneError, 0, 0);
+    channel_.EndMessage();
+    close_reason_ = "refused: database unavailable";
+    return false;
+  }
   bool tds72 = login.tds_version >= 0x72000000;
   reply_.set_tds72(tds72);
   uint32_t version = login.tds_version;
@@ -342,7 +377,7 @@ void Session::EndRequest(Outcome outcome) {
 }
 
 void Session::Complete(bool ok, bool attention) {
-  transaction_.Follow();
+  transaction_->Follow();
   // A reply whose client has gone is abandoned, whatever its tokens say.
   if (!channel_.CheckPeer()) throw ChannelClosed("peer closed");
   bool cancelled = attention || channel_.attention();
@@ -381,9 +416,9 @@ void Session::FaultClose() {
 void Session::RecordClose(const std::string& reason) {
   if (close_recorded_) return;
   close_recorded_ = true;
-  if (transaction_.RollBackOpen()) Log("open transaction rolled back");
-  journal_->Record(conn_id_, "close", user_, reason, Outcome::kOk);
-  journal_->CloseConnection(conn_id_);
+  if (transaction_ && transaction_->RollBackOpen())
+    Log("open transaction rolled back");
+  journal_->CloseConnection(conn_id_, user_, reason);
 }
 
 void Session::HandleBatch(const std::string& payload) {
@@ -496,14 +531,14 @@ void Session::HandleTransactionManager(const std::string& payload) {
              "The incoming tabular data stream (TDS) protocol stream is "
              "incorrect."};
   } else if (type == kTmBegin) {
-    ok = transaction_.Begin(&w, reply_.tds72(), &error);
+    ok = transaction_->Begin(&w, reply_.tds72(), &error);
   } else if (type == kTmCommit || type == kTmRollback) {
-    ok = type == kTmCommit ? transaction_.Commit(&w, reply_.tds72(), &error)
-                           : transaction_.Rollback(transaction_name, &w,
-                                                   reply_.tds72(), &error);
-    if (ok && begin_after) ok = transaction_.Begin(&w, reply_.tds72(), &error);
+    ok = type == kTmCommit ? transaction_->Commit(&w, reply_.tds72(), &error)
+                           : transaction_->Rollback(transaction_name, &w,
+                                                    reply_.tds72(), &error);
+    if (ok && begin_after) ok = transaction_->Begin(&w, reply_.tds72(), &error);
   } else if (type == kTmSave) {
-    ok = transaction_.Save(transaction_name, &error);
+    ok = transaction_->Save(transaction_name, &error);
   } else if (std::string(what) == "distributed") {
     ok = false;
     error = {8501, "MSDTC on server 'VENUEDB' is unavailable."};
@@ -524,10 +559,43 @@ void Session::HandleAttention() {
   channel_.EndMessage();
 }
 
+void Session::RefuseOverMemoryCap(uint8_t type) {
+  const char* kind = type == kSqlBatch             ? "batch"
+                     : type == kRpc                ? "rpc"
+                     : type == kTransactionManager ? "transaction"
+                     : type == kLogin7             ? "login"
+                                                   : "request";
+  journal_->Record(conn_id_, kind, user_, "", Outcome::kFailed);
+  Log("%s refused: incomplete requests over the memory cap", kind);
+  reply_.Message(701, 17,
+                 "There is insufficient system memory in resource pool "
+                 "'default' to run this query.");
+  reply_.Done(kDone, kDoneError, 0, 0);
+  channel_.EndMessage();
+}
+
 void Session::Loop() {
+  constexpr size_t kKeptPayload = 64 << 10;
   uint8_t type = 0;
   std::string payload;
-  while (channel_.ReadMessage(&type, &payload)) {
+  channel_.set_read_limits(
+      std::chrono::steady_clock::now() +
+          std::chrono::milliseconds(options_.login_timeout_ms),
+      options_.request_timeout_ms, options_.request_memory);
+  for (;;) {
+    // A large request's room is not kept for an idle connection.
+    if (payload.capacity() > kKeptPayload) std::string().swap(payload);
+    try {
+      if (!channel_.ReadMessage(&type, &payload)) return;
+    } catch (const RequestOverMemoryCap& e) {
+      RefuseOverMemoryCap(e.type);
+      close_reason_ = "request_memory_cap";
+      return;
+    } catch (const ChannelTimedOut&) {
+      close_reason_ = logged_in_ ? "request_timeout" : "login_timeout";
+      Log("%s", close_reason_);
+      return;
+    }
     if (type == kAttention) {
       HandleAttention();
       continue;
@@ -538,6 +606,9 @@ void Session::Loop() {
         channel_.EndMessage();
       } else if (type == kLogin7) {
         if (!HandleLogin(payload)) break;
+        channel_.set_read_limits(std::chrono::steady_clock::time_point::max(),
+                                 options_.request_timeout_ms,
+                                 options_.request_memory);
       } else {
         break;
       }
@@ -560,7 +631,6 @@ void Session::Loop() {
 }
 
 void Session::Serve() {
-  conn_id_ = journal_->OpenConnection(peer_);
   Log("connected from %s", peer_);
   std::string reason;
   try {
@@ -574,27 +644,17 @@ void Session::Serve() {
   }
   if (!reason.empty()) Log("%s", reason);
   EndRequest(Outcome::kAbandoned);
-  RecordClose(reason);
+  RecordClose(reason.empty() ? close_reason_ : reason);
   channel_.Close();
   Log("closed");
 }
 
 }  // namespace
 
-void ServeConnection(int fd, const std::string& peer,
+void ServeConnection(int fd, int64_t conn_id, const std::string& peer,
                      const SessionOptions& options) {
-  std::string error;
-  sqlite3* db = OpenDatabase(options.db_path, &error);
-  if (!db) {
-    std::fprintf(stderr, "venuedb: %s\n", error.c_str());
-    Channel channel(fd, 1);
-    return;
-  }
-  {
-    Session session(fd, peer, options, db);
-    session.Serve();
-  }
-  sqlite3_close_v2(db);
+  Session session(fd, conn_id, peer, options);
+  session.Serve();
 }
 
 }  // namespace venuedb

@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -225,7 +227,34 @@ std::string NVarcharParam(const std::string& name, const std::string& text) {
   return out + Utf16(text);
 }
 
-RawClient::RawClient(int port) {
+std::string Packets(uint8_t type, const std::string& payload,
+                    bool end_of_message) {
+  std::string out;
+  size_t at = 0;
+  uint8_t packet_id = 1;
+  do {
+    size_t take = std::min(payload.size() - at, kPacketSize - kHeaderSize);
+    bool last = at + take == payload.size();
+    size_t length = take + kHeaderSize;
+    out += {static_cast<char>(type),
+            static_cast<char>(last && end_of_message ? 1 : 0),
+            static_cast<char>(length >> 8),
+            static_cast<char>(length & 0xFF),
+            0,
+            0,
+            static_cast<char>(packet_id++),
+            0};
+    out += payload.substr(at, take);
+    at += take;
+  } while (at < payload.size());
+  return out;
+}
+
+std::string PreloginPacket() {
+  return Packets(0x12, Hex("00 0006 0006 FF 000000000000"));
+}
+
+RawClient::RawClient(int port, bool log_in) {
   fd_ = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -235,8 +264,8 @@ RawClient::RawClient(int port) {
                          sizeof address) != 0) {
     return;
   }
-  // Pre-login: an options table holding only VERSION, then its 6 bytes.
-  if (!Send(0x12, Hex("00 0006 0006 FF 000000000000")) || !Receive()) return;
+  if (!log_in) return;
+  if (!SendBytes(PreloginPacket()) || !Receive()) return;
   if (!Send(0x10, Login7())) return;
   std::optional<std::string> reply = Receive();
   logged_in_ =
@@ -262,30 +291,27 @@ bool RawClient::SendBytes(const std::string& bytes) {
 }
 
 bool RawClient::Send(uint8_t type, const std::string& payload) {
-  size_t at = 0;
-  uint8_t packet_id = 1;
-  do {
-    size_t take = std::min(payload.size() - at, kPacketSize - kHeaderSize);
-    bool last = at + take == payload.size();
-    size_t length = take + kHeaderSize;
-    std::string packet = {static_cast<char>(type),
-                          static_cast<char>(last ? 1 : 0),
-                          static_cast<char>(length >> 8),
-                          static_cast<char>(length & 0xFF),
-                          0,
-                          0,
-                          static_cast<char>(packet_id++),
-                          0};
-    packet += payload.substr(at, take);
-    if (!SendBytes(packet)) return false;
-    at += take;
-  } while (at < payload.size());
-  return true;
+  return SendBytes(Packets(type, payload));
 }
 
 bool RawClient::WaitForReply(int ms) {
   pollfd pfd = {fd_, POLLIN, 0};
   return fd_ >= 0 && poll(&pfd, 1, ms) == 1;
+}
+
+bool RawClient::WaitForClose(int ms) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (fd_ >= 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
+    pollfd pfd = {fd_, POLLIN, 0};
+    if (left <= 0 || poll(&pfd, 1, static_cast<int>(left)) != 1) return false;
+    char buffer[4096];
+    if (recv(fd_, buffer, sizeof buffer, 0) <= 0) return true;
+  }
+  return true;
 }
 
 std::optional<std::string> RawClient::Receive() {

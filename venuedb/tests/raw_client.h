@@ -21,8 +21,9 @@ constexpr uint8_t kRpcPacket = 0x03;
 class RawClient {
  public:
   // Connects to 127.0.0.1:port, sends a pre-login and a LOGIN7 for "sa" with
-  // an empty password; logged_in() says whether a LOGINACK came back.
-  explicit RawClient(int port);
+  // an empty password; logged_in() says whether a LOGINACK came back. With
+  // log_in false it only connects.
+  explicit RawClient(int port, bool log_in = true);
   ~RawClient();
   RawClient(const RawClient&) = delete;
   RawClient& operator=(const RawClient&) = delete;
@@ -38,12 +39,22 @@ class RawClient {
   std::optional<std::string> Receive();
   // True once reply bytes are waiting to be read (within `ms`).
   bool WaitForReply(int ms);
+  // Reads and drops what comes until the server closes the connection (end
+  // of stream or reset): true, or false when it is still open after `ms`.
+  bool WaitForClose(int ms);
   void Close();
 
  private:
   int fd_ = -1;
   bool logged_in_ = false;
 };
+
+// The packets of one message of the given type, at most 4096 bytes each; with
+// end_of_message false the last one leaves the message unfinished.
+std::string Packets(uint8_t type, const std::string& payload,
+                    bool end_of_message = true);
+// A pre-login message whose options table holds only VERSION.
+std::string PreloginPacket();
 
 // "0A 0b0c" -> the bytes 0A 0B 0C (blanks ignored).
 std::string Hex(const std::string& hex);
