@@ -9,6 +9,30 @@ namespace venuedb {
 
 namespace {
 
+// The wire's type bytes of the parameters a call may carry.
+namespace type {
+constexpr uint8_t kInt1 = 0x30;
+constexpr uint8_t kBit = 0x32;
+constexpr uint8_t kInt2 = 0x34;
+constexpr uint8_t kInt4 = 0x38;
+constexpr uint8_t kInt8 = 0x7F;
+constexpr uint8_t kIntN = 0x26;
+constexpr uint8_t kBitN = 0x68;
+constexpr uint8_t kFloat4 = 0x3B;
+constexpr uint8_t kFloat8 = 0x3E;
+constexpr uint8_t kFloatN = 0x6D;
+constexpr uint8_t kDateTime = 0x3D;
+constexpr uint8_t kDateTimeN = 0x6F;
+constexpr uint8_t kBigVarChar = 0xA7;
+constexpr uint8_t kBigChar = 0xAF;
+constexpr uint8_t kNVarChar = 0xE7;
+constexpr uint8_t kNChar = 0xEF;
+constexpr uint8_t kBigVarBinary = 0xA5;
+constexpr uint8_t kBigBinary = 0xAD;
+constexpr uint8_t kText = 0x23;
+constexpr uint8_t kNText = 0x63;
+}  // namespace type
+
 // Days since 1900-01-01 and 1/300 s ticks to "YYYY-MM-DD HH:MM:SS.mmm".
 std::string DateTimeText(int32_t days, uint32_t ticks) {
   // Civil-from-days on the 1970 epoch (Howard Hinnant's algorithm).
@@ -89,12 +113,12 @@ bool ReadPlp(ByteReader* r, std::string* out, bool* is_null) {
 // 0) or has one of them, never more than the declared one.
 bool AllowedLength(uint8_t type_code, uint32_t length) {
   switch (type_code) {
-    case 0x26:  // INTN
+    case type::kIntN:
       return length == 1 || length == 2 || length == 4 || length == 8;
-    case 0x68:  // BITN
+    case type::kBitN:
       return length == 1;
-    case 0x6D:  // FLTN
-    case 0x6F:  // DATETIMN
+    case type::kFloatN:
+    case type::kDateTimeN:
       return length == 4 || length == 8;
   }
   return false;
@@ -121,176 +145,255 @@ const char* WellKnownProcedure(uint16_t id) {
   return id < sizeof kNames / sizeof kNames[0] ? kNames[id] : nullptr;
 }
 
-// Reads one parameter. number is its 1-based position, for messages.
-bool ReadParam(ByteReader* r, Charset* charset, size_t number, RpcParam* p,
-               std::string* error) {
-  uint8_t name_units = r->U8();
-  std::string name_utf16 = r->Bytes(name_units * 2u);
-  charset->Utf16ToGb(name_utf16, &p->name);
-  uint8_t status = r->U8();
-  p->output = (status & 0x01) != 0;
-  p->use_default = (status & 0x02) != 0;
-  p->type_code = r->U8();
-  auto refuse = [&](const std::string& what) {
+// Status bits of a parameter.
+constexpr uint8_t kByReference = 0x01;
+constexpr uint8_t kDefaultValue = 0x02;
+constexpr uint8_t kEncrypted = 0x08;
+// Lengths that mark NULL.
+constexpr uint16_t kNullShortLength = 0xFFFF;
+constexpr uint32_t kNullLongLength = 0xFFFFFFFF;
+// A short text's maximum length that says its value comes in chunks (PLP).
+constexpr uint16_t kChunkedMaxLength = 0xFFFF;
+constexpr size_t kCollationSize = 5;
+constexpr uint32_t kMaxShortLength = 8000;
+
+// Reads one parameter, step by step: its name, status and type byte, then its
+// value by the type's family. Every refusal names the parameter.
+class ParamReader {
+ public:
+  // number is the parameter's 1-based position, for messages.
+  ParamReader(ByteReader* r, Charset* charset, size_t number, RpcParam* p,
+              std::string* error)
+      : r_(r), charset_(charset), number_(number), p_(p), error_(error) {}
+
+  bool Read() {
+    if (!ReadHeader()) return false;
+    if (!ReadValue()) return false;
+    if (r_->failed()) return Refuse("truncated");
+    return true;
+  }
+
+ private:
+  bool ReadHeader() {
+    const uint8_t name_units = r_->U8();
+    charset_->Utf16ToGb(r_->Bytes(name_units * 2u), &p_->name);
+    const uint8_t status = r_->U8();
+    p_->output = (status & kByReference) != 0;
+    p_->use_default = (status & kDefaultValue) != 0;
+    p_->type_code = r_->U8();
+    if (r_->failed()) return Refuse("truncated");
+    if (status & kEncrypted)
+      return Refuse("encrypted values are not supported");
+    return true;
+  }
+
+  bool ReadValue() {
+    switch (p_->type_code) {
+      case type::kInt1:
+      case type::kBit:
+        return FixedInteger(1);
+      case type::kInt2:
+        return FixedInteger(2);
+      case type::kInt4:
+        return FixedInteger(4);
+      case type::kInt8:
+        return FixedInteger(8);
+      case type::kIntN:
+      case type::kBitN:
+        return NullableInteger();
+      case type::kFloat4:
+        return FixedFloat(4);
+      case type::kFloat8:
+        return FixedFloat(8);
+      case type::kFloatN:
+        return NullableFloat();
+      case type::kDateTime:
+      case type::kDateTimeN:
+        return DateTime();
+      case type::kBigVarChar:
+      case type::kBigChar:
+      case type::kNVarChar:
+      case type::kNChar:
+      case type::kBigVarBinary:
+      case type::kBigBinary:
+        return ShortText();
+      case type::kText:
+      case type::kNText:
+        return LongText();
+    }
+    return Refuse("not supported");
+  }
+
+  // INT1, BIT, INT2, INT4, INT8: `size` bytes, never NULL. A one-byte integer
+  // is a tinyint or a bit, 0 to 255.
+  bool FixedInteger(size_t size) {
+    const std::string bytes = Fixed(size);
+    p_->kind = "int";
+    p_->value =
+        size == 1
+            ? Value::Int(static_cast<uint8_t>(bytes.empty() ? 0 : bytes[0]))
+            : IntValue(bytes, false);
+    p_->return_type.type = size == 8 ? WireType::kInt8 : WireType::kInt4;
+    return true;
+  }
+
+  bool NullableInteger() {
+    std::string bytes;
+    bool is_null = false;
+    if (!ByteLength(&bytes, &is_null)) return false;
+    p_->kind = "int";
+    p_->value = IntValue(bytes, is_null);
+    p_->return_type.type =
+        p_->max_length == 8 ? WireType::kInt8 : WireType::kInt4;
+    return true;
+  }
+
+  bool FixedFloat(size_t size) {
+    p_->kind = "float";
+    p_->value = FloatValue(Fixed(size), false);
+    p_->return_type.type = WireType::kFloat8;
+    return true;
+  }
+
+  bool NullableFloat() {
+    std::string bytes;
+    bool is_null = false;
+    if (!ByteLength(&bytes, &is_null)) return false;
+    p_->kind = "float";
+    p_->value = FloatValue(bytes, is_null);
+    p_->return_type.type = WireType::kFloat8;
+    return true;
+  }
+
+  // DATETIME (8 bytes) or DATETIMN (NULL, 4 or 8 bytes), as text.
+  bool DateTime() {
+    std::string bytes;
+    bool is_null = false;
+    if (p_->type_code == type::kDateTime) {
+      bytes = Fixed(8);
+    } else if (!ByteLength(&bytes, &is_null)) {
+      return false;
+    }
+    p_->kind = "datetime";
+    if (is_null) {
+      p_->value = Value::Null();
+    } else if (bytes.size() == 8) {
+      // Days since 1900-01-01, then 1/300 s ticks since midnight.
+      p_->value = Value::Text(
+          DateTimeText(static_cast<int32_t>(SignedLe(bytes.substr(0, 4))),
+                       static_cast<uint32_t>(SignedLe(bytes.substr(4, 4)))));
+    } else if (bytes.size() == 4) {
+      // Unsigned days since 1900-01-01, then minutes since midnight.
+      const uint16_t days = static_cast<uint16_t>(SignedLe(bytes.substr(0, 2)));
+      const uint16_t minutes =
+          static_cast<uint16_t>(SignedLe(bytes.substr(2, 2)));
+      p_->value = Value::Text(DateTimeText(days, minutes * 18000u));
+    }
+    p_->return_type.type = WireType::kVarchar;
+    p_->return_type.max_length = 30;
+    return true;
+  }
+
+  // The texts and binaries with a 2-byte maximum length: up to 8000 bytes in
+  // one piece, or any length in chunks (maximum length 0xFFFF).
+  bool ShortText() {
+    p_->max_length = r_->U16();
+    const bool binary = p_->type_code == type::kBigVarBinary ||
+                        p_->type_code == type::kBigBinary;
+    const bool wide =
+        p_->type_code == type::kNVarChar || p_->type_code == type::kNChar;
+    const bool chunked = p_->max_length == kChunkedMaxLength;
+    if (!binary) r_->Skip(kCollationSize);
+    if (!chunked && p_->max_length > kMaxShortLength)
+      return Refuse("maximum length > 8000");
+    std::string bytes;
+    bool is_null = false;
+    if (chunked) {
+      if (!ReadPlp(r_, &bytes, &is_null))
+        return Refuse("chunks do not match the length");
+    } else {
+      const uint16_t length = r_->U16();
+      is_null = length == kNullShortLength;
+      if (!is_null && length > p_->max_length)
+        return Refuse("value longer than its maximum length");
+      if (!is_null) bytes = r_->Bytes(length);
+    }
+    if (wide &&
+        (bytes.size() % 2 != 0 || (!chunked && p_->max_length % 2 != 0))) {
+      return Refuse("odd length of a UTF-16 text");
+    }
+    p_->kind = binary ? "binary" : "varchar";
+    p_->value = TextValue(bytes, is_null, wide);
+    p_->return_type.type = wide ? WireType::kNVarchar : WireType::kVarchar;
+    p_->return_type.max_length =
+        chunked ? kMaxShortLength : static_cast<uint16_t>(p_->max_length);
+    return true;
+  }
+
+  // TEXT and NTEXT: a 4-byte maximum length, a collation and a 4-byte length.
+  bool LongText() {
+    p_->max_length = r_->U32();
+    r_->Skip(kCollationSize);
+    const uint32_t length = r_->U32();
+    const bool is_null = length == kNullLongLength;
+    const std::string bytes = is_null ? std::string() : r_->Bytes(length);
+    const bool wide = p_->type_code == type::kNText;
+    if (wide && bytes.size() % 2 != 0)
+      return Refuse("odd length of a UTF-16 text");
+    p_->kind = "varchar";
+    p_->value = TextValue(bytes, is_null, wide);
+    p_->return_type.type = WireType::kVarchar;
+    p_->return_type.max_length = kMaxShortLength;
+    return true;
+  }
+
+  std::string Fixed(size_t size) {
+    p_->max_length = static_cast<uint32_t>(size);
+    return r_->Bytes(size);
+  }
+
+  // A nullable fixed-size value: its maximum length, then its length (0 for
+  // NULL), each one the type allows, the value no longer than the maximum.
+  bool ByteLength(std::string* bytes, bool* is_null) {
+    p_->max_length = r_->U8();
+    const uint8_t length = r_->U8();
+    *is_null = length == 0;
+    if (!AllowedLength(p_->type_code, p_->max_length) ||
+        (!*is_null &&
+         (!AllowedLength(p_->type_code, length) || length > p_->max_length))) {
+      return Refuse("invalid data length or metadata length");
+    }
+    *bytes = r_->Bytes(length);
+    return true;
+  }
+
+  Value TextValue(const std::string& bytes, bool is_null, bool wide) {
+    if (is_null) return Value::Null();
+    if (!wide) return Value::Text(bytes);
+    std::string gb;
+    charset_->Utf16ToGb(bytes, &gb);
+    return Value::Text(gb);
+  }
+
+  bool Refuse(const std::string& what) {
     char prefix[96];
     std::snprintf(prefix, sizeof prefix,
-                  "parameter %zu (\"%s\"), type 0x%02X: ", number,
-                  p->name.substr(0, 40).c_str(), p->type_code);
-    *error = prefix + what;
+                  "parameter %zu (\"%s\"), type 0x%02X: ", number_,
+                  p_->name.substr(0, 40).c_str(), p_->type_code);
+    *error_ = prefix + what;
     return false;
-  };
-  if (r->failed()) return refuse("truncated");
-  if (status & 0x08) return refuse("encrypted values are not supported");
-  std::string bytes;
-  bool is_null = false;
-  bool bad_length = false;
-  auto fixed = [&](size_t size) {
-    p->max_length = static_cast<uint32_t>(size);
-    bytes = r->Bytes(size);
-  };
-  auto byte_len = [&]() {
-    p->max_length = r->U8();
-    uint8_t len = r->U8();
-    is_null = len == 0;
-    bad_length = !AllowedLength(p->type_code, p->max_length) ||
-                 (!is_null &&
-                  (!AllowedLength(p->type_code, len) || len > p->max_length));
-    if (!bad_length) bytes = r->Bytes(len);
-  };
-  switch (p->type_code) {
-    case 0x30:  // INT1
-    case 0x32:  // BIT
-      fixed(1);
-      p->kind = "int";
-      p->value = Value::Int(static_cast<uint8_t>(bytes.empty() ? 0 : bytes[0]));
-      p->return_type.type = WireType::kInt4;
-      break;
-    case 0x34:  // INT2
-    case 0x38:  // INT4
-    case 0x7F:  // INT8
-      fixed(p->type_code == 0x34 ? 2 : p->type_code == 0x38 ? 4 : 8);
-      p->kind = "int";
-      p->value = IntValue(bytes, false);
-      p->return_type.type =
-          p->type_code == 0x7F ? WireType::kInt8 : WireType::kInt4;
-      break;
-    case 0x26:  // INTN
-    case 0x68:  // BITN
-      byte_len();
-      p->kind = "int";
-      p->value = IntValue(bytes, is_null);
-      p->return_type.type =
-          p->max_length == 8 ? WireType::kInt8 : WireType::kInt4;
-      break;
-    case 0x3B:  // FLT4
-    case 0x3E:  // FLT8
-      fixed(p->type_code == 0x3B ? 4 : 8);
-      p->kind = "float";
-      p->value = FloatValue(bytes, false);
-      p->return_type.type = WireType::kFloat8;
-      break;
-    case 0x6D:  // FLTN
-      byte_len();
-      p->kind = "float";
-      p->value = FloatValue(bytes, is_null);
-      p->return_type.type = WireType::kFloat8;
-      break;
-    case 0x3D:  // DATETIME
-    case 0x6F:  // DATETIMN
-      if (p->type_code == 0x3D) {
-        fixed(8);
-      } else {
-        byte_len();
-      }
-      p->kind = "datetime";
-      if (is_null || bad_length) {
-        p->value = Value::Null();
-      } else if (bytes.size() == 8) {
-        // Days since 1900-01-01, then 1/300 s ticks since midnight.
-        p->value = Value::Text(
-            DateTimeText(static_cast<int32_t>(SignedLe(bytes.substr(0, 4))),
-                         static_cast<uint32_t>(SignedLe(bytes.substr(4, 4)))));
-      } else if (bytes.size() == 4) {
-        // Unsigned days since 1900-01-01, then minutes since midnight.
-        uint16_t days = static_cast<uint16_t>(SignedLe(bytes.substr(0, 2)));
-        uint16_t minutes = static_cast<uint16_t>(SignedLe(bytes.substr(2, 2)));
-        p->value = Value::Text(DateTimeText(days, minutes * 18000u));
-      }
-      p->return_type.type = WireType::kVarchar;
-      p->return_type.max_length = 30;
-      break;
-    case 0xA7:    // BIGVARCHAR
-    case 0xAF:    // BIGCHAR
-    case 0xE7:    // NVARCHAR
-    case 0xEF:    // NCHAR
-    case 0xA5:    // BIGVARBINARY
-    case 0xAD: {  // BIGBINARY
-      p->max_length = r->U16();
-      bool binary = p->type_code == 0xA5 || p->type_code == 0xAD;
-      bool wide = p->type_code == 0xE7 || p->type_code == 0xEF;
-      bool plp = p->max_length == 0xFFFF;
-      if (!binary) r->Skip(5);  // collation
-      if (!plp && p->max_length > 8000) return refuse("maximum length > 8000");
-      if (plp) {
-        if (!ReadPlp(r, &bytes, &is_null)) {
-          return refuse("chunks do not match the length");
-        }
-      } else {
-        uint16_t len = r->U16();
-        is_null = len == 0xFFFF;
-        if (!is_null && len > p->max_length) {
-          return refuse("value longer than its maximum length");
-        }
-        if (!is_null) bytes = r->Bytes(len);
-      }
-      if (wide && (bytes.size() % 2 != 0 || (!plp && p->max_length % 2 != 0))) {
-        return refuse("odd length of a UTF-16 text");
-      }
-      p->kind = binary ? "binary" : "varchar";
-      if (is_null) {
-        p->value = Value::Null();
-      } else if (wide) {
-        std::string gb;
-        charset->Utf16ToGb(bytes, &gb);
-        p->value = Value::Text(gb);
-      } else {
-        p->value = Value::Text(bytes);
-      }
-      p->return_type.type = wide ? WireType::kNVarchar : WireType::kVarchar;
-      p->return_type.max_length =
-          plp ? 8000 : static_cast<uint16_t>(p->max_length);
-      break;
-    }
-    case 0x23:    // TEXT
-    case 0x63: {  // NTEXT
-      p->max_length = r->U32();
-      r->Skip(5);
-      uint32_t len = r->U32();
-      is_null = len == 0xFFFFFFFF;
-      if (!is_null) bytes = r->Bytes(len);
-      if (p->type_code == 0x63 && bytes.size() % 2 != 0) {
-        return refuse("odd length of a UTF-16 text");
-      }
-      p->kind = "varchar";
-      if (is_null) {
-        p->value = Value::Null();
-      } else if (p->type_code == 0x63) {
-        std::string gb;
-        charset->Utf16ToGb(bytes, &gb);
-        p->value = Value::Text(gb);
-      } else {
-        p->value = Value::Text(bytes);
-      }
-      p->return_type.type = WireType::kVarchar;
-      p->return_type.max_length = 8000;
-      break;
-    }
-    default:
-      return refuse("not supported");
   }
-  if (bad_length) return refuse("invalid data length or metadata length");
-  if (r->failed()) return refuse("truncated");
-  return true;
+
+  ByteReader* r_;
+  Charset* charset_;
+  size_t number_;
+  RpcParam* p_;
+  std::string* error_;
+};
+
+bool ReadParam(ByteReader* r, Charset* charset, size_t number, RpcParam* p,
+               std::string* error) {
+  return ParamReader(r, charset, number, p, error).Read();
 }
 
 }  // namespace
