@@ -29,7 +29,33 @@ namespace venuedb {
 
 namespace {
 
+// What a login is answered with: the TDS version (the client's, within 7.1
+// and 7.4), the packet size (the client's, within 512 and 32767; 4096 when it
+// asks for the server's), its errors and the environment changes it reports.
+constexpr uint32_t kTds71 = 0x71000001;
+constexpr uint32_t kTds72 = 0x72000000;  // the first with ALL_HEADERS
 constexpr uint32_t kTds74 = 0x74000004;
+constexpr size_t kDefaultPacketSize = 4096;
+constexpr size_t kMinPacketSize = 512;
+constexpr size_t kMaxPacketSize = 32767;
+constexpr int kLoginFailed = 18456;
+constexpr int kLoginFailedClass = 14;
+constexpr int kCannotOpenDatabase = 4060;
+constexpr int kCannotOpenDatabaseClass = 11;
+constexpr uint8_t kEnvDatabase = 1;
+constexpr uint8_t kEnvLanguage = 2;
+constexpr uint8_t kEnvPacketSize = 4;
+
+uint32_t AnsweredVersion(uint32_t asked) {
+  return asked < 0x71000000 ? kTds71 : asked > kTds74 ? kTds74 : asked;
+}
+
+size_t AnsweredPacketSize(uint32_t asked) {
+  if (asked == 0) return kDefaultPacketSize;
+  return asked < kMinPacketSize   ? kMinPacketSize
+         : asked > kMaxPacketSize ? kMaxPacketSize
+                                  : asked;
+}
 // SQLite instructions between two looks at the socket during a long step.
 constexpr int kProgressSteps = 20000;
 
@@ -96,6 +122,14 @@ class Session : public BatchHost, public GlobalValues {
   // SQLite's message in *error.
   bool OpenDatabaseHandle(std::string* error);
   bool HandleLogin(const std::string& payload);
+  // The steps of a login: a refusal when the database cannot be opened, the
+  // user's password and default database, a refusal, the acknowledgement.
+  bool RefuseWithoutDatabase(const LoginRequest& login,
+                             const std::string& open_error);
+  bool CheckPassword(const LoginRequest& login, std::string* default_database);
+  void RefuseLogin(const LoginRequest& login, bool password_ok,
+                   const std::string& requested);
+  void AcknowledgeLogin(uint32_t version, size_t packet_size);
   void HandleBatch(const std::string& payload);
   void HandleRpc(const std::string& payload);
   void HandleTransactionManager(const std::string& payload);
@@ -271,39 +305,60 @@ bool Session::HandleLogin(const std::string& payload) {
     return false;
   }
   user_ = login.user;
+  reply_.set_tds72(login.tds_version >= kTds72);
   std::string open_error;
-  if (!db_ && !OpenDatabaseHandle(&open_error)) {
-    // Out of descriptors or memory: the client hears a failed login, the
-    // journal and the log say why.
-    std::fprintf(stderr, "venuedb: conn %lld: %s\n",
-                 static_cast<long long>(conn_id_), open_error.c_str());
-    journal_->SetLogin(conn_id_, login.user, login.password, login.app,
-                       login.host, login.database,
-                       TdsVersionName(login.tds_version), 0, true);
-    journal_->Record(conn_id_, "login", login.user, login.database,
-                     Outcome::kFailed);
-    reply_.set_tds72(login.tds_version >= 0x72000000);
-    reply_.Message(18456, 14,
-                   "Login failed for user '" + login.user +
-                       "'. The server cannot open its database now.");
-    reply_.Done(kDone, kDoneError, 0, 0);
-    channel_.EndMessage();
-    close_reason_ = "refused: database unavailable";
+  if (!db_ && !OpenDatabaseHandle(&open_error))
+    return RefuseWithoutDatabase(login, open_error);
+
+  const size_t packet_size = AnsweredPacketSize(login.packet_size);
+  std::string default_database = "master";
+  const bool password_ok = CheckPassword(login, &default_database) &&
+                           !FindFault(db_, "refuse_login", login.user);
+  const std::string requested =
+      login.database.empty() ? default_database : login.database;
+  std::string canonical;
+  const bool accepted = password_ok && KnownDatabase(requested, &canonical);
+  if (accepted) database_ = canonical;
+
+  journal_->SetLogin(conn_id_, login.user, login.password, login.app,
+                     login.host, accepted ? database_ : requested,
+                     TdsVersionName(login.tds_version),
+                     static_cast<int64_t>(packet_size), !accepted);
+  journal_->Record(conn_id_, "login", login.user, login.database,
+                   accepted ? Outcome::kOk : Outcome::kFailed);
+  Log("login %s: %s", login.user, accepted ? "accepted" : "refused");
+  if (!accepted) {
+    RefuseLogin(login, password_ok, requested);
     return false;
   }
-  bool tds72 = login.tds_version >= 0x72000000;
-  reply_.set_tds72(tds72);
-  uint32_t version = login.tds_version;
-  if (version < 0x71000000) version = 0x71000001;
-  if (version > kTds74) version = kTds74;
-  size_t packet_size = login.packet_size;
-  if (packet_size == 0) packet_size = 4096;
-  if (packet_size < 512) packet_size = 512;
-  if (packet_size > 32767) packet_size = 32767;
+  AcknowledgeLogin(AnsweredVersion(login.tds_version), packet_size);
+  return true;
+}
 
-  // The password is compared as sent; the user name in any case.
+// Out of descriptors or memory: the client hears a failed login, the journal
+// and the log say why.
+bool Session::RefuseWithoutDatabase(const LoginRequest& login,
+                                    const std::string& open_error) {
+  std::fprintf(stderr, "venuedb: conn %lld: %s\n",
+               static_cast<long long>(conn_id_), open_error.c_str());
+  journal_->SetLogin(conn_id_, login.user, login.password, login.app,
+                     login.host, login.database,
+                     TdsVersionName(login.tds_version), 0, true);
+  journal_->Record(conn_id_, "login", login.user, login.database,
+                   Outcome::kFailed);
+  reply_.Message(kLoginFailed, kLoginFailedClass,
+                 "Login failed for user '" + login.user +
+                     "'. The server cannot open its database now.");
+  reply_.Done(kDone, kDoneError, 0, 0);
+  channel_.EndMessage();
+  close_reason_ = "refused: database unavailable";
+  return false;
+}
+
+// The password is compared as sent; the user name in any case.
+bool Session::CheckPassword(const LoginRequest& login,
+                            std::string* default_database) {
   bool ok = false;
-  std::string default_database = "master";
   sqlite3_stmt* stmt = nullptr;
   if (sqlite3_prepare_v2(
           db_,
@@ -314,54 +369,44 @@ bool Session::HandleLogin(const std::string& payload) {
     if (sqlite3_step(stmt) == SQLITE_ROW) {
       const char* password =
           reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
-      const char* dflt =
+      const char* database =
           reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1));
       ok = login.password == (password ? password : "");
-      if (dflt && *dflt) default_database = dflt;
+      if (database && *database) *default_database = database;
     }
     sqlite3_finalize(stmt);
   }
-  if (ok && FindFault(db_, "refuse_login", login.user)) ok = false;
-  std::string requested =
-      login.database.empty() ? default_database : login.database;
-  std::string canonical;
-  bool database_ok = ok && KnownDatabase(requested, &canonical);
-  bool accepted = ok && database_ok;
-  if (accepted) database_ = canonical;
+  return ok;
+}
 
-  journal_->SetLogin(conn_id_, login.user, login.password, login.app,
-                     login.host, accepted ? database_ : requested,
-                     TdsVersionName(login.tds_version),
-                     static_cast<int64_t>(packet_size), !accepted);
-  journal_->Record(conn_id_, "login", login.user, login.database,
-                   accepted ? Outcome::kOk : Outcome::kFailed);
-  Log("login %s: %s", login.user, accepted ? "accepted" : "refused");
-
-  if (!accepted) {
-    if (ok) {
-      reply_.Message(4060, 11,
-                     "Cannot open database \"" + requested +
-                         "\" requested by the login. The login failed.");
-    }
-    reply_.Message(18456, 14, "Login failed for user '" + login.user + "'.");
-    reply_.Done(kDone, kDoneError, 0, 0);
-    channel_.EndMessage();
-    return false;
+void Session::RefuseLogin(const LoginRequest& login, bool password_ok,
+                          const std::string& requested) {
+  if (password_ok) {
+    reply_.Message(kCannotOpenDatabase, kCannotOpenDatabaseClass,
+                   "Cannot open database \"" + requested +
+                       "\" requested by the login. The login failed.");
   }
+  reply_.Message(kLoginFailed, kLoginFailedClass,
+                 "Login failed for user '" + login.user + "'.");
+  reply_.Done(kDone, kDoneError, 0, 0);
+  channel_.EndMessage();
+}
+
+void Session::AcknowledgeLogin(uint32_t version, size_t packet_size) {
   ByteWriter w;
-  PutEnvChangeText(&w, 1, charset_.GbToUtf16(database_),
+  PutEnvChangeText(&w, kEnvDatabase, charset_.GbToUtf16(database_),
                    AsciiToUtf16("master"));
   PutEnvChangeCollation(&w);
-  PutEnvChangeText(&w, 2, AsciiToUtf16("us_english"), std::string());
+  PutEnvChangeText(&w, kEnvLanguage, AsciiToUtf16("us_english"), std::string());
   PutLoginAck(&w, version, "Microsoft SQL Server");
-  PutEnvChangeText(&w, 4, AsciiToUtf16(std::to_string(packet_size)),
-                   AsciiToUtf16("4096"));
+  PutEnvChangeText(&w, kEnvPacketSize,
+                   AsciiToUtf16(std::to_string(packet_size)),
+                   AsciiToUtf16(std::to_string(kDefaultPacketSize)));
   reply_.Write(&w);
   reply_.Done(kDone, kDoneFinal, 0, 0);
   channel_.EndMessage();
   channel_.set_packet_size(packet_size);
   logged_in_ = true;
-  return true;
 }
 
 void Session::BeginRequest(const std::string& kind, const std::string& text,
