@@ -387,44 +387,96 @@ void RaiseDescriptorLimit() {
 
 }  // namespace
 
-int RunServer(const ServerOptions& options) {
-  sockaddr_in address;
+namespace {
+
+// The listening socket of --listen (loopback unless --allow-remote), with the
+// address it got; -1 after saying why on stderr.
+int OpenListener(const ServerOptions& options, sockaddr_in* address) {
   std::string error;
-  if (!ParseListen(options.listen, &address, &error)) {
+  if (!ParseListen(options.listen, address, &error)) {
     std::fprintf(stderr, "venuedb: %s\n", error.c_str());
-    return 1;
+    return -1;
   }
-  bool loopback = (ntohl(address.sin_addr.s_addr) >> 24) == 127;
+  const bool loopback = (ntohl(address->sin_addr.s_addr) >> 24) == 127;
   if (!loopback && !options.allow_remote) {
     std::fprintf(stderr,
                  "venuedb: refusing to listen on %s (not loopback; "
                  "--allow-remote permits it)\n",
                  options.listen.c_str());
-    return 1;
+    return -1;
   }
+  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int one = 1;
+  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (listener < 0 ||
+      bind(listener, reinterpret_cast<sockaddr*>(address), sizeof *address) !=
+          0 ||
+      listen(listener, 128) != 0) {
+    std::fprintf(stderr, "venuedb: cannot listen on %s: %s\n",
+                 options.listen.c_str(), std::strerror(errno));
+    if (listener >= 0) close(listener);
+    return -1;
+  }
+  socklen_t length = sizeof *address;
+  getsockname(listener, reinterpret_cast<sockaddr*>(address), &length);
+  return listener;
+}
+
+// SIGTERM and SIGINT stop the server through the stop pipe; a client gone
+// mid-write is an error return, not a signal.
+bool InstallStopHandlers(Sessions* sessions) {
+  if (pipe2(stop_pipe, O_CLOEXEC) != 0 ||
+      pipe2(sessions->wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+    std::fprintf(stderr, "venuedb: pipe: %s\n", std::strerror(errno));
+    return false;
+  }
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = OnStopSignal;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  return true;
+}
+
+// Wakes every session; each one records its close and ends. What is left after
+// the grace period may be stuck anywhere: its rows are completed for it, and
+// the process ends without waiting (and without running destructors under its
+// feet).
+void StopSessions(Sessions* sessions, Journal* journal) {
+  const auto deadline = Clock::now() + kStopGrace;
+  std::unique_lock<std::mutex> lock(sessions->mutex);
+  while (sessions->live > 0 && Clock::now() < deadline) {
+    Channel::ShutdownAll();
+    sessions->done.wait_until(
+        lock,
+        std::min(deadline, Clock::now() + std::chrono::milliseconds(100)));
+  }
+  if (sessions->live == 0) return;
+  std::fprintf(stderr,
+               "venuedb: %d sessions did not end within the stop's grace "
+               "period; their journal rows are completed for them\n",
+               sessions->live);
+  lock.unlock();
+  journal->Seal("server_stop");
+  std::fflush(nullptr);
+  _exit(0);
+}
+
+}  // namespace
+
+int RunServer(const ServerOptions& options) {
   RaiseDescriptorLimit();
   // Two heap arenas at most: glibc would make up to eight per core for
   // hundreds of session threads, and malloc_trim cannot give back the top of
   // an arena other than the main one, so each would keep megabytes after a
   // burst.
   mallopt(M_ARENA_MAX, 2);
-  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int one = 1;
-  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (listener < 0 ||
-      bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) !=
-          0 ||
-      listen(listener, 128) != 0) {
-    std::fprintf(stderr, "venuedb: cannot listen on %s: %s\n",
-                 options.listen.c_str(), std::strerror(errno));
-    if (listener >= 0) close(listener);
-    return 1;
-  }
-  socklen_t length = sizeof address;
-  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-  char host[INET_ADDRSTRLEN];
-  inet_ntop(AF_INET, &address.sin_addr, host, sizeof host);
+  sockaddr_in address;
+  const int listener = OpenListener(options, &address);
+  if (listener < 0) return 1;
 
+  std::string error;
   Anchor anchor(options.session.db_path);
   std::unique_ptr<Journal> journal;
   if (anchor.Open(&error))
@@ -438,50 +490,21 @@ int RunServer(const ServerOptions& options) {
   SessionOptions session_options = options.session;
   session_options.journal = journal.get();
   session_options.request_memory = &request_memory;
-
   Sessions sessions;
-  if (pipe2(stop_pipe, O_CLOEXEC) != 0 ||
-      pipe2(sessions.wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-    std::fprintf(stderr, "venuedb: pipe: %s\n", std::strerror(errno));
+  if (!InstallStopHandlers(&sessions)) {
     close(listener);
     return 1;
   }
-  struct sigaction action;
-  std::memset(&action, 0, sizeof action);
-  action.sa_handler = OnStopSignal;
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
-  signal(SIGPIPE, SIG_IGN);
 
+  char host[INET_ADDRSTRLEN];
+  inet_ntop(AF_INET, &address.sin_addr, host, sizeof host);
   std::printf("listening %s:%u\n", host, ntohs(address.sin_port));
   std::fflush(stdout);
-
   Listener(listener, options, session_options, journal.get(), &anchor,
            &sessions)
       .Run();
   if (options.session.verbose) std::fprintf(stderr, "venuedb: stopping\n");
-  // Wake every session; each one records its close and ends.
-  const auto deadline = Clock::now() + kStopGrace;
-  std::unique_lock<std::mutex> lock(sessions.mutex);
-  while (sessions.live > 0 && Clock::now() < deadline) {
-    Channel::ShutdownAll();
-    sessions.done.wait_until(
-        lock,
-        std::min(deadline, Clock::now() + std::chrono::milliseconds(100)));
-  }
-  if (sessions.live > 0) {
-    // What is left may be stuck anywhere: its rows are completed for it, and
-    // the process ends without waiting (and without running destructors
-    // under its feet).
-    std::fprintf(stderr,
-                 "venuedb: %d sessions did not end within the stop's grace "
-                 "period; their journal rows are completed for them\n",
-                 sessions.live);
-    lock.unlock();
-    journal->Seal("server_stop");
-    std::fflush(nullptr);
-    _exit(0);
-  }
+  StopSessions(&sessions, journal.get());
   return 0;
 }
 
