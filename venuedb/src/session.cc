@@ -72,6 +72,7 @@ class Session : public BatchHost, public GlobalValues {
     return transaction_ ? transaction_->count() : 0;
   }
   int ProcessId() const override { return channel_.spid(); }
+  BatchSettings* settings() override { return &batch_settings_; }
 
  private:
   static uint16_t NextSpid() {
@@ -127,6 +128,7 @@ class Session : public BatchHost, public GlobalValues {
   std::optional<ClientTransaction> transaction_;  // once db_ is open
   int lock_timeout_ms_;
   bool implicit_transactions_ = false;
+  BatchSettings batch_settings_;  // SET FMTONLY, SET NOCOUNT
   std::chrono::steady_clock::time_point busy_since_;
   int64_t conn_id_ = 0;
   int64_t request_ = 0;  // journal id of the request being answered
