@@ -497,8 +497,11 @@ void Session::HandleRpc(const std::string& payload) {
   BeginRequest("rpc", request.name, params);
   if (const std::string* statement = LoneStatement(request)) {
     // Clients send plain SQL this way: it runs as a batch would, so `exec`,
-    // `use`, `set` and transactions work here too.
+    // `use`, `set` and transactions work here too. As in SQL Server, the SET
+    // options it changes last only as long as it runs.
+    const BatchSettings caller_settings = batch_settings_;
     BatchOutcome out = RunBatch(db_, &reply_, this, *statement);
+    batch_settings_ = caller_settings;
     if (out.fault_close) FaultClose();
     Complete(out.ok, out.attention);
     return;
