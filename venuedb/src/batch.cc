@@ -14,7 +14,9 @@ namespace venuedb {
 namespace {
 
 constexpr int32_t kSyntaxError = 102;
+constexpr int32_t kKeywordSyntaxError = 156;
 constexpr int32_t kUnclosedQuote = 105;
+constexpr int32_t kNotWithFmtOnly = 50000;
 
 // Whether s holds `two` (two characters) at i; false past the end.
 bool HasPairAt(const std::string& s, size_t i, const char* two) {
@@ -48,16 +50,6 @@ std::string WordAt(const std::string& s, size_t i, size_t* end) {
   }
   *end = i;
   return word;
-}
-
-// The end of a one-line statement: the next ';' or end of line outside quotes.
-size_t LineEnd(const std::string& s, size_t i) {
-  bool quoted = false;
-  for (; i < s.size(); ++i) {
-    if (s[i] == '\'') quoted = !quoted;
-    if (!quoted && (s[i] == ';' || s[i] == '\n')) break;
-  }
-  return i;
 }
 
 // What a reader refuses: the error number and message for the client.
@@ -117,70 +109,304 @@ bool ReadName(const std::string& s, size_t* i, std::string* name,
   }
 }
 
-bool ParseExecArgs(const std::string& s, size_t begin, size_t end,
+// The word (letters, digits, '_') at s[i], in lower case.
+std::string LowerWord(const std::string& s, size_t i) {
+  size_t end = i;
+  return WordAt(s, i, &end);
+}
+
+// Reads one argument value at s[*i]: 'text', N'text', or a token up to a
+// blank, ',' or ';' (an integer, NULL, DEFAULT, or a bare word taken as
+// text, as SQL Server takes an unquoted name).
+bool ReadExecValue(const std::string& s, size_t* i, RpcParam* p,
+                   SyntaxError* error) {
+  size_t at = *i;
+  if (at < s.size() &&
+      (s[at] == '\'' || ((s[at] == 'N' || s[at] == 'n') && at + 1 < s.size() &&
+                         s[at + 1] == '\''))) {
+    if (s[at] != '\'') ++at;
+    std::string text;
+    if (!ReadQuoted(s, s.size(), &at, '\'', &text, error)) return false;
+    p->value = Value::Text(text);
+    p->kind = "varchar";
+    *i = at;
+    return true;
+  }
+  const size_t start = at;
+  while (at < s.size() && s[at] != ',' && s[at] != ';' &&
+         !std::isspace(static_cast<unsigned char>(s[at]))) {
+    ++at;
+  }
+  std::string literal = s.substr(start, at - start);
+  if (literal.empty()) {
+    *error = {kSyntaxError,
+              "Incorrect syntax near '" + s.substr(start, 1) + "'."};
+    return false;
+  }
+  char* tail = nullptr;
+  long long number = std::strtoll(literal.c_str(), &tail, 10);
+  if (SameName(literal, "null")) {
+    p->value = Value::Null();
+  } else if (SameName(literal, "default")) {
+    p->use_default = true;
+  } else if (tail && *tail == '\0') {
+    p->value = Value::Int(number);
+    p->kind = "int";
+  } else {
+    p->value = Value::Text(literal);
+    p->kind = "varchar";
+  }
+  *i = at;
+  return true;
+}
+
+// Reads the arguments of an EXEC from s[begin]: "[@name =] value [OUTPUT]",
+// separated by commas. As in SQL Server, they end where a value is not
+// followed by a comma: *end is just after the last one (or begin when there
+// are none, or the next statement's keyword comes first).
+bool ParseExecArgs(const std::string& s, size_t begin, size_t* end,
                    std::vector<RpcParam>* out, SyntaxError* error) {
-  size_t i = begin;
-  while (true) {
-    while (i < end && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
-    if (i >= end) return true;
+  *end = begin;
+  size_t i = SkipBlanks(s, begin, false);
+  if (i >= s.size() || s[i] == ';' || StartsStatement(LowerWord(s, i))) {
+    return true;
+  }
+  for (;;) {
     RpcParam p;
     if (s[i] == '@') {
       size_t start = i;
-      while (i < end && (std::isalnum(static_cast<unsigned char>(s[i])) ||
-                         s[i] == '_' || s[i] == '@' || (s[i] & 0x80))) {
+      while (i < s.size() && (std::isalnum(static_cast<unsigned char>(s[i])) ||
+                              s[i] == '_' || s[i] == '@' || (s[i] & 0x80))) {
         ++i;
       }
       p.name = s.substr(start, i - start);
-      while (i < end && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
-      if (i >= end || s[i] != '=') {
+      i = SkipBlanks(s, i, false);
+      if (i >= s.size() || s[i] != '=') {
         *error = {kSyntaxError, "Incorrect syntax near '" + p.name + "'."};
         return false;
       }
-      ++i;
-      while (i < end && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+      i = SkipBlanks(s, i + 1, false);
     }
-    if (i < end && (s[i] == '\'' || ((s[i] == 'N' || s[i] == 'n') &&
-                                     i + 1 < end && s[i + 1] == '\''))) {
-      if (s[i] != '\'') ++i;
-      std::string text;
-      if (!ReadQuoted(s, end, &i, '\'', &text, error)) return false;
-      p.value = Value::Text(text);
-      p.kind = "varchar";
-    } else {
-      size_t start = i;
-      while (i < end && s[i] != ',' &&
-             !std::isspace(static_cast<unsigned char>(s[i])))
-        ++i;
-      std::string literal = s.substr(start, i - start);
-      char* tail = nullptr;
-      long long number = std::strtoll(literal.c_str(), &tail, 10);
-      if (SameName(literal, "null")) {
-        p.value = Value::Null();
-      } else if (!literal.empty() && tail && *tail == '\0') {
-        p.value = Value::Int(number);
-        p.kind = "int";
-      } else {
-        p.value = Value::Text(literal);
-        p.kind = "varchar";
-      }
-    }
-    while (i < end && s[i] != ',')
-      ++i;  // an OUTPUT keyword has no variable to fill here
+    if (!ReadExecValue(s, &i, &p, error)) return false;
     out->push_back(p);
-    if (i < end) ++i;
+    *end = i;
+    size_t next = SkipBlanks(s, i, false);
+    // An OUTPUT keyword has no variable to fill here.
+    const std::string word = LowerWord(s, next);
+    if (word == "output" || word == "out") {
+      next += word.size();
+      *end = next;
+      next = SkipBlanks(s, next, false);
+    }
+    if (next >= s.size() || s[next] != ',') return true;
+    i = SkipBlanks(s, next + 1, false);
+    if (i >= s.size() || s[i] == ';') {
+      *error = {kSyntaxError, "Incorrect syntax near ','."};
+      return false;
+    }
   }
 }
 
-int32_t ErrorNumber(const std::string& message) {
-  if (message.find("no such table") != std::string::npos) return 208;
-  if (message.find("no such column") != std::string::npos) return 207;
-  if (message.find("syntax error") != std::string::npos) return 102;
-  if (message.find("UNIQUE constraint") != std::string::npos) return 2627;
-  if (message.find("NOT NULL constraint") != std::string::npos) return 515;
-  if (message.find("Must declare the scalar variable") != std::string::npos)
-    return 137;
-  return 50000;
+// SET option[, option...] {ON | OFF}, SET option value, or SET TRANSACTION
+// ISOLATION LEVEL level, read from just after "set". Sets st->end just after
+// it and st->options / st->value (lower case).
+bool ReadSet(const std::string& s, size_t word_end, BatchStatement* st,
+             SyntaxError* error) {
+  size_t i = SkipBlanks(s, word_end, false);
+  if (i < s.size() && s[i] == '@') {
+    size_t end = i + 1;
+    WordAt(s, end, &end);
+    *error = {137, "Must declare the scalar variable \"" +
+                       s.substr(i, end - i) + "\"."};
+    return false;
+  }
+  auto near = [&](size_t at) {
+    size_t end = at;
+    std::string word = WordAt(s, at, &end);
+    return SyntaxError{kSyntaxError,
+                       "Incorrect syntax near '" +
+                           (word.empty() ? s.substr(at, 1) : word) + "'."};
+  };
+  auto take = [&](std::string* word) {
+    i = SkipBlanks(s, i, false);
+    size_t end = i;
+    *word = WordAt(s, i, &end);
+    i = end;
+    return !word->empty();
+  };
+  std::string word;
+  if (!take(&word)) {
+    *error = near(i);
+    return false;
+  }
+  if (word == "transaction") {
+    st->options = {word};
+    static const char* const kLevels[][2] = {{"read", "uncommitted"},
+                                             {"read", "committed"},
+                                             {"repeatable", "read"},
+                                             {"snapshot", nullptr},
+                                             {"serializable", nullptr}};
+    std::string isolation, level, first;
+    if (!take(&isolation) || isolation != "isolation" || !take(&level) ||
+        level != "level" || !take(&first)) {
+      *error = near(i);
+      return false;
+    }
+    // The second word of a level is read once, then matched against each.
+    const size_t after_first = i;
+    std::string second;
+    take(&second);
+    const size_t after_second = i;
+    for (const auto& known : kLevels) {
+      if (first != known[0] || (known[1] && second != known[1])) continue;
+      st->value = known[1] ? first + " " + second : first;
+      st->end = known[1] ? after_second : after_first;
+      return true;
+    }
+    *error = near(i);
+    return false;
+  }
+  st->options.push_back(word);
+  for (;;) {
+    size_t next = SkipBlanks(s, i, false);
+    if (next >= s.size() || s[next] != ',') break;
+    i = next + 1;
+    if (!take(&word)) {
+      *error = near(i);
+      return false;
+    }
+    st->options.push_back(word);
+  }
+  i = SkipBlanks(s, i, false);
+  if (i < s.size() && s[i] == '\'') {
+    std::string text;
+    if (!ReadQuoted(s, s.size(), &i, '\'', &text, error)) return false;
+    st->value = text;
+  } else {
+    const size_t start = i;
+    if (i < s.size() && s[i] == '-') ++i;
+    while (i < s.size() &&
+           (std::isalnum(static_cast<unsigned char>(s[i])) || s[i] == '_')) {
+      ++i;
+    }
+    if (i == start) {
+      *error = near(i);
+      return false;
+    }
+    st->value = s.substr(start, i - start);
+    for (char& c : st->value)
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  const bool switch_value = st->value == "on" || st->value == "off";
+  if (st->options.size() > 1 && !switch_value) {
+    *error = near(i);
+    return false;
+  }
+  for (const std::string& option : st->options) {
+    if ((option == "fmtonly" || option == "nocount") && !switch_value) {
+      *error = {kSyntaxError, "Incorrect syntax near '" + st->value + "'."};
+      return false;
+    }
+  }
+  st->end = i;
+  return true;
 }
+
+// What follows `prefix` in message, up to its end.
+bool After(const std::string& message, const char* prefix, std::string* rest) {
+  const size_t at = message.find(prefix);
+  if (at == std::string::npos) return false;
+  *rest = message.substr(at + std::char_traits<char>::length(prefix));
+  return true;
+}
+
+bool IsKeyword(const std::string& word) {
+  static const char* const kKeywords[] = {
+      "add",      "all",    "and",     "as",     "asc",     "between", "by",
+      "case",     "check",  "column",  "create", "default", "delete",  "desc",
+      "distinct", "drop",   "else",    "end",    "exec",    "execute", "exists",
+      "from",     "group",  "having",  "if",     "in",      "insert",  "into",
+      "is",       "join",   "key",     "like",   "not",     "null",    "on",
+      "or",       "order",  "primary", "select", "set",     "table",   "then",
+      "union",    "update", "values",  "when",   "where",   "with"};
+  std::string lower;
+  for (char c : word)
+    lower.push_back(
+        static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  for (const char* k : kKeywords) {
+    if (lower == k) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+ServerError SqliteError(const std::string& message) {
+  std::string rest;
+  if (After(message, "no such table: ", &rest)) {
+    return {208, 16, "Invalid object name '" + rest + "'."};
+  }
+  if (After(message, "no such column: ", &rest)) {
+    return {207, 16, "Invalid column name '" + rest + "'."};
+  }
+  if (After(message, "no such function: ", &rest)) {
+    return {195, 15,
+            "'" + rest + "' is not a recognized built-in function name."};
+  }
+  if (After(message, "near \"", &rest)) {
+    // SQLite: near "word": syntax error
+    const size_t close = rest.rfind("\": syntax error");
+    if (close != std::string::npos) {
+      const std::string word = rest.substr(0, close);
+      if (IsKeyword(word)) {
+        return {kKeywordSyntaxError, 15,
+                "Incorrect syntax near the keyword '" + word + "'."};
+      }
+      return {kSyntaxError, 15, "Incorrect syntax near '" + word + "'."};
+    }
+  }
+  if (After(message, "unrecognized token: \"", &rest) && !rest.empty()) {
+    rest = rest.substr(0, rest.size() - 1);  // SQLite's closing quote
+    if (rest[0] == '\'') {
+      return {kUnclosedQuote, 15,
+              "Unclosed quotation mark after the character string '" +
+                  rest.substr(1) + "'."};
+    }
+    return {kSyntaxError, 15, "Incorrect syntax near '" + rest + "'."};
+  }
+  if (message.find("incomplete input") != std::string::npos ||
+      message.find("syntax error") != std::string::npos) {
+    return {kSyntaxError, 15, "Incorrect syntax near the end of the batch."};
+  }
+  if (message.find("UNIQUE constraint") != std::string::npos ||
+      message.find("PRIMARY KEY constraint") != std::string::npos) {
+    return {2627, 14, message};
+  }
+  if (message.find("NOT NULL constraint") != std::string::npos) {
+    return {515, 16, message};
+  }
+  if (message.find("Must declare the scalar variable") != std::string::npos) {
+    return {137, 15, message};
+  }
+  return {50000, 16, message};
+}
+
+uint8_t SeverityOf(int32_t number) {
+  switch (number) {
+    case 102:  // incorrect syntax
+    case 105:  // unclosed quotation mark
+    case 137:  // undeclared variable
+    case 156:  // incorrect syntax near a keyword
+    case 195:  // unknown function
+      return 15;
+    case 2627:  // duplicate key
+      return 14;
+    default:
+      return 16;
+  }
+}
+
+namespace {
 
 uint16_t More(bool last) { return last ? 0 : kDoneMore; }
 
@@ -237,16 +463,14 @@ bool ReadBatchStatement(const std::string& sql, size_t pos,
   }
   if (st.word == "set") {
     st.kind = BatchStatement::kSet;
-    st.end = LineEnd(sql, word_end);
+    if (!ReadSet(sql, word_end, &st, &syntax)) return refuse();
     return true;
   }
   if (st.word == "exec" || st.word == "execute") {
     st.kind = BatchStatement::kExec;
     size_t i = SkipBlanks(sql, word_end, false);
     if (!ReadName(sql, &i, &st.name, &syntax)) return refuse();
-    size_t end = LineEnd(sql, i);
-    if (!ParseExecArgs(sql, i, end, &st.params, &syntax)) return refuse();
-    st.end = end;
+    if (!ParseExecArgs(sql, i, &st.end, &st.params, &syntax)) return refuse();
     return true;
   }
   st.kind = BatchStatement::kSql;
@@ -259,7 +483,7 @@ int PrepareBatchStatement(sqlite3* db, const std::string& sql, size_t pos,
   // as calls; positions are read back in the batch's own text. Any other is
   // prepared where it stands.
   GlobalsExpansion rest;
-  const bool expanded = sql.find("@@", pos) != std::string::npos;
+  const bool expanded = NeedsExpansion(sql, pos);
   if (expanded) rest = ExpandGlobals(sql.substr(pos));
   const char* text = expanded ? rest.sql.c_str() : sql.c_str() + pos;
   const int size =
@@ -273,9 +497,11 @@ int PrepareBatchStatement(sqlite3* db, const std::string& sql, size_t pos,
     if (at > 0 && StartsStatement(LowerWordAt(text, static_cast<size_t>(size),
                                               static_cast<size_t>(at)))) {
       rc = sqlite3_prepare_v2(db, text, at, stmt, &tail);
-      if (rc != SQLITE_OK) {
+      const int32_t number = SqliteError(sqlite3_errmsg(db)).number;
+      if (rc != SQLITE_OK &&
+          (number == kSyntaxError || number == kKeywordSyntaxError)) {
         // Not a statement of its own either: the first error is the one to
-        // report.
+        // report. Any other error (a missing table) is this statement's.
         rc = sqlite3_prepare_v2(db, text, size, stmt, &tail);
       }
     }
@@ -289,12 +515,28 @@ int PrepareBatchStatement(sqlite3* db, const std::string& sql, size_t pos,
 BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
                       const std::string& sql) {
   BatchOutcome out;
+  BatchSettings* settings = host->settings();
   auto fail = [&](int32_t number, const std::string& message) {
     bool locked = IsLockTimeout(message);
-    reply->Message(locked ? kLockTimeoutError : number, 16,
+    reply->Message(locked ? kLockTimeoutError : number,
+                   locked ? 16 : SeverityOf(number),
                    locked ? kLockTimeoutMessage : message);
     reply->Done(kDone, kDoneError, 0, 0);
     out.ok = false;
+  };
+  auto fail_sqlite = [&](const std::string& sqlite_message) {
+    ServerError e = SqliteError(sqlite_message);
+    fail(e.number, IsLockTimeout(sqlite_message) ? sqlite_message : e.message);
+  };
+  // DONE after a statement with a row count: the count is left out under
+  // NOCOUNT.
+  auto done_counted = [&](bool last, uint64_t count, uint16_t command) {
+    if (settings->nocount) {
+      reply->Done(kDone, More(last), 0, command);
+    } else {
+      reply->Done(kDone, static_cast<uint16_t>(kDoneCount | More(last)), count,
+                  command);
+    }
   };
   // SQLite reads a NUL as the end of the text: the rest would be lost, or
   // never consumed.
@@ -353,9 +595,19 @@ BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
       continue;
     }
     if (st.kind == BatchStatement::kSet) {
+      for (const std::string& option : st.options) {
+        if (option == "fmtonly") settings->fmtonly = st.value == "on";
+        if (option == "nocount") settings->nocount = st.value == "on";
+      }
       pos = SkipBlanks(sql, st.end);
       reply->Done(kDone, More(pos >= sql.size()), 0, 0);
       continue;
+    }
+    if (st.kind == BatchStatement::kExec && settings->fmtonly) {
+      fail(kNotWithFmtOnly,
+           "venuedb does not run procedures while FMTONLY is "
+           "ON: set FMTONLY OFF first.");
+      break;
     }
     if (st.kind == BatchStatement::kExec) {
       ProcedureCall call;
@@ -379,8 +631,7 @@ BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
     int rc = PrepareBatchStatement(db, sql, pos, &raw, &next);
     Statement stmt(raw);
     if (rc != SQLITE_OK) {
-      std::string message = sqlite3_errmsg(db);
-      fail(ErrorNumber(message), message);
+      fail_sqlite(sqlite3_errmsg(db));
       break;
     }
     if (next <= pos || next > sql.size()) {
@@ -395,6 +646,12 @@ BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
       if (last) reply->Done(kDone, kDoneFinal, 0, 0);
       continue;
     }
+    if (settings->fmtonly) {
+      // Only what the client would receive is described; nothing runs.
+      if (sqlite3_column_count(raw) > 0) SendColumnMetadata(reply, raw);
+      reply->Done(kDone, More(last), 0, 0);
+      continue;
+    }
     if (sqlite3_column_count(raw) > 0) {
       StreamOutcome s = StreamResultSet(reply, raw, close_after);
       stmt.reset();
@@ -407,11 +664,10 @@ BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
         break;
       }
       if (s.end == StreamOutcome::kError) {
-        fail(ErrorNumber(s.error), s.error);
+        fail_sqlite(s.error);
         break;
       }
-      reply->Done(kDone, static_cast<uint16_t>(kDoneCount | More(last)),
-                  s.rows);
+      done_counted(last, s.rows, 0xC1);
       continue;
     }
     while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
@@ -419,8 +675,7 @@ BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
     bool writes = !sqlite3_stmt_readonly(raw);
     stmt.reset();
     if (rc != SQLITE_DONE) {
-      std::string message = sqlite3_errmsg(db);
-      fail(ErrorNumber(message), message);
+      fail_sqlite(sqlite3_errmsg(db));
       break;
     }
     // Only INSERT, UPDATE and DELETE have a count: sqlite3_changes64 still
@@ -428,8 +683,7 @@ BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
     bool dml = word == "insert" || word == "update" || word == "delete" ||
                word == "replace" || word == "with";
     if (writes && dml) {
-      reply->Done(kDone, static_cast<uint16_t>(kDoneCount | More(last)),
-                  static_cast<uint64_t>(sqlite3_changes64(db)), 0xC3);
+      done_counted(last, static_cast<uint64_t>(sqlite3_changes64(db)), 0xC3);
     } else {
       reply->Done(kDone, More(last), 0, 0);
     }

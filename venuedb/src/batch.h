@@ -1,15 +1,21 @@
 // Running a SQL batch. The text (already GB18030 bytes) is taken statement by
-// statement:
+// statement, as SQL Server takes it: a statement ends where the next one's
+// first word begins, with or without ';' or a line between them.
 //   use [name]        switches the current database (ENVCHANGE 1), or ERROR 911
-//   set ...           accepted and ignored (up to ';' or the end of the line)
-//   exec[ute] p args  runs a stored procedure ("@name = value" or positional
-//   values:
-//                     integers, 'text', N'text', NULL; up to ';' or the end of
-//                     the line)
+//   set ...           SET option[, ...] ON|OFF, SET option value, SET
+//                     TRANSACTION ISOLATION LEVEL ...: FMTONLY and NOCOUNT are
+//                     honoured (BatchSettings), the host's own first, the
+//                     others accepted and ignored
+//   exec[ute] p args  runs a stored procedure; the arguments ("@name = value"
+//                     or positional: integers, 'text', N'text', NULL,
+//                     DEFAULT, a bare word as text; each may say OUTPUT) end
+//                     at the first one not followed by ','
 //   anything else     runs on SQLite as it stands; statements with columns send
-//   rows
-// Each statement ends with DONE (count for rows and changes; "more" unless it
-// is the last). The first error sends ERROR + DONE(error) and ends the batch.
+//                     rows (with FMTONLY ON only their COLMETADATA, and
+//                     statements without columns do not run)
+// Each statement ends with DONE (count for rows and changes unless NOCOUNT is
+// ON; "more" unless it is the last). The first error sends ERROR + DONE(error)
+// and ends the batch.
 #ifndef VENUEDB_SRC_BATCH_H_
 #define VENUEDB_SRC_BATCH_H_
 
@@ -24,10 +30,17 @@
 
 namespace venuedb {
 
+// The session's SET options a batch honours; they outlast the batch.
+struct BatchSettings {
+  bool fmtonly = false;  // SELECTs send their column metadata and no rows
+  bool nocount = false;  // DONE tokens carry no row count
+};
+
 // What a batch needs from its session.
 class BatchHost {
  public:
   virtual ~BatchHost() = default;
+  virtual BatchSettings* settings() = 0;
   // Switches to the named database; on success sets *canonical to its stored
   // spelling and *previous to the former one. Records the attempt in the
   // journal either way.
@@ -68,7 +81,7 @@ size_t SkipBatchBlanks(const std::string& sql, size_t pos);
 struct BatchStatement {
   enum Kind {
     kUse,   // name: the database
-    kSet,   // accepted and ignored
+    kSet,   // options, value
     kExec,  // name: the procedure; params: its arguments
     kSql,   // anything else: SQLite's prepare decides where it ends
   };
@@ -76,7 +89,9 @@ struct BatchStatement {
   std::string word;  // the first word, in lower case
   std::string name;
   std::vector<RpcParam> params;
-  size_t end = 0;  // just after the statement (kSql: pos)
+  std::vector<std::string> options;  // kSet, in lower case
+  std::string value;                 // kSet: on, off, a number, a word
+  size_t end = 0;                    // just after the statement (kSql: pos)
   // A statement that cannot be read (an unclosed quote, an argument name
   // without '='): SQL Server's number and message.
   int32_t error_number = 0;
@@ -87,6 +102,19 @@ struct BatchStatement {
 // with error_number and error_message set when it cannot be read.
 bool ReadBatchStatement(const std::string& sql, size_t pos,
                         BatchStatement* statement);
+
+// A SQLite error as SQL Server reports its kind: 208 Invalid object name, 207
+// Invalid column name, 195 unknown function, 102/156 Incorrect syntax, 2627
+// duplicate key, 515 NULL into NOT NULL, 137 undeclared variable; anything
+// else 50000 with SQLite's message.
+struct ServerError {
+  int32_t number = 0;
+  uint8_t severity = 16;
+  std::string message;
+};
+ServerError SqliteError(const std::string& message);
+// SQL Server's severity for an error number venuedb sends from a batch.
+uint8_t SeverityOf(int32_t number);
 
 // Prepares the SQLite statement that starts at sql[pos] (blanks skipped), its
 // @@ variables read through vdb_global() (globals.h); a statement may end

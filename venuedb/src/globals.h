@@ -36,7 +36,13 @@ struct GlobalsExpansion {
   size_t Original(size_t at) const;
 };
 
+// Also writes CONVERT(type, value[, style]) as CAST(value AS type), the type
+// as SQLite needs it (texts and dates TEXT, integers INTEGER, decimals REAL);
+// the style is not applied.
 GlobalsExpansion ExpandGlobals(const std::string& text);
+
+// Whether text from pos holds anything ExpandGlobals would rewrite.
+bool NeedsExpansion(const std::string& text, size_t pos);
 
 // vdb_global(name) answers a name ExpandGlobals wrote (lower case); any other
 // name is an error: "Must declare the scalar variable "@@name"."

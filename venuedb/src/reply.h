@@ -65,8 +65,20 @@ struct StreamOutcome {
 // the row being written when the client sends an attention, and after
 // close_after_rows rows when that is not negative (the caller closes). A first
 // step that fails sends nothing. The statement is left for the caller to reset.
+//
+// A column of a table, selected as it stands, travels as its declaration
+// says when that names a SQL Server type (int, bigint, smallint, tinyint,
+// float, char(n) blank-padded, varchar(n), text as varchar 8000) and its first
+// value is of that kind; it is NOT NULL (fixed-length numeric types) when the
+// table declares it so, unless the statement has an outer join or a compound
+// SELECT. A NULL that still shows in such a column ends the result as an
+// error before that row.
 StreamOutcome StreamResultSet(Reply* reply, sqlite3_stmt* stmt,
                               int64_t close_after_rows);
+
+// COLMETADATA for stmt without stepping it (SET FMTONLY ON): the types come
+// from the declarations as above, else varchar.
+void SendColumnMetadata(Reply* reply, sqlite3_stmt* stmt);
 
 }  // namespace venuedb
 

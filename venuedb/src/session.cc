@@ -98,6 +98,7 @@ class Session : public BatchHost, public GlobalValues {
     return transaction_ ? transaction_->count() : 0;
   }
   int ProcessId() const override { return channel_.spid(); }
+  BatchSettings* settings() override { return &batch_settings_; }
 
  private:
   static uint16_t NextSpid() {
@@ -161,6 +162,7 @@ class Session : public BatchHost, public GlobalValues {
   std::optional<ClientTransaction> transaction_;  // once db_ is open
   int lock_timeout_ms_;
   bool implicit_transactions_ = false;
+  BatchSettings batch_settings_;  // SET FMTONLY, SET NOCOUNT
   std::chrono::steady_clock::time_point busy_since_;
   int64_t conn_id_ = 0;
   int64_t request_ = 0;  // journal id of the request being answered
@@ -540,8 +542,11 @@ void Session::HandleRpc(const std::string& payload) {
   BeginRequest("rpc", request.name, params);
   if (const std::string* statement = LoneStatement(request)) {
     // Clients send plain SQL this way: it runs as a batch would, so `exec`,
-    // `use`, `set` and transactions work here too.
+    // `use`, `set` and transactions work here too. As in SQL Server, the SET
+    // options it changes last only as long as it runs.
+    const BatchSettings caller_settings = batch_settings_;
     BatchOutcome out = RunBatch(db_, &reply_, this, *statement);
+    batch_settings_ = caller_settings;
     if (out.fault_close) FaultClose();
     Complete(out.ok, out.attention);
     return;

@@ -10,27 +10,64 @@ const uint8_t kCollation[5] = {0x04, 0x08, 0xD0, 0x00, 0x00};
 
 namespace {
 
-void PutTypeInfo(ByteWriter* w, const ColumnInfo& c) {
-  switch (c.type) {
+constexpr uint8_t kIntN = 0x26;
+constexpr uint8_t kFltN = 0x6D;
+constexpr uint8_t kBigVarchar = 0xA7;
+constexpr uint8_t kBigChar = 0xAF;
+constexpr uint8_t kNVarcharType = 0xE7;
+
+// The size in bytes of a numeric kind; 0 for the text kinds.
+size_t NumericSize(WireType type) {
+  switch (type) {
+    case WireType::kInt1:
+      return 1;
+    case WireType::kInt2:
+      return 2;
     case WireType::kInt4:
-      w->U8(0x26);
-      w->U8(4);
-      break;
+      return 4;
     case WireType::kInt8:
-      w->U8(0x26);
-      w->U8(8);
-      break;
     case WireType::kFloat8:
-      w->U8(0x6D);
-      w->U8(8);
-      break;
+      return 8;
     case WireType::kVarchar:
+    case WireType::kChar:
     case WireType::kNVarchar:
-      w->U8(c.type == WireType::kVarchar ? 0xA7 : 0xE7);
-      w->U16(c.max_length);
-      w->Raw(kCollation, sizeof kCollation);
-      break;
+      return 0;
   }
+  return 0;
+}
+
+// The fixed-length type byte of a non-nullable numeric kind.
+uint8_t FixedType(WireType type) {
+  switch (type) {
+    case WireType::kInt1:
+      return 0x30;
+    case WireType::kInt2:
+      return 0x34;
+    case WireType::kInt4:
+      return 0x38;
+    case WireType::kInt8:
+      return 0x7F;
+    default:
+      return 0x3E;  // FLT8
+  }
+}
+
+void PutTypeInfo(ByteWriter* w, const ColumnInfo& c) {
+  const size_t size = NumericSize(c.type);
+  if (size != 0) {
+    if (!c.nullable) {
+      w->U8(FixedType(c.type));
+      return;
+    }
+    w->U8(c.type == WireType::kFloat8 ? kFltN : kIntN);
+    w->U8(static_cast<uint8_t>(size));
+    return;
+  }
+  w->U8(c.type == WireType::kVarchar ? kBigVarchar
+        : c.type == WireType::kChar  ? kBigChar
+                                     : kNVarcharType);
+  w->U16(c.max_length);
+  w->Raw(kCollation, sizeof kCollation);
 }
 
 void PutValue(ByteWriter* w, const ColumnInfo& c, const Value& v) {
@@ -39,14 +76,22 @@ void PutValue(ByteWriter* w, const ColumnInfo& c, const Value& v) {
     return;
   }
   switch (c.type) {
+    case WireType::kInt1:
+    case WireType::kInt2:
     case WireType::kInt4:
     case WireType::kInt8:
-      PutIntValue(w, c.type, v.AsInt());
+      PutIntValue(w, c.type, v.AsInt(), c.nullable);
       break;
     case WireType::kFloat8:
       PutFloatValue(
-          w, v.kind == Value::kReal ? v.real : static_cast<double>(v.AsInt()));
+          w, v.kind == Value::kReal ? v.real : static_cast<double>(v.AsInt()),
+          c.nullable);
       break;
+    case WireType::kChar: {
+      std::string text = v.kind == Value::kText ? v.text : v.AsText();
+      PutCharValue(w, text.data(), text.size(), c.max_length);
+      break;
+    }
     case WireType::kVarchar:
     case WireType::kNVarchar:
       if (v.kind == Value::kText && c.type == WireType::kNVarchar) {
@@ -69,28 +114,45 @@ void PutValue(ByteWriter* w, const ColumnInfo& c, const Value& v) {
 }  // namespace
 
 void PutNullValue(ByteWriter* w, WireType type) {
-  if (type == WireType::kVarchar || type == WireType::kNVarchar) {
+  if (NumericSize(type) == 0) {
     w->U16(0xFFFF);
   } else {
     w->U8(0);
   }
 }
 
-void PutIntValue(ByteWriter* w, WireType type, int64_t value) {
-  if (type == WireType::kInt4) {
-    w->U8(4);
-    w->U32(static_cast<uint32_t>(value));
-  } else {
-    w->U8(8);
-    w->U64(static_cast<uint64_t>(value));
+void PutIntValue(ByteWriter* w, WireType type, int64_t value, bool nullable) {
+  const size_t size = NumericSize(type);
+  if (nullable) w->U8(static_cast<uint8_t>(size));
+  switch (size) {
+    case 1:
+      w->U8(static_cast<uint8_t>(value));
+      break;
+    case 2:
+      w->U16(static_cast<uint16_t>(value));
+      break;
+    case 4:
+      w->U32(static_cast<uint32_t>(value));
+      break;
+    default:
+      w->U64(static_cast<uint64_t>(value));
+      break;
   }
 }
 
-void PutFloatValue(ByteWriter* w, double value) {
+void PutFloatValue(ByteWriter* w, double value, bool nullable) {
   uint64_t bits;
   std::memcpy(&bits, &value, sizeof bits);
-  w->U8(8);
+  if (nullable) w->U8(8);
   w->U64(bits);
+}
+
+void PutCharValue(ByteWriter* w, const void* data, size_t size,
+                  size_t max_length) {
+  size = Gb18030PrefixLength(static_cast<const char*>(data), size, max_length);
+  w->U16(static_cast<uint16_t>(max_length));
+  w->Raw(data, size);
+  for (size_t i = size; i < max_length; ++i) w->U8(' ');
 }
 
 void PutBytesValue(ByteWriter* w, const void* data, size_t size,
@@ -181,7 +243,7 @@ void PutColMetadata(ByteWriter* w, bool tds72,
     } else {
       w->U16(0);
     }
-    w->U16(0x0001);  // nullable
+    w->U16(c.nullable ? 0x0001 : 0x0000);
     PutTypeInfo(w, c);
     w->BVarchar(c.name_utf16);
   }

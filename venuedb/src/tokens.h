@@ -27,17 +27,25 @@ enum DoneStatus : uint16_t {
 enum DoneToken : uint8_t { kDone = 0xFD, kDoneProc = 0xFE, kDoneInProc = 0xFF };
 
 // How a column or returned parameter travels.
+// The numeric kinds travel as INTN/FLTN when nullable and as the fixed types
+// (INT1 0x30, INT2 0x34, INT4 0x38, INT8 0x7F, FLT8 0x3E: no length byte in
+// the type or the value) when not, as SQL Server sends them.
 enum class WireType {
-  kInt4,      // INTN, 4 bytes
-  kInt8,      // INTN, 8 bytes
-  kFloat8,    // FLTN, 8 bytes
+  kInt1,      // INTN 1 / INT1 (tinyint, 0 to 255)
+  kInt2,      // INTN 2 / INT2 (smallint)
+  kInt4,      // INTN 4 / INT4 (int)
+  kInt8,      // INTN 8 / INT8 (bigint)
+  kFloat8,    // FLTN 8 / FLT8 (float)
   kVarchar,   // BIGVARCHAR with the collation, bytes as stored
+  kChar,      // BIGCHAR with the collation: always max_length bytes, blank
+              // padded
   kNVarchar,  // NVARCHAR with the collation, UTF-16LE
 };
 
 struct ColumnInfo {
   WireType type = WireType::kVarchar;
   uint16_t max_length = 8000;  // bytes, for the text kinds
+  bool nullable = true;        // COLMETADATA flag 0x0001
   std::string name_utf16;
 };
 
@@ -60,11 +68,17 @@ void PutColMetadata(ByteWriter* w, bool tds72,
 // value with its length byte (length 0 is NULL), and a varchar value with its
 // 2-byte length (0xFFFF is NULL), cut to at most `max_length` bytes at a
 // character boundary of the collation's code page (GB18030).
+// A non-nullable numeric column's value has no length byte (`nullable`
+// false); PutNullValue is for nullable columns only. A BIGCHAR value is cut
+// like a varchar one, then padded with blanks to exactly max_length bytes.
 void PutNullValue(ByteWriter* w, WireType type);
-void PutIntValue(ByteWriter* w, WireType type, int64_t value);
-void PutFloatValue(ByteWriter* w, double value);
+void PutIntValue(ByteWriter* w, WireType type, int64_t value,
+                 bool nullable = true);
+void PutFloatValue(ByteWriter* w, double value, bool nullable = true);
 void PutBytesValue(ByteWriter* w, const void* data, size_t size,
                    size_t max_length);
+void PutCharValue(ByteWriter* w, const void* data, size_t size,
+                  size_t max_length);
 // One ROW token. For kNVarchar columns the value's text must already be
 // UTF-16LE. A text longer than the column's max_length is cut to it (varchar:
 // at a GB18030 character boundary).

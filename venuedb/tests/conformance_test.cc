@@ -79,7 +79,7 @@ const ExecuteSqlCase kExecuteSqlCases[] = {
      RpcPayload(
          "sp_executesql",
          NVarcharParam("@stmt", "set nocount on; use master; select 7 as n")),
-     "DONE 0x0001 0; ENV 1; DONE 0x0001 0; COLS n; ROW 7; DONE 0x0010 1"},
+     "DONE 0x0001 0; ENV 1; DONE 0x0001 0; COLS n; ROW 7; DONE 0x0000 0"},
     {"LoneStatementWithEmptyDeclarations",
      RpcPayload(10, NVarcharParam("", "begin tran; select 1 as n; commit") +
                         NVarcharParam("", "")),
@@ -141,7 +141,7 @@ const TsqlCase kTsqlCases[] = {
      "DONE 0x0001 0; DONE 0x0011 1; COLS i,r,e; ROW 1,1,0; DONE 0x0010 1"},
     {"UnknownVariable", "select @@nosuch", "ERROR 137; DONE 0x0002 0"},
     {"SyntaxErrorBeforeAStatementWord", "select 1 as a where 1 = select",
-     "ERROR 102; DONE 0x0002 0"},
+     "ERROR 156; DONE 0x0002 0"},
 };
 
 class TsqlTest : public ConformanceTest,

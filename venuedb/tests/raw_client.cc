@@ -111,45 +111,97 @@ struct Cursor {
 
 struct Column {
   uint8_t type = 0;
+  size_t size = 0;  // the declared length; a fixed type's value size
 };
+
+// The value size of a fixed-length type (INT1, INT2, INT4, INT8, FLT8), else 0.
+size_t FixedSize(uint8_t type) {
+  switch (type) {
+    case 0x30:
+      return 1;
+    case 0x34:
+      return 2;
+    case 0x38:
+      return 4;
+    case 0x7F:
+    case 0x3E:
+      return 8;
+    default:
+      return 0;
+  }
+}
 
 Column TypeInfo(Cursor* c) {
   Column col;
   col.type = static_cast<uint8_t>(c->Le(1));
+  col.size = FixedSize(col.type);
+  if (col.size != 0) return col;
   switch (col.type) {
     case 0x26:
     case 0x68:
     case 0x6D:
     case 0x6F:
-      c->Le(1);
+      col.size = c->Le(1);
       break;
     case 0xA5:
     case 0xAD:
       c->Le(2);
       break;
     default:  // the text kinds: maximum length and collation
-      c->Le(2);
+      col.size = c->Le(2);
       c->Take(5);
       break;
   }
   return col;
 }
 
+// "INT4", "INTN(4)", "BIGCHAR(10)", ...
+std::string TypeName(const Column& col) {
+  switch (col.type) {
+    case 0x30:
+      return "INT1";
+    case 0x34:
+      return "INT2";
+    case 0x38:
+      return "INT4";
+    case 0x7F:
+      return "INT8";
+    case 0x3E:
+      return "FLT8";
+    case 0x26:
+      return "INTN(" + std::to_string(col.size) + ")";
+    case 0x6D:
+      return "FLTN(" + std::to_string(col.size) + ")";
+    case 0xA7:
+      return "BIGVARCHAR(" + std::to_string(col.size) + ")";
+    case 0xAF:
+      return "BIGCHAR(" + std::to_string(col.size) + ")";
+    case 0xE7:
+      return "NVARCHAR(" + std::to_string(col.size) + ")";
+    default:
+      return "TYPE" + std::to_string(col.type);
+  }
+}
+
 std::string ValueText(Cursor* c, const Column& col) {
+  const size_t fixed = FixedSize(col.type);
   bool one_byte_length = col.type == 0x26 || col.type == 0x68 ||
                          col.type == 0x6D || col.type == 0x6F;
-  size_t length = c->Le(one_byte_length ? 1 : 2);
-  if (one_byte_length ? length == 0 : length == 0xFFFF) return "NULL";
+  size_t length = fixed != 0 ? fixed : c->Le(one_byte_length ? 1 : 2);
+  if (fixed == 0 && (one_byte_length ? length == 0 : length == 0xFFFF))
+    return "NULL";
   std::string bytes = c->Take(length);
-  if (col.type == 0x26) {
+  if (col.type == 0x26 || (fixed != 0 && col.type != 0x3E)) {
     uint64_t v = 0;
     for (size_t i = 0; i < bytes.size(); ++i) {
       v |= static_cast<uint64_t>(static_cast<uint8_t>(bytes[i])) << (8 * i);
     }
-    if (length < 8 && (v >> (8 * length - 1)) & 1) v |= ~0ull << (8 * length);
+    // tinyint (one byte) is unsigned; the others are signed.
+    if (length > 1 && length < 8 && (v >> (8 * length - 1)) & 1)
+      v |= ~0ull << (8 * length);
     return std::to_string(static_cast<int64_t>(v));
   }
-  if (col.type == 0x6D && length == 8) {
+  if ((col.type == 0x6D || col.type == 0x3E) && length == 8) {
     double d;
     std::memcpy(&d, bytes.data(), 8);
     char text[32];
@@ -340,7 +392,7 @@ std::optional<std::string> RawClient::Receive() {
   }
 }
 
-std::string DescribeReply(const std::string& reply) {
+std::string DescribeReply(const std::string& reply, bool detailed) {
   Cursor c{reply};
   std::vector<Column> columns;
   std::vector<std::string> tokens;
@@ -359,9 +411,13 @@ std::string DescribeReply(const std::string& reply) {
         line = "COLS ";
         size_t count = c.Le(2);
         for (size_t i = 0; i < count && !c.bad; ++i) {
-          c.Le(4 + 2);  // user type, flags
+          c.Le(4);  // user type
+          const bool nullable = c.Le(2) & 0x0001;
           columns.push_back(TypeInfo(&c));
           line += (i ? "," : "") + c.Name();
+          if (detailed) {
+            line += " " + TypeName(columns.back()) + (nullable ? "" : " NN");
+          }
         }
         break;
       }
@@ -400,6 +456,14 @@ std::string DescribeReply(const std::string& reply) {
         int32_t number = 0;
         if (body.size() >= 4) std::memcpy(&number, body.data(), 4);
         line = (token == 0xAA ? "ERROR " : "INFO ") + std::to_string(number);
+        if (detailed && body.size() >= 8) {
+          // state, class, then the message as US_VARCHAR
+          const size_t chars = static_cast<uint8_t>(body[6]) |
+                               (static_cast<uint8_t>(body[7]) << 8);
+          line += " " + std::to_string(static_cast<uint8_t>(body[5])) + " ";
+          for (size_t i = 0; i < chars && 8 + 2 * i < body.size(); ++i)
+            line.push_back(body[8 + 2 * i]);
+        }
         break;
       }
       case 0xE3: {

@@ -77,8 +77,10 @@ std::string NVarcharParam(const std::string& name, const std::string& text);
 // The reply as tokens separated by "; ": "COLS a,b", "ROW 1,x,NULL",
 // "DONE 0x0010 1" (also DONEPROC, DONEINPROC), "STATUS 7", "RET 0 @x 5",
 // "ERROR 208", "INFO 5701", "ENV 1", "LOGINACK"; an unknown token ends the
-// line with "? 0xNN".
-std::string DescribeReply(const std::string& reply);
+// line with "? 0xNN". Detailed, each column also gives its type and "NN"
+// when it is not nullable ("COLS c BIGCHAR(10) NN,i INTN(4)") and each
+// message its class and text ("ERROR 208 16 Invalid object name 't'.").
+std::string DescribeReply(const std::string& reply, bool detailed = false);
 
 }  // namespace venuedb::testing
 
