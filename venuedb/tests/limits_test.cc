@@ -196,6 +196,13 @@ TEST_P(ShortageTest, RefusesWhatItCannotServeAndRecovers) {
   constexpr int kLoggedIn = 40;
   constexpr int kSilent = 20;
   const ShortageCase& shortage = GetParam();
+#if defined(__SANITIZE_ADDRESS__)
+  // The undefined-behaviour checks of a sanitized server open a pipe to test
+  // whether memory is readable: with no descriptor left they report objects
+  // that are fine.
+  if (shortage.resource == RLIMIT_NOFILE)
+    GTEST_SKIP() << "a sanitized server needs descriptors of its own";
+#endif
   const uid_t user =
       geteuid() == 0 ? rondel::testing::kUnprivilegedUid : geteuid();
   const int base = shortage.resource == RLIMIT_NPROC ? TasksOfUser(user) : 0;
