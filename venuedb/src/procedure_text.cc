@@ -205,10 +205,11 @@ bool ParseProcedureFile(const std::string& text,
   return flush();
 }
 
-bool ParseParamDecls(const std::string& params, std::vector<ParamDecl>* decls,
-                     std::string* error) {
-  decls->clear();
-  // Split on newlines and on commas outside parentheses and quotes.
+namespace {
+
+// The declarations of a params column: split on newlines and on commas
+// outside parentheses and quotes.
+std::vector<std::string> SplitDeclarations(const std::string& params) {
   std::vector<std::string> items;
   std::string current;
   int depth = 0;
@@ -225,98 +226,136 @@ bool ParseParamDecls(const std::string& params, std::vector<ParamDecl>* decls,
     }
   }
   items.push_back(current);
-  for (const std::string& raw : items) {
-    std::string item = Trim(StripComment(raw));
+  return items;
+}
+
+bool IsIntegerType(const std::string& type_text) {
+  const std::string base = Lower(type_text.substr(0, type_text.find('(')));
+  return base == "int" || base == "integer" || base == "smallint" ||
+         base == "tinyint" || base == "bigint" || base == "bit";
+}
+
+// One declaration, read left to right: "@name type[(size)] [= default]
+// [OUTPUT|OUT] [READONLY]".
+class DeclarationReader {
+ public:
+  explicit DeclarationReader(const std::string& item) : item_(item) {}
+
+  bool Read(ParamDecl* d, std::string* error) {
+    d->name = Word();
+    if (d->name.size() < 2 || d->name[0] != '@')
+      return Fail("bad parameter declaration: ", error);
+    if (!TypeText(&d->type_text)) return Fail("bad type in: ", error);
+    d->is_int = IsIntegerType(d->type_text);
+    SkipSpace();
+    if (At('=')) {
+      ++i_;
+      SkipSpace();
+      d->default_value = QuotedTextAhead() ? QuotedText() : Literal();
+    }
+    for (std::string w = Word(); !w.empty(); w = Word()) {
+      const std::string lw = Lower(w);
+      if (lw == "output" || lw == "out") {
+        d->output = true;
+      } else if (lw != "readonly") {
+        *error = "unexpected '" + w + "' in: " + item_;
+        return false;
+      }
+    }
+    SkipSpace();
+    if (i_ != item_.size()) return Fail("unexpected text in: ", error);
+    if (d->is_int && d->default_value.kind == Value::kText)
+      d->default_value = Value::Int(d->default_value.AsInt());
+    return true;
+  }
+
+ private:
+  bool At(char c) const { return i_ < item_.size() && item_[i_] == c; }
+
+  void SkipSpace() {
+    while (i_ < item_.size() &&
+           std::isspace(static_cast<unsigned char>(item_[i_])))
+      ++i_;
+  }
+
+  std::string Word() {
+    SkipSpace();
+    const size_t start = i_;
+    while (i_ < item_.size() && IsWordChar(item_[i_])) ++i_;
+    return item_.substr(start, i_ - start);
+  }
+
+  // The type's name and its parenthesised size, if any.
+  bool TypeText(std::string* type_text) {
+    *type_text = Word();
+    SkipSpace();
+    if (!At('(')) return true;
+    const size_t close = item_.find(')', i_);
+    if (close == std::string::npos) return false;
+    *type_text += item_.substr(i_, close + 1 - i_);
+    i_ = close + 1;
+    return true;
+  }
+
+  // 'text' or N'text'.
+  bool QuotedTextAhead() const {
+    return At('\'') || ((At('N') || At('n')) && i_ + 1 < item_.size() &&
+                        item_[i_ + 1] == '\'');
+  }
+
+  // A quoted default; '' inside stands for one quote.
+  Value QuotedText() {
+    if (!At('\'')) ++i_;  // the N
+    ++i_;
+    std::string text;
+    while (i_ < item_.size()) {
+      if (item_[i_] == '\'') {
+        if (i_ + 1 < item_.size() && item_[i_ + 1] == '\'') {
+          text.push_back('\'');
+          i_ += 2;
+          continue;
+        }
+        ++i_;
+        break;
+      }
+      text.push_back(item_[i_++]);
+    }
+    return Value::Text(text);
+  }
+
+  // An unquoted default: NULL, an integer, or a word kept as text.
+  Value Literal() {
+    const size_t start = i_;
+    while (i_ < item_.size() &&
+           !std::isspace(static_cast<unsigned char>(item_[i_])))
+      ++i_;
+    const std::string literal = item_.substr(start, i_ - start);
+    char* end = nullptr;
+    const long long number = std::strtoll(literal.c_str(), &end, 10);
+    if (Lower(literal) == "null") return Value::Null();
+    if (!literal.empty() && end && *end == '\0') return Value::Int(number);
+    return Value::Text(literal);
+  }
+
+  bool Fail(const char* what, std::string* error) const {
+    *error = what + item_;
+    return false;
+  }
+
+  const std::string& item_;
+  size_t i_ = 0;
+};
+
+}  // namespace
+
+bool ParseParamDecls(const std::string& params, std::vector<ParamDecl>* decls,
+                     std::string* error) {
+  decls->clear();
+  for (const std::string& raw : SplitDeclarations(params)) {
+    const std::string item = Trim(StripComment(raw));
     if (item.empty()) continue;
     ParamDecl d;
-    size_t i = 0;
-    auto skip_space = [&]() {
-      while (i < item.size() &&
-             std::isspace(static_cast<unsigned char>(item[i])))
-        ++i;
-    };
-    auto word = [&]() {
-      skip_space();
-      size_t start = i;
-      while (i < item.size() && IsWordChar(item[i])) ++i;
-      return item.substr(start, i - start);
-    };
-    d.name = word();
-    if (d.name.size() < 2 || d.name[0] != '@') {
-      *error = "bad parameter declaration: " + item;
-      return false;
-    }
-    d.type_text = word();
-    skip_space();
-    if (i < item.size() && item[i] == '(') {
-      size_t close = item.find(')', i);
-      if (close == std::string::npos) {
-        *error = "bad type in: " + item;
-        return false;
-      }
-      d.type_text += item.substr(i, close + 1 - i);
-      i = close + 1;
-    }
-    std::string base = Lower(d.type_text.substr(0, d.type_text.find('(')));
-    d.is_int = base == "int" || base == "integer" || base == "smallint" ||
-               base == "tinyint" || base == "bigint" || base == "bit";
-    skip_space();
-    if (i < item.size() && item[i] == '=') {
-      ++i;
-      skip_space();
-      if (i < item.size() &&
-          (item[i] == '\'' || ((item[i] == 'N' || item[i] == 'n') &&
-                               i + 1 < item.size() && item[i + 1] == '\''))) {
-        if (item[i] != '\'') ++i;
-        ++i;
-        std::string text;
-        while (i < item.size()) {
-          if (item[i] == '\'') {
-            if (i + 1 < item.size() && item[i + 1] == '\'') {
-              text.push_back('\'');
-              i += 2;
-              continue;
-            }
-            ++i;
-            break;
-          }
-          text.push_back(item[i++]);
-        }
-        d.default_value = Value::Text(text);
-      } else {
-        size_t start = i;
-        while (i < item.size() &&
-               !std::isspace(static_cast<unsigned char>(item[i])))
-          ++i;
-        std::string literal = item.substr(start, i - start);
-        char* end = nullptr;
-        long long number = std::strtoll(literal.c_str(), &end, 10);
-        if (Lower(literal) == "null") {
-          d.default_value = Value::Null();
-        } else if (!literal.empty() && end && *end == '\0') {
-          d.default_value = Value::Int(number);
-        } else {
-          d.default_value = Value::Text(literal);
-        }
-      }
-    }
-    for (std::string w = word(); !w.empty(); w = word()) {
-      std::string lw = Lower(w);
-      if (lw == "output" || lw == "out") {
-        d.output = true;
-      } else if (lw != "readonly") {
-        *error = "unexpected '" + w + "' in: " + item;
-        return false;
-      }
-    }
-    skip_space();
-    if (i != item.size()) {
-      *error = "unexpected text in: " + item;
-      return false;
-    }
-    if (d.is_int && d.default_value.kind == Value::kText) {
-      d.default_value = Value::Int(d.default_value.AsInt());
-    }
+    if (!DeclarationReader(item).Read(&d, error)) return false;
     decls->push_back(d);
   }
   return true;
