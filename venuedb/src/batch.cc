@@ -512,184 +512,242 @@ int PrepareBatchStatement(sqlite3* db, const std::string& sql, size_t pos,
   return rc;
 }
 
-BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
-                      const std::string& sql) {
-  BatchOutcome out;
-  BatchSettings* settings = host->settings();
-  auto fail = [&](int32_t number, const std::string& message) {
-    bool locked = IsLockTimeout(message);
-    reply->Message(locked ? kLockTimeoutError : number,
-                   locked ? 16 : SeverityOf(number),
-                   locked ? kLockTimeoutMessage : message);
-    reply->Done(kDone, kDoneError, 0, 0);
-    out.ok = false;
-  };
-  auto fail_sqlite = [&](const std::string& sqlite_message) {
-    ServerError e = SqliteError(sqlite_message);
-    fail(e.number, IsLockTimeout(sqlite_message) ? sqlite_message : e.message);
-  };
-  // DONE after a statement with a row count: the count is left out under
-  // NOCOUNT.
-  auto done_counted = [&](bool last, uint64_t count, uint16_t command) {
-    if (settings->nocount) {
-      reply->Done(kDone, More(last), 0, command);
-    } else {
-      reply->Done(kDone, static_cast<uint16_t>(kDoneCount | More(last)), count,
-                  command);
+namespace {
+
+// Runs one batch: its statements in order, each answered with its rows and a
+// DONE, until the end or the first failure. The steps: the batch as a whole
+// (a NUL, nothing at all), then per statement one the host runs itself, USE,
+// SET, EXEC, or SQL for SQLite (with rows, described only under FMTONLY, or
+// without rows).
+class BatchRunner {
+ public:
+  BatchRunner(sqlite3* db, Reply* reply, BatchHost* host,
+              const std::string& sql)
+      : db_(db),
+        reply_(reply),
+        host_(host),
+        sql_(sql),
+        settings_(host->settings()) {}
+
+  BatchOutcome Run() {
+    // SQLite reads a NUL as the end of the text: the rest would be lost, or
+    // never consumed.
+    const size_t nul = sql_.find('\0');
+    if (nul != std::string::npos) {
+      Fail(kSyntaxError,
+           "Incorrect syntax: the batch holds a NUL character at offset " +
+               std::to_string(nul) + ".");
+      return out_;
     }
-  };
-  // SQLite reads a NUL as the end of the text: the rest would be lost, or
-  // never consumed.
-  size_t nul = sql.find('\0');
-  if (nul != std::string::npos) {
-    fail(kSyntaxError,
-         "Incorrect syntax: the batch holds a NUL character at "
-         "offset " +
-             std::to_string(nul) + ".");
-    return out;
+    pos_ = SkipBlanks(sql_, 0);
+    if (pos_ >= sql_.size()) {
+      reply_->Done(kDone, kDoneFinal, 0, 0);
+      return out_;
+    }
+    close_after_ = FindFault(db_, "close_after_rows", "").value_or(-1);
+    int statements = 0;
+    while (pos_ < sql_.size()) {
+      ++statements;
+      if (!NextStatement()) break;
+    }
+    out_.only_use = saw_use_ && statements == 1;
+    return out_;
   }
-  size_t pos = SkipBlanks(sql, 0);
-  if (pos >= sql.size()) {
-    reply->Done(kDone, kDoneFinal, 0, 0);
-    return out;
-  }
-  int64_t close_after = FindFault(db, "close_after_rows", "").value_or(-1);
-  int statements = 0;
-  bool saw_use = false;
-  while (pos < sql.size()) {
-    ++statements;
+
+ private:
+  // Runs the statement at pos_ and moves past it; false when the batch ends
+  // here.
+  bool NextStatement() {
     size_t own_end = 0;
     int32_t own_error = 0;
     std::string own_message;
-    if (host->OwnStatement(sql, pos, &own_end, &own_error, &own_message)) {
-      pos = SkipBlanks(sql, own_end);
-      if (own_error != 0) {
-        fail(own_error, own_message);
-        break;
-      }
-      reply->Done(kDone, More(pos >= sql.size()), 0, 0);
-      continue;
+    if (host_->OwnStatement(sql_, pos_, &own_end, &own_error, &own_message)) {
+      pos_ = SkipBlanks(sql_, own_end);
+      if (own_error != 0) return Fail(own_error, own_message);
+      reply_->Done(kDone, More(AtEnd()), 0, 0);
+      return true;
     }
     BatchStatement st;
-    if (!ReadBatchStatement(sql, pos, &st)) {
-      fail(st.error_number, st.error_message);
-      break;
-    }
-    const std::string& word = st.word;
-    if (st.kind == BatchStatement::kUse) {
-      saw_use = true;  // journaled by the host from here on
-      pos = SkipBlanks(sql, st.end);
-      bool last = pos >= sql.size();
-      std::string canonical, previous;
-      if (!host->UseDatabase(st.name, &canonical, &previous)) {
-        fail(911, "Database '" + st.name +
-                      "' does not exist. Make sure that the name is entered "
-                      "correctly.");
-        break;
-      }
-      ByteWriter w;
-      PutEnvChangeText(&w, 1, reply->charset()->GbToUtf16(canonical),
-                       reply->charset()->GbToUtf16(previous));
-      reply->Write(&w);
-      reply->Done(kDone, More(last), 0, 0);
-      continue;
-    }
-    if (st.kind == BatchStatement::kSet) {
-      for (const std::string& option : st.options) {
-        if (option == "fmtonly") settings->fmtonly = st.value == "on";
-        if (option == "nocount") settings->nocount = st.value == "on";
-      }
-      pos = SkipBlanks(sql, st.end);
-      reply->Done(kDone, More(pos >= sql.size()), 0, 0);
-      continue;
-    }
-    if (st.kind == BatchStatement::kExec && settings->fmtonly) {
-      fail(kNotWithFmtOnly,
-           "venuedb does not run procedures while FMTONLY is "
-           "ON: set FMTONLY OFF first.");
-      break;
-    }
-    if (st.kind == BatchStatement::kExec) {
-      ProcedureCall call;
-      call.name = st.name;
-      call.params = std::move(st.params);
-      pos = SkipBlanks(sql, st.end);
-      call.more_follows = pos < sql.size();
-      call.close_after_rows =
-          FindFault(db, "close_after_rows", call.name).value_or(-1);
-      ProcedureOutcome p = RunProcedure(db, reply, call);
-      out.attention = p.attention;
-      out.fault_close = p.fault_close;
-      if (p.attention || p.fault_close) break;
-      // A failed procedure ends its own part (its last DONE says whether more
-      // follows); the batch goes on with the next statement.
-      if (!p.ok) out.ok = false;
-      continue;
-    }
-    sqlite3_stmt* raw = nullptr;
-    size_t next = sql.size();
-    int rc = PrepareBatchStatement(db, sql, pos, &raw, &next);
-    Statement stmt(raw);
-    if (rc != SQLITE_OK) {
-      fail_sqlite(sqlite3_errmsg(db));
-      break;
-    }
-    if (next <= pos || next > sql.size()) {
-      // Nothing was consumed: going round again would never end.
-      fail(kSyntaxError,
-           "Incorrect syntax near '" + sql.substr(pos, 20) + "'.");
-      break;
-    }
-    pos = SkipBlanks(sql, next);
-    bool last = pos >= sql.size();
-    if (!stmt) {
-      if (last) reply->Done(kDone, kDoneFinal, 0, 0);
-      continue;
-    }
-    if (settings->fmtonly) {
-      // Only what the client would receive is described; nothing runs.
-      if (sqlite3_column_count(raw) > 0) SendColumnMetadata(reply, raw);
-      reply->Done(kDone, More(last), 0, 0);
-      continue;
-    }
-    if (sqlite3_column_count(raw) > 0) {
-      StreamOutcome s = StreamResultSet(reply, raw, close_after);
-      stmt.reset();
-      if (s.end == StreamOutcome::kAttention) {
-        out.attention = true;
-        break;
-      }
-      if (s.end == StreamOutcome::kFaultClose) {
-        out.fault_close = true;
-        break;
-      }
-      if (s.end == StreamOutcome::kError) {
-        fail_sqlite(s.error);
-        break;
-      }
-      done_counted(last, s.rows, 0xC1);
-      continue;
-    }
-    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
-    }
-    bool writes = !sqlite3_stmt_readonly(raw);
-    stmt.reset();
-    if (rc != SQLITE_DONE) {
-      fail_sqlite(sqlite3_errmsg(db));
-      break;
-    }
-    // Only INSERT, UPDATE and DELETE have a count: sqlite3_changes64 still
-    // holds the last of those after a CREATE or DROP.
-    bool dml = word == "insert" || word == "update" || word == "delete" ||
-               word == "replace" || word == "with";
-    if (writes && dml) {
-      done_counted(last, static_cast<uint64_t>(sqlite3_changes64(db)), 0xC3);
-    } else {
-      reply->Done(kDone, More(last), 0, 0);
+    if (!ReadBatchStatement(sql_, pos_, &st))
+      return Fail(st.error_number, st.error_message);
+    switch (st.kind) {
+      case BatchStatement::kUse:
+        return Use(st);
+      case BatchStatement::kSet:
+        return Set(st);
+      case BatchStatement::kExec:
+        return Exec(&st);
+      default:
+        return Sql(st.word);
     }
   }
-  out.only_use = saw_use && statements == 1;
-  return out;
+
+  bool Use(const BatchStatement& st) {
+    saw_use_ = true;  // journaled by the host from here on
+    pos_ = SkipBlanks(sql_, st.end);
+    std::string canonical, previous;
+    if (!host_->UseDatabase(st.name, &canonical, &previous)) {
+      return Fail(911, "Database '" + st.name +
+                           "' does not exist. Make sure that the name is "
+                           "entered correctly.");
+    }
+    ByteWriter w;
+    PutEnvChangeText(&w, 1, reply_->charset()->GbToUtf16(canonical),
+                     reply_->charset()->GbToUtf16(previous));
+    reply_->Write(&w);
+    reply_->Done(kDone, More(AtEnd()), 0, 0);
+    return true;
+  }
+
+  bool Set(const BatchStatement& st) {
+    for (const std::string& option : st.options) {
+      if (option == "fmtonly") settings_->fmtonly = st.value == "on";
+      if (option == "nocount") settings_->nocount = st.value == "on";
+    }
+    pos_ = SkipBlanks(sql_, st.end);
+    reply_->Done(kDone, More(AtEnd()), 0, 0);
+    return true;
+  }
+
+  bool Exec(BatchStatement* st) {
+    if (settings_->fmtonly) {
+      return Fail(kNotWithFmtOnly,
+                  "venuedb does not run procedures while FMTONLY is ON: set "
+                  "FMTONLY OFF first.");
+    }
+    ProcedureCall call;
+    call.name = st->name;
+    call.params = std::move(st->params);
+    pos_ = SkipBlanks(sql_, st->end);
+    call.more_follows = !AtEnd();
+    call.close_after_rows =
+        FindFault(db_, "close_after_rows", call.name).value_or(-1);
+    const ProcedureOutcome p = RunProcedure(db_, reply_, call);
+    out_.attention = p.attention;
+    out_.fault_close = p.fault_close;
+    if (p.attention || p.fault_close) return false;
+    // A failed procedure ends its own part (its last DONE says whether more
+    // follows); the batch goes on with the next statement.
+    if (!p.ok) out_.ok = false;
+    return true;
+  }
+
+  // A statement for SQLite.
+  bool Sql(const std::string& word) {
+    sqlite3_stmt* raw = nullptr;
+    size_t next = sql_.size();
+    const int rc = PrepareBatchStatement(db_, sql_, pos_, &raw, &next);
+    Statement stmt(raw);
+    if (rc != SQLITE_OK) return FailSqlite(sqlite3_errmsg(db_));
+    if (next <= pos_ || next > sql_.size()) {
+      // Nothing was consumed: going round again would never end.
+      return Fail(kSyntaxError,
+                  "Incorrect syntax near '" + sql_.substr(pos_, 20) + "'.");
+    }
+    pos_ = SkipBlanks(sql_, next);
+    if (!stmt) {
+      if (AtEnd()) reply_->Done(kDone, kDoneFinal, 0, 0);
+      return true;
+    }
+    if (settings_->fmtonly) {
+      // Only what the client would receive is described; nothing runs.
+      if (sqlite3_column_count(raw) > 0) SendColumnMetadata(reply_, raw);
+      reply_->Done(kDone, More(AtEnd()), 0, 0);
+      return true;
+    }
+    if (sqlite3_column_count(raw) > 0) return Rows(std::move(stmt));
+    return WithoutRows(std::move(stmt), word);
+  }
+
+  bool Rows(Statement stmt) {
+    const StreamOutcome s = StreamResultSet(reply_, stmt.get(), close_after_);
+    stmt.reset();
+    switch (s.end) {
+      case StreamOutcome::kAttention:
+        out_.attention = true;
+        return false;
+      case StreamOutcome::kFaultClose:
+        out_.fault_close = true;
+        return false;
+      case StreamOutcome::kError:
+        return FailSqlite(s.error);
+      default:
+        DoneCounted(s.rows, kSelectCommand);
+        return true;
+    }
+  }
+
+  bool WithoutRows(Statement stmt, const std::string& word) {
+    int rc;
+    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+    }
+    const bool writes = !sqlite3_stmt_readonly(stmt.get());
+    stmt.reset();
+    if (rc != SQLITE_DONE) return FailSqlite(sqlite3_errmsg(db_));
+    // Only INSERT, UPDATE and DELETE have a count: sqlite3_changes64 still
+    // holds the last of those after a CREATE or DROP.
+    const bool dml = word == "insert" || word == "update" || word == "delete" ||
+                     word == "replace" || word == "with";
+    if (writes && dml) {
+      DoneCounted(static_cast<uint64_t>(sqlite3_changes64(db_)),
+                  kChangeCommand);
+    } else {
+      reply_->Done(kDone, More(AtEnd()), 0, 0);
+    }
+    return true;
+  }
+
+  bool AtEnd() const { return pos_ >= sql_.size(); }
+
+  // Ends the batch with an error and a DONE.
+  bool Fail(int32_t number, const std::string& message) {
+    const bool locked = IsLockTimeout(message);
+    reply_->Message(locked ? kLockTimeoutError : number,
+                    locked ? 16 : SeverityOf(number),
+                    locked ? kLockTimeoutMessage : message);
+    reply_->Done(kDone, kDoneError, 0, 0);
+    out_.ok = false;
+    return false;
+  }
+
+  bool FailSqlite(const std::string& sqlite_message) {
+    const ServerError e = SqliteError(sqlite_message);
+    return Fail(e.number,
+                IsLockTimeout(sqlite_message) ? sqlite_message : e.message);
+  }
+
+  // DONE after a statement with a row count: the count is left out under
+  // NOCOUNT.
+  void DoneCounted(uint64_t count, uint16_t command) {
+    if (settings_->nocount) {
+      reply_->Done(kDone, More(AtEnd()), 0, command);
+    } else {
+      reply_->Done(kDone, static_cast<uint16_t>(kDoneCount | More(AtEnd())),
+                   count, command);
+    }
+  }
+
+  // The command codes a DONE carries: a SELECT's rows, an INSERT, UPDATE or
+  // DELETE's changes.
+  static constexpr uint16_t kSelectCommand = 0xC1;
+  static constexpr uint16_t kChangeCommand = 0xC3;
+
+  sqlite3* db_;
+  Reply* reply_;
+  BatchHost* host_;
+  const std::string& sql_;
+  BatchSettings* settings_;
+  size_t pos_ = 0;
+  int64_t close_after_ = -1;
+  bool saw_use_ = false;
+  BatchOutcome out_;
+};
+
+}  // namespace
+
+BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
+                      const std::string& sql) {
+  return BatchRunner(db, reply, host, sql).Run();
 }
 
 }  // namespace venuedb
