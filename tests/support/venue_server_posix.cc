@@ -18,6 +18,7 @@
 #include <fstream>
 #include <thread>
 
+#include "sqlite_handles.h"
 #include "venue_server.h"
 
 namespace rondel::testing {
@@ -55,33 +56,29 @@ std::string ReadFile(const std::string& path) {
                      std::istreambuf_iterator<char>());
 }
 
-struct DbCloser {
-  void operator()(sqlite3* db) const { sqlite3_close(db); }
-};
-
-std::unique_ptr<sqlite3, DbCloser> OpenFile(const std::string& path) {
+venuedb::DbHandle OpenFile(const std::string& path) {
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) !=
-      SQLITE_OK) {
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  venuedb::DbHandle owned(db);
+  if (rc != SQLITE_OK) {
     ADD_FAILURE() << "cannot open " << path << ": "
                   << (db ? sqlite3_errmsg(db) : "");
-    sqlite3_close(db);
     return nullptr;
   }
   sqlite3_busy_timeout(db, 20000);
   // venuedb keeps its journal tables in a file of their own beside the
   // database; attached, they answer to their plain names.
   const std::string journal = path + ".journal";
-  sqlite3_stmt* attach = nullptr;
-  if (sqlite3_prepare_v2(db, "ATTACH DATABASE ? AS journal", -1, &attach,
-                         nullptr) != SQLITE_OK ||
-      sqlite3_bind_text(attach, 1, journal.c_str(), -1, SQLITE_TRANSIENT) !=
-          SQLITE_OK ||
-      sqlite3_step(attach) != SQLITE_DONE) {
+  venuedb::Statement attach =
+      venuedb::Prepare(db, "ATTACH DATABASE ? AS journal");
+  if (!attach ||
+      sqlite3_bind_text(attach.get(), 1, journal.c_str(), -1,
+                        SQLITE_TRANSIENT) != SQLITE_OK ||
+      sqlite3_step(attach.get()) != SQLITE_DONE) {
     ADD_FAILURE() << "cannot attach " << journal << ": " << sqlite3_errmsg(db);
   }
-  sqlite3_finalize(attach);
-  return std::unique_ptr<sqlite3, DbCloser>(db);
+  attach.reset();
+  return owned;
 }
 
 }  // namespace
@@ -254,8 +251,9 @@ std::vector<Row> VenueServer::Query(const std::string& sql) {
   auto db = OpenFile(db_path_);
   if (!db) return rows;
   sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &stmt, nullptr) !=
-      SQLITE_OK) {
+  int prepared = sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &stmt, nullptr);
+  venuedb::Statement owned(stmt);
+  if (prepared != SQLITE_OK) {
     ADD_FAILURE() << "query failed: " << sql << ": "
                   << sqlite3_errmsg(db.get());
     return rows;
@@ -290,7 +288,6 @@ std::vector<Row> VenueServer::Query(const std::string& sql) {
   if (rc != SQLITE_DONE)
     ADD_FAILURE() << "query failed: " << sql << ": "
                   << sqlite3_errmsg(db.get());
-  sqlite3_finalize(stmt);
   return rows;
 }
 

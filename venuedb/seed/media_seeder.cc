@@ -10,10 +10,10 @@
 // one group drawn at random.
 #include <string>
 
+#include "row_writer.h"
 #include "sample_text.h"
 #include "seed_random.h"
 #include "seed_steps.h"
-#include "statement.h"
 
 namespace venuedb {
 
@@ -111,23 +111,23 @@ MediaText DrawText(SeedRandom* random, int media_class, int i, int ad_index) {
 bool SeedMedia(SeedContext* context, std::string* error) {
   const SeedOptions& options = context->options;
   SeedRandom random(kMediaSeed);
-  Statement language(
+  RowWriter language(
       context->db,
       "INSERT INTO languages (language_id, language_name) VALUES (?, ?)");
   for (int id = 1; id <= kLanguageCount; ++id)
     language.Int(1, id).Text(2, LanguageName(id)).Run();
-  Statement media(
+  RowWriter media(
       context->db,
       "INSERT INTO medias (media_id, media_name, media_code, artist_name,"
       " language_id, volume, vocal_channel, stroke_count, head_stroke, "
       "name_length,"
       " sound_initials, added_on, play_count)"
       " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-  Statement file(
+  RowWriter file(
       context->db,
       "INSERT INTO media_files (group_id, media_id, file_order, file_path)"
       " VALUES (?, ?, ?, ?)");
-  Statement ad(context->db,
+  RowWriter ad(context->db,
                "INSERT INTO advertisements (ad_id, media_id, ad_title, "
                "sort_order, is_enabled)"
                " VALUES (?, ?, ?, ?, ?)");
@@ -187,7 +187,7 @@ bool SeedMedia(SeedContext* context, std::string* error) {
     }
   }
   summary.medias = options.medias;
-  return StatementsOk({&language, &media, &file, &ad}, error);
+  return RowWritersOk({&language, &media, &file, &ad}, error);
 }
 
 }  // namespace venuedb

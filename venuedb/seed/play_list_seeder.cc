@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "row_writer.h"
 #include "seed_random.h"
 #include "seed_steps.h"
-#include "statement.h"
 
 namespace venuedb {
 
@@ -31,7 +31,7 @@ void Shuffle(std::vector<int>* items, SeedRandom* random) {
 
 // Writes `rows` ranks of one chart from `order`, starting over when it runs
 // out.
-void WriteChart(Statement* chart, const char* name,
+void WriteChart(RowWriter* chart, const char* name,
                 const std::vector<int>& order, int rows, int plays_per_rank) {
   if (order.empty()) return;
   for (int rank = 1; rank <= rows; ++rank) {
@@ -42,7 +42,7 @@ void WriteChart(Statement* chart, const char* name,
 }
 
 bool SeedCharts(SeedContext* context, SeedRandom* random, std::string* error) {
-  Statement chart(
+  RowWriter chart(
       context->db,
       "INSERT INTO media_charts (chart_name, chart_rank, media_id, play_count)"
       " VALUES (?, ?, ?, ?)");
@@ -62,17 +62,17 @@ bool SeedCharts(SeedContext* context, SeedRandom* random, std::string* error) {
   std::vector<int> newest(songs.rbegin(), songs.rend());
   WriteChart(&chart, "new", newest, rows, 1);
   context->summary.chart_rows = songs.empty() ? 0 : rows;
-  return StatementsOk({&chart}, error);
+  return RowWritersOk({&chart}, error);
 }
 
 bool SeedUserPlayList(SeedContext* context, SeedRandom* random,
                       std::string* error) {
   const std::vector<int>& pool = context->group_one_playable;
-  Statement entry(
+  RowWriter entry(
       context->db,
       "INSERT INTO MediaUserSet (MediaUserSet_ID, MediaUserSet_MediaId,"
       " MediaUserSet_Shunxu) VALUES (?, ?, ?)");
-  if (pool.empty()) return StatementsOk({&entry}, error);
+  if (pool.empty()) return RowWritersOk({&entry}, error);
   // Entries were reordered after they were added: row order differs from play
   // order.
   std::vector<int> positions(
@@ -87,19 +87,19 @@ bool SeedUserPlayList(SeedContext* context, SeedRandom* random,
     entry.Int(3, positions[k]).Run();
   }
   context->summary.user_playlist = context->options.user_playlist;
-  return StatementsOk({&entry}, error);
+  return RowWritersOk({&entry}, error);
 }
 
 // Every other room has one to --queued media of group 1 queued, oldest first.
 bool SeedSelections(SeedContext* context, SeedRandom* random,
                     std::string* error) {
-  Statement selection(
+  RowWriter selection(
       context->db,
       "INSERT INTO room_selections (selection_id, room_id, media_id, queued_at,"
       " state) VALUES (?, ?, ?, ?, 0)");
   const std::vector<int>& pool = context->group_one_playable;
   if (pool.empty() || context->options.queued == 0)
-    return StatementsOk({&selection}, error);
+    return RowWritersOk({&selection}, error);
   // Queued from 19:00 on 2026-01-01 (day 2922 after 2018-01-01), one every
   // seven seconds; the largest venues run into the next day.
   int seconds = 19 * 3600;
@@ -117,13 +117,13 @@ bool SeedSelections(SeedContext* context, SeedRandom* random,
       selection.Text(4, stamp).Run();
     }
   }
-  return StatementsOk({&selection}, error);
+  return RowWritersOk({&selection}, error);
 }
 
 // A film not licensed for room 2, a song withdrawn everywhere, room 3 closed
 // except for one song. Parts that the venue is too small for are left out.
 bool SeedAuthorizations(SeedContext* context, std::string* error) {
-  Statement rule(
+  RowWriter rule(
       context->db,
       "INSERT INTO authorizations (room_address, media_id, allowed, reason)"
       " VALUES (?, ?, ?, ?)");
@@ -149,7 +149,7 @@ bool SeedAuthorizations(SeedContext* context, std::string* error) {
     if (!songs.empty())
       rule.Text(1, rooms[2]).Int(2, songs[0]).Int(3, 1).Text(4, "").Run();
   }
-  return StatementsOk({&rule}, error);
+  return RowWritersOk({&rule}, error);
 }
 
 // Rooms 1, 5, 9, ... paid for one song each between 18:00 and 19:00 (closed
@@ -157,13 +157,13 @@ bool SeedAuthorizations(SeedContext* context, std::string* error) {
 // table's own sequence, as sp_addlog's do, so the next sp_addlog follows them.
 bool SeedTradeLogs(SeedContext* context, SeedRandom* random,
                    std::string* error) {
-  Statement log(
+  RowWriter log(
       context->db,
       "INSERT INTO trade_logs (room_address, media_id, state, reserved,"
       " created_at, modified_at) VALUES (?, ?, ?, ?, ?, ?)");
   const std::vector<std::string>& rooms = context->room_addresses;
   const std::vector<int>& songs = context->song_ids;
-  if (songs.empty()) return StatementsOk({&log}, error);
+  if (songs.empty()) return RowWritersOk({&log}, error);
   auto song = [&] {
     return songs[static_cast<size_t>(
         random->Below(static_cast<int>(songs.size())))];
@@ -184,7 +184,7 @@ bool SeedTradeLogs(SeedContext* context, SeedRandom* random,
     log.Text(5, stamp(19, 30 + static_cast<int>(i / 8) % 30)).Null(6).Run();
     ++context->summary.trade_logs;
   }
-  return StatementsOk({&log}, error);
+  return RowWritersOk({&log}, error);
 }
 
 }  // namespace

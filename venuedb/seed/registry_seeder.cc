@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <string>
 
+#include "row_writer.h"
 #include "sample_text.h"
 #include "seed_random.h"
 #include "seed_steps.h"
-#include "statement.h"
 
 namespace venuedb {
 
@@ -30,17 +30,17 @@ std::string FileServerAddress(const SeedOptions& options, int server_id,
 
 bool SeedServers(SeedContext* context, SeedRandom* random, std::string* error) {
   const SeedOptions& options = context->options;
-  Statement group(context->db,
+  RowWriter group(context->db,
                   "INSERT INTO server_groups (group_id, group_name, is_valid) "
                   "VALUES (?, ?, 1)");
   for (int g = 1; g <= options.groups; ++g)
     group.Int(1, g).Text(2, "Group " + std::to_string(g)).Run();
-  Statement server(context->db,
+  RowWriter server(context->db,
                    "INSERT INTO fileservers (fileserver_id, fileserver_name, "
                    "fileserver_IpAddress,"
                    " stream_port, group_id, max_connections, is_enabled)"
                    " VALUES (?, ?, ?, 8554, ?, ?, 1)");
-  Statement count(
+  RowWriter count(
       context->db,
       "INSERT INTO fileserver_connections (group_id, fileserver_id, "
       "connection_count,"
@@ -63,15 +63,15 @@ bool SeedServers(SeedContext* context, SeedRandom* random, std::string* error) {
   }
   context->summary.groups = options.groups;
   context->summary.file_servers = options.file_servers;
-  return StatementsOk({&group, &server, &count}, error);
+  return RowWritersOk({&group, &server, &count}, error);
 }
 
 bool SeedRooms(SeedContext* context, SeedRandom* random, std::string* error) {
-  Statement room(
+  RowWriter room(
       context->db,
       "INSERT INTO rooms (room_id, room_info, room_address, room_number,"
       " room_serialno, room_kind) VALUES (?, ?, ?, ?, ?, ?)");
-  Statement alert(
+  RowWriter alert(
       context->db,
       "INSERT INTO fire_alerts (ipaddress, zone_name, alarm_level, exit_hint,"
       " video_format, video_file, is_enabled, updated_at)"
@@ -110,12 +110,12 @@ bool SeedRooms(SeedContext* context, SeedRandom* random, std::string* error) {
     }
   }
   context->summary.rooms = context->options.rooms;
-  return StatementsOk({&room, &alert}, error);
+  return RowWritersOk({&room, &alert}, error);
 }
 
 bool SeedSettings(SeedContext* context, std::string* error) {
   const SeedOptions& options = context->options;
-  Statement config(
+  RowWriter config(
       context->db,
       "INSERT INTO configures (Configure_ID, Configure_Name, Configure_Set01,"
       " Configure_Set02, Configure_Set03, Configure_Note) VALUES (?, ?, ?, ?, "
@@ -137,14 +137,14 @@ bool SeedSettings(SeedContext* context, std::string* error) {
       .Int(4, 2)
       .Text(5, "12:00-02:00");
   config.Text(6, "opening and closing hour").Run();
-  Statement fire(context->db,
+  RowWriter fire(context->db,
                  "INSERT INTO fire_alarm_settings (setting_id, "
                  "default_video_file, home_page,"
                  " updated_at) VALUES (1, 'fire_default.mpg', ?, ?)");
   fire.Text(1, "http://" + options.local_address + "/fire/evacuation.htm")
       .Text(2, kStamp)
       .Run();
-  return StatementsOk({&config, &fire}, error);
+  return RowWritersOk({&config, &fire}, error);
 }
 
 }  // namespace

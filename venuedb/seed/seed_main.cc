@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "../src/sqlite_handles.h"
 #include "../src/store.h"
 #include "seed.h"
 #include "seed_options.h"
@@ -23,14 +24,14 @@ int SeedMain(int argc, char** argv) {
     std::fprintf(stderr, "venuedb seed: %s\n", error.c_str());
     return 1;
   }
-  sqlite3* db = OpenDatabase(options.db_path, &error);
+  DbHandle db = OpenDatabase(options.db_path, &error);
   if (db == nullptr) {
     std::fprintf(stderr, "venuedb seed: %s\n", error.c_str());
     return 1;
   }
   SeedSummary summary;
-  bool seeded = SeedVenue(db, options, &summary, &error);
-  sqlite3_close(db);
+  bool seeded = SeedVenue(db.get(), options, &summary, &error);
+  db.reset();  // closed before the time is taken, as part of the seeding
   if (!seeded) {
     std::fprintf(stderr, "venuedb seed: %s\n", error.c_str());
     return 1;

@@ -3,7 +3,7 @@
 # store (venuedb/src/store.cc) for InitDatabase and OpenDatabase.
 set(VENUEDB_SEED_CORE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/seed_options.cc
-  ${CMAKE_CURRENT_LIST_DIR}/statement.cc
+  ${CMAKE_CURRENT_LIST_DIR}/row_writer.cc
   ${CMAKE_CURRENT_LIST_DIR}/sample_text.cc
   ${CMAKE_CURRENT_LIST_DIR}/registry_seeder.cc
   ${CMAKE_CURRENT_LIST_DIR}/media_seeder.cc

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
+#include "row_writer.h"
 #include "seed_steps.h"
-#include "statement.h"
 
 namespace venuedb {
 

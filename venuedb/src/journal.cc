@@ -83,6 +83,7 @@ std::unique_ptr<Journal> Journal::Open(const std::string& path,
       path.c_str(), &db,
       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
       nullptr);
+  DbHandle owned(db);
   char* message = nullptr;
   if (rc == SQLITE_OK) {
     sqlite3_busy_handler(db, BusyWait, nullptr);
@@ -94,27 +95,25 @@ std::unique_ptr<Journal> Journal::Open(const std::string& path,
               : db    ? sqlite3_errmsg(db)
                       : sqlite3_errstr(rc));
     sqlite3_free(message);
-    sqlite3_close(db);
     return nullptr;
   }
-  return std::unique_ptr<Journal>(new Journal(db));
+  return std::unique_ptr<Journal>(new Journal(DeferClose(std::move(owned))));
 }
 
-Journal::~Journal() { sqlite3_close_v2(db_); }
+Journal::~Journal() = default;
 
 bool Journal::Run(const char* sql, const std::vector<Value>& args) {
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt,
-                         nullptr) != SQLITE_OK) {
-    std::fprintf(stderr, "venuedb: journal: %s\n", sqlite3_errmsg(db_));
+  Statement stmt = Prepare(db_.get(), sql, SQLITE_PREPARE_PERSISTENT);
+  if (!stmt) {
+    std::fprintf(stderr, "venuedb: journal: %s\n", sqlite3_errmsg(db_.get()));
     return false;
   }
   for (size_t i = 0; i < args.size(); ++i)
-    Bind(stmt, static_cast<int>(i + 1), args[i]);
-  int rc = sqlite3_step(stmt);
-  sqlite3_finalize(stmt);
+    Bind(stmt.get(), static_cast<int>(i + 1), args[i]);
+  int rc = sqlite3_step(stmt.get());
+  stmt.reset();
   if (rc != SQLITE_DONE) {
-    std::fprintf(stderr, "venuedb: journal: %s\n", sqlite3_errmsg(db_));
+    std::fprintf(stderr, "venuedb: journal: %s\n", sqlite3_errmsg(db_.get()));
     return false;
   }
   return true;
@@ -127,7 +126,7 @@ int64_t Journal::OpenConnection(const std::string& peer) {
            {Value::Int(NowMicros()), Value::Text(peer)})) {
     return 0;
   }
-  const int64_t conn_id = sqlite3_last_insert_rowid(db_);
+  const int64_t conn_id = sqlite3_last_insert_rowid(db_.get());
   open_[conn_id];
   return conn_id;
 }
@@ -174,9 +173,9 @@ void Journal::CloseConnection(int64_t conn_id, const std::string& login,
                               const std::string& reason, bool refused) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (sealed_ || open_.erase(conn_id) == 0) return;
-  sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  sqlite3_exec(db_.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
   WriteClose(conn_id, login, reason, refused);
-  sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_exec(db_.get(), "COMMIT", nullptr, nullptr, nullptr);
 }
 
 void Journal::Seal(const std::string& reason) {
@@ -184,7 +183,7 @@ void Journal::Seal(const std::string& reason) {
   if (sealed_) return;
   sealed_ = true;
   // One transaction: a stop with hundreds of sessions left writes in one go.
-  sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  sqlite3_exec(db_.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
   const int64_t now = NowMicros();
   for (int64_t id : running_) {
     Run("UPDATE vdb_journal SET outcome='abandoned', ok=0, ended_us=?2 "
@@ -193,7 +192,7 @@ void Journal::Seal(const std::string& reason) {
   }
   for (const auto& [conn_id, login] : open_)
     WriteClose(conn_id, login, reason, false);
-  sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_exec(db_.get(), "COMMIT", nullptr, nullptr, nullptr);
   running_.clear();
   open_.clear();
 }
@@ -203,13 +202,13 @@ int64_t Journal::Insert(int64_t conn_id, const std::string& kind,
                         const std::vector<JournalParam>& params) {
   // One transaction, so a reader sees the request and its parameters together.
   if (!params.empty())
-    sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    sqlite3_exec(db_.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
   int64_t id = 0;
   if (Run("INSERT INTO vdb_journal(conn_id, at_us, kind, login, text, outcome) "
           "VALUES(?1, ?2, ?3, ?4, ?5, 'running')",
           {Value::Int(conn_id), Value::Int(NowMicros()), Value::Text(kind),
            Value::Text(login), Value::Text(text)})) {
-    id = sqlite3_last_insert_rowid(db_);
+    id = sqlite3_last_insert_rowid(db_.get());
   }
   for (size_t i = 0; id != 0 && i < params.size(); ++i) {
     const JournalParam& p = params[i];
@@ -221,7 +220,8 @@ int64_t Journal::Insert(int64_t conn_id, const std::string& kind,
          Value::Int(p.output ? 1 : 0), Value::Int(p.max_length),
          Value::Int(p.value.is_null() ? 1 : 0), p.value});
   }
-  if (!params.empty()) sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  if (!params.empty())
+    sqlite3_exec(db_.get(), "COMMIT", nullptr, nullptr, nullptr);
   return id;
 }
 
@@ -263,7 +263,7 @@ int64_t Journal::Record(int64_t conn_id, const std::string& kind,
            Value::Text(login), Value::Text(text),
            Value::Int(outcome == Outcome::kOk ? 1 : 0),
            Value::Text(OutcomeName(outcome))})) {
-    id = sqlite3_last_insert_rowid(db_);
+    id = sqlite3_last_insert_rowid(db_.get());
   }
   return id;
 }

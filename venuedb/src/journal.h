@@ -36,8 +36,10 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "sqlite_handles.h"
 #include "value.h"
 
 namespace venuedb {
@@ -107,7 +109,7 @@ class Journal {
                  Outcome outcome);
 
  private:
-  explicit Journal(sqlite3* db) : db_(db) {}
+  explicit Journal(DeferredDbHandle db) : db_(std::move(db)) {}
   // REQUIRES: mutex_ held.
   bool Run(const char* sql, const std::vector<Value>& args);
   int64_t Insert(int64_t conn_id, const std::string& kind,
@@ -119,7 +121,7 @@ class Journal {
                   const std::string& reason, bool refused);
 
   std::mutex mutex_;
-  sqlite3* db_;  // GUARDED_BY(mutex_), as is everything below
+  DeferredDbHandle db_;  // GUARDED_BY(mutex_), as is everything below
   // Connections without their close row yet, with their login names.
   std::map<int64_t, std::string> open_;
   std::set<int64_t> running_;  // requests without their outcome yet

@@ -11,17 +11,10 @@
 
 #include "channel.h"
 #include "charset.h"
+#include "sqlite_handles.h"
 #include "tokens.h"
 
 namespace venuedb {
-
-// Owns a prepared statement. A client that goes away in the middle of a result
-// surfaces as ChannelClosed thrown out of the row loop; the statement must be
-// finalized on that path too, or the connection's handle can never close.
-struct StatementFinalizer {
-  void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
-};
-using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
 class Reply {
  public:

@@ -31,6 +31,7 @@
 #include "channel.h"
 #include "journal.h"
 #include "refusal.h"
+#include "sqlite_handles.h"
 #include "store.h"
 
 namespace venuedb {
@@ -132,19 +133,17 @@ class Anchor {
   explicit Anchor(std::string path) : path_(std::move(path)) {}
   ~Anchor() { Close(); }
   bool Open(std::string* error) {
-    db_ = OpenDatabase(path_, error);
+    db_ = DeferClose(OpenDatabase(path_, error));
     if (db_)
-      sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+      sqlite3_db_config(db_.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1,
+                        nullptr);
     return db_ != nullptr;
   }
-  void Close() {
-    if (db_) sqlite3_close_v2(db_);
-    db_ = nullptr;
-  }
+  void Close() { db_.reset(); }
 
  private:
   std::string path_;
-  sqlite3* db_ = nullptr;
+  DeferredDbHandle db_;
 };
 
 class Listener {

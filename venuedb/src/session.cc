@@ -21,6 +21,7 @@
 #include "procedure_text.h"
 #include "reply.h"
 #include "rpc_request.h"
+#include "sqlite_handles.h"
 #include "store.h"
 #include "tokens.h"
 #include "transaction.h"
@@ -86,7 +87,7 @@ class Session : public BatchHost, public GlobalValues {
         conn_id_(conn_id) {}
   ~Session() override {
     transaction_.reset();
-    if (db_) sqlite3_close_v2(db_);
+    db_.reset();
   }
 
   void Serve();
@@ -154,7 +155,7 @@ class Session : public BatchHost, public GlobalValues {
 
   SessionOptions options_;
   std::string peer_;
-  sqlite3* db_ = nullptr;  // opened at the login, owned
+  DeferredDbHandle db_;  // opened at the login
   Journal* journal_;
   Charset charset_;
   Channel channel_;
@@ -207,17 +208,16 @@ void Session::Log(const char* format, const std::string& a,
 }
 
 bool Session::KnownDatabase(const std::string& name, std::string* canonical) {
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db_, "SELECT name FROM vdb_databases WHERE name=?1",
-                         -1, &stmt, nullptr) != SQLITE_OK) {
-    return false;
-  }
-  sqlite3_bind_text(stmt, 1, name.data(), static_cast<int>(name.size()),
+  Statement stmt =
+      Prepare(db_.get(), "SELECT name FROM vdb_databases WHERE name=?1");
+  if (!stmt) return false;
+  sqlite3_bind_text(stmt.get(), 1, name.data(), static_cast<int>(name.size()),
                     SQLITE_TRANSIENT);
-  bool found = sqlite3_step(stmt) == SQLITE_ROW;
-  if (found)
-    *canonical = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
-  sqlite3_finalize(stmt);
+  bool found = sqlite3_step(stmt.get()) == SQLITE_ROW;
+  if (found) {
+    *canonical =
+        reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
+  }
   return found;
 }
 
@@ -291,12 +291,13 @@ void Session::BeginImplicitTransaction() {
 }
 
 bool Session::OpenDatabaseHandle(std::string* error) {
-  db_ = OpenDatabase(options_.db_path, error);
+  db_ = DeferClose(OpenDatabase(options_.db_path, error));
   if (!db_) return false;
-  sqlite3_busy_handler(db_, &Session::OnBusy, this);
-  sqlite3_progress_handler(db_, kProgressSteps, &Session::OnProgress, this);
-  DefineGlobals(db_, this);
-  transaction_.emplace(db_);
+  sqlite3_busy_handler(db_.get(), &Session::OnBusy, this);
+  sqlite3_progress_handler(db_.get(), kProgressSteps, &Session::OnProgress,
+                           this);
+  DefineGlobals(db_.get(), this);
+  transaction_.emplace(db_.get());
   return true;
 }
 
@@ -315,7 +316,7 @@ bool Session::HandleLogin(const std::string& payload) {
   const size_t packet_size = AnsweredPacketSize(login.packet_size);
   std::string default_database = "master";
   const bool password_ok = CheckPassword(login, &default_database) &&
-                           !FindFault(db_, "refuse_login", login.user);
+                           !FindFault(db_.get(), "refuse_login", login.user);
   const std::string requested =
       login.database.empty() ? default_database : login.database;
   std::string canonical;
@@ -361,11 +362,10 @@ bool Session::RefuseWithoutDatabase(const LoginRequest& login,
 bool Session::CheckPassword(const LoginRequest& login,
                             std::string* default_database) {
   bool ok = false;
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(
-          db_,
-          "SELECT password, default_database FROM vdb_logins WHERE name=?1", -1,
-          &stmt, nullptr) == SQLITE_OK) {
+  Statement owned = Prepare(
+      db_.get(),
+      "SELECT password, default_database FROM vdb_logins WHERE name=?1");
+  if (sqlite3_stmt* stmt = owned.get()) {
     sqlite3_bind_text(stmt, 1, login.user.data(),
                       static_cast<int>(login.user.size()), SQLITE_TRANSIENT);
     if (sqlite3_step(stmt) == SQLITE_ROW) {
@@ -376,7 +376,6 @@ bool Session::CheckPassword(const LoginRequest& login,
       ok = login.password == (password ? password : "");
       if (database && *database) *default_database = database;
     }
-    sqlite3_finalize(stmt);
   }
   return ok;
 }
@@ -414,7 +413,7 @@ void Session::AcknowledgeLogin(uint32_t version, size_t packet_size) {
 void Session::BeginRequest(const std::string& kind, const std::string& text,
                            const std::vector<JournalParam>& params) {
   request_ = journal_->Begin(conn_id_, kind, user_, text, params);
-  if (FindFault(db_, "raise_in_session", kind))
+  if (FindFault(db_.get(), "raise_in_session", kind))
     throw std::runtime_error("raise_in_session fault");
 }
 
@@ -472,7 +471,7 @@ void Session::HandleBatch(const std::string& payload) {
   std::string sql = BatchSqlText(payload, reply_.tds72(), &charset_);
   Log("batch %s", sql.substr(0, 200));
   BeginRequest("batch", sql);
-  BatchOutcome out = RunBatch(db_, &reply_, this, sql);
+  BatchOutcome out = RunBatch(db_.get(), &reply_, this, sql);
   if (out.only_use) {
     // The use row recorded by UseDatabase stands for the whole batch.
     journal_->Forget(request_);
@@ -545,7 +544,7 @@ void Session::HandleRpc(const std::string& payload) {
     // `use`, `set` and transactions work here too. As in SQL Server, the SET
     // options it changes last only as long as it runs.
     const BatchSettings caller_settings = batch_settings_;
-    BatchOutcome out = RunBatch(db_, &reply_, this, *statement);
+    BatchOutcome out = RunBatch(db_.get(), &reply_, this, *statement);
     batch_settings_ = caller_settings;
     if (out.fault_close) FaultClose();
     Complete(out.ok, out.attention);
@@ -556,8 +555,8 @@ void Session::HandleRpc(const std::string& payload) {
   call.name = request.name;
   call.params = std::move(request.params);
   call.close_after_rows =
-      FindFault(db_, "close_after_rows", call.name).value_or(-1);
-  ProcedureOutcome out = RunProcedure(db_, &reply_, call);
+      FindFault(db_.get(), "close_after_rows", call.name).value_or(-1);
+  ProcedureOutcome out = RunProcedure(db_.get(), &reply_, call);
   if (out.fault_close) FaultClose();
   Complete(out.ok, out.attention);
 }

@@ -7,6 +7,7 @@
 #include "embedded_sql.h"
 #include "journal.h"
 #include "procedure_text.h"
+#include "sqlite_handles.h"
 
 namespace venuedb {
 
@@ -59,13 +60,13 @@ bool InsertProcedures(sqlite3* db, std::string* error) {
                    kProceduresSqlSize);
   std::vector<ProcedureText> procedures;
   if (!ParseProcedureFile(text, &procedures, error)) return false;
-  sqlite3_stmt* insert = nullptr;
-  if (sqlite3_prepare_v2(
-          db, "INSERT OR REPLACE INTO vdb_procedures VALUES(?1, ?2, ?3)", -1,
-          &insert, nullptr) != SQLITE_OK) {
+  Statement owned =
+      Prepare(db, "INSERT OR REPLACE INTO vdb_procedures VALUES(?1, ?2, ?3)");
+  if (!owned) {
     *error = sqlite3_errmsg(db);
     return false;
   }
+  sqlite3_stmt* insert = owned.get();
   bool ok = true;
   for (const ProcedureText& p : procedures) {
     sqlite3_bind_text(insert, 1, p.name.data(), static_cast<int>(p.name.size()),
@@ -81,7 +82,6 @@ bool InsertProcedures(sqlite3* db, std::string* error) {
     }
     sqlite3_reset(insert);
   }
-  sqlite3_finalize(insert);
   return ok;
 }
 
@@ -106,19 +106,18 @@ bool IsLockTimeout(const std::string& sqlite_message) {
   return sqlite_message == sqlite3_errstr(SQLITE_BUSY);
 }
 
-sqlite3* OpenDatabase(const std::string& path, std::string* error) {
-  sqlite3* db = nullptr;
+DbHandle OpenDatabase(const std::string& path, std::string* error) {
+  sqlite3* raw = nullptr;
   int rc = sqlite3_open_v2(
-      path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+      path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  DbHandle db(raw);
   if (rc != SQLITE_OK) {
-    *error = path + ": " + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
-    sqlite3_close(db);
+    *error = path + ": " + (db ? sqlite3_errmsg(db.get()) : sqlite3_errstr(rc));
     return nullptr;
   }
-  sqlite3_busy_handler(db, BusyWait, nullptr);
-  if (!Exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", "open",
-            error)) {
-    sqlite3_close(db);
+  sqlite3_busy_handler(db.get(), BusyWait, nullptr);
+  if (!Exec(db.get(), "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;",
+            "open", error)) {
     return nullptr;
   }
   return db;
@@ -130,14 +129,15 @@ bool InitDatabase(const std::string& path, std::string* error) {
       unlink((file + suffix).c_str());
   }
   if (!Journal::Open(JournalPath(path), error)) return false;
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                      nullptr) != SQLITE_OK) {
-    *error = path + ": " + sqlite3_errmsg(db);
-    sqlite3_close(db);
+  sqlite3* raw = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &raw,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  DbHandle owned(raw);
+  if (rc != SQLITE_OK) {
+    *error = path + ": " + sqlite3_errmsg(raw);
     return false;
   }
+  sqlite3* db = owned.get();
   std::string schema(reinterpret_cast<const char*>(kSchemaSql), kSchemaSqlSize);
   bool ok =
       Exec(db, "PRAGMA journal_mode=WAL; BEGIN;", "begin", error) &&
@@ -152,7 +152,7 @@ bool InitDatabase(const std::string& path, std::string* error) {
           "('karaok');",
           "logins", error) &&
       Exec(db, "COMMIT;", "commit", error);
-  sqlite3_close(db);
+  owned.reset();
   return ok;
 }
 

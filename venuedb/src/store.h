@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "sqlite_handles.h"
+
 namespace venuedb {
 
 // Creates a fresh database at path (an existing file there, with its -wal and
@@ -25,8 +27,9 @@ bool InitDatabase(const std::string& path, std::string* error);
 std::string JournalPath(const std::string& path);
 
 // Opens a handle on an existing database for one connection (or one tool): WAL,
-// a busy timeout, synchronous NORMAL. Returns nullptr with a message in *error.
-sqlite3* OpenDatabase(const std::string& path, std::string* error);
+// a busy timeout, synchronous NORMAL. The caller owns the handle. Returns null
+// with a message in *error.
+DbHandle OpenDatabase(const std::string& path, std::string* error);
 
 // The system tables' definitions (also used by tests that build a database by
 // hand). The journal's tables are the journal's (journal.h).

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "../statement.h"
+#include "../row_writer.h"
 
 namespace venuedb {
 
@@ -34,7 +34,9 @@ DbHandle SeededVenue(const SeedOptions& options, SeedSummary* summary) {
 std::vector<std::vector<Cell>> Query(sqlite3* db, const std::string& sql) {
   std::vector<std::vector<Cell>> rows;
   sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+  int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr);
+  Statement owned(stmt);
+  if (rc != SQLITE_OK) {
     ADD_FAILURE() << sqlite3_errmsg(db) << " in: " << sql;
     return rows;
   }
@@ -59,7 +61,6 @@ std::vector<std::vector<Cell>> Query(sqlite3* db, const std::string& sql) {
     }
     rows.push_back(row);
   }
-  sqlite3_finalize(stmt);
   return rows;
 }
 

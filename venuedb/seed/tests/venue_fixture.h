@@ -6,10 +6,10 @@
 #include <sqlite3.h>
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "../../src/sqlite_handles.h"
 #include "../seed_options.h"
 #include "../venue_seeder.h"
 
@@ -25,11 +25,6 @@ struct Cell {
   static Cell Text(std::string t) { return Cell{kText, 0, std::move(t)}; }
   static Cell Null() { return Cell{}; }
 };
-
-struct DbCloser {
-  void operator()(sqlite3* db) const { sqlite3_close(db); }
-};
-using DbHandle = std::unique_ptr<sqlite3, DbCloser>;
 
 // The text of venuedb/sql/<name>; empty when it cannot be read.
 std::string ReadSqlFile(const std::string& name);

@@ -1,8 +1,8 @@
-// A prepared SQLite statement for writing rows, as the seeder uses it: bind the
-// values of one row by position, Run, repeat. The first failure is kept and
+// Writes rows through one prepared SQLite statement, as the seeder does: bind
+// the values of one row by position, Run, repeat. The first failure is kept and
 // every later call is a no-op, so a seeding step checks ok() once at its end.
-#ifndef VENUEDB_SEED_STATEMENT_H_
-#define VENUEDB_SEED_STATEMENT_H_
+#ifndef VENUEDB_SEED_ROW_WRITER_H_
+#define VENUEDB_SEED_ROW_WRITER_H_
 
 #include <sqlite3.h>
 
@@ -10,21 +10,22 @@
 #include <initializer_list>
 #include <string>
 
+#include "../src/sqlite_handles.h"
+
 namespace venuedb {
 
-class Statement {
+class RowWriter {
  public:
   // Prepares sql on db. REQUIRES: db outlives the statement.
-  Statement(sqlite3* db, const char* sql);
-  ~Statement();
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
+  RowWriter(sqlite3* db, const char* sql);
+  RowWriter(const RowWriter&) = delete;
+  RowWriter& operator=(const RowWriter&) = delete;
 
   // Binders take the 1-based parameter position and return *this for chaining.
-  Statement& Int(int position, int64_t value);
+  RowWriter& Int(int position, int64_t value);
   // Binds the bytes of text exactly (explicit length), whatever their encoding.
-  Statement& Text(int position, const std::string& text);
-  Statement& Null(int position);
+  RowWriter& Text(int position, const std::string& text);
+  RowWriter& Null(int position);
 
   // Steps the statement to its end, then resets it and clears its bindings.
   void Run();
@@ -37,14 +38,14 @@ class Statement {
   void Fail(const char* what);
 
   sqlite3* db_;
-  sqlite3_stmt* stmt_ = nullptr;
+  Statement stmt_;
   std::string sql_;
   std::string error_;
 };
 
-// True when every statement is ok; otherwise false with the first error in
+// True when every writer is ok; otherwise false with the first error in
 // *error.
-bool StatementsOk(std::initializer_list<const Statement*> statements,
+bool RowWritersOk(std::initializer_list<const RowWriter*> writers,
                   std::string* error);
 
 // Runs one statement without rows (BEGIN, COMMIT, a pragma). Returns false with
@@ -53,4 +54,4 @@ bool Execute(sqlite3* db, const char* sql, std::string* error);
 
 }  // namespace venuedb
 
-#endif  // VENUEDB_SEED_STATEMENT_H_
+#endif  // VENUEDB_SEED_ROW_WRITER_H_
