@@ -34,6 +34,8 @@
 #include <string>
 #include <vector>
 
+#include "sqlite_handles.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -143,35 +145,33 @@ long FetchMedia(DBPROCESS* p) {
 // The same rows stepped on SQLite directly: the procedure's own body, every
 // column read.
 long StepMediaOnSqlite(const std::string& db_path) {
-  sqlite3* db = nullptr;
-  sqlite3_open_v2(db_path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-  sqlite3_stmt* body = nullptr;
-  sqlite3_prepare_v2(db,
-                     "SELECT body FROM vdb_procedures WHERE "
-                     "name='sp_getmediainfobyvideoserver'",
-                     -1, &body, nullptr);
+  sqlite3* opened = nullptr;
+  sqlite3_open_v2(db_path.c_str(), &opened, SQLITE_OPEN_READONLY, nullptr);
+  const venuedb::DbHandle db(opened);
   std::string sql;
-  if (sqlite3_step(body) == SQLITE_ROW)
-    sql = reinterpret_cast<const char*>(sqlite3_column_text(body, 0));
-  sqlite3_finalize(body);
-  sqlite3_stmt* stmt = nullptr;
+  if (venuedb::Statement body =
+          venuedb::Prepare(db.get(),
+                           "SELECT body FROM vdb_procedures WHERE "
+                           "name='sp_getmediainfobyvideoserver'")) {
+    if (sqlite3_step(body.get()) == SQLITE_ROW)
+      sql = reinterpret_cast<const char*>(sqlite3_column_text(body.get(), 0));
+  }
   long rows = -1;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK) {
-    sqlite3_bind_int(stmt,
-                     sqlite3_bind_parameter_index(stmt, "@i_ServerGroupid"), 1);
+  if (venuedb::Statement stmt = venuedb::Prepare(db.get(), sql.c_str())) {
+    sqlite3_bind_int(
+        stmt.get(),
+        sqlite3_bind_parameter_index(stmt.get(), "@i_ServerGroupid"), 1);
     rows = 0;
     size_t bytes = 0;
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
-      for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
-        sqlite3_column_text(stmt, c);
-        bytes += static_cast<size_t>(sqlite3_column_bytes(stmt, c));
+    while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
+      for (int c = 0; c < sqlite3_column_count(stmt.get()); ++c) {
+        sqlite3_column_text(stmt.get(), c);
+        bytes += static_cast<size_t>(sqlite3_column_bytes(stmt.get(), c));
       }
       ++rows;
     }
     if (bytes == 0) rows = -1;
   }
-  sqlite3_finalize(stmt);
-  sqlite3_close(db);
   return rows;
 }
 
