@@ -49,38 +49,69 @@ venuedb::Charset& TdsCharset() {
   return *charset;
 }
 
+namespace {
+
+// The session's own statements as a session reads them; nothing else of a
+// host is reached by a walk that only reads.
+class ReadingHost : public venuedb::BatchHost {
+ public:
+  venuedb::BatchSettings* settings() override { return &settings_; }
+  bool UseDatabase(const std::string&, std::string*, std::string*) override {
+    return false;
+  }
+  bool OwnStatement(const std::string& sql, size_t pos, size_t* end, int32_t*,
+                    std::string*) override {
+    const venuedb::SessionStatement own =
+        venuedb::ReadSessionStatement(sql, pos);
+    if (own.kind == venuedb::SessionStatement::kNone) return false;
+    FUZZ_CHECK(own.end > pos && own.end <= sql.size());
+    *end = own.end;
+    return true;
+  }
+
+ private:
+  venuedb::BatchSettings settings_;
+};
+
+// The server's statement loop with steps that check what they are given and
+// run nothing: every statement read ends after it starts and within the text.
+class ReadingWalk : public venuedb::BatchWalk {
+ public:
+  using BatchWalk::BatchWalk;
+
+ private:
+  bool HostStatement(int32_t, const std::string&) override { return More(); }
+  bool Unreadable(const venuedb::BatchStatement& st) override {
+    FUZZ_CHECK(st.error_number != 0);
+    return false;
+  }
+  bool Use(const venuedb::BatchStatement& st) override { return Read(st); }
+  bool Set(const venuedb::BatchStatement& st) override { return Read(st); }
+  bool Exec(venuedb::BatchStatement* st) override { return Read(*st); }
+  bool PrepareFailed() override { return false; }
+  bool NothingConsumed() override { return false; }  // RunBatch refuses it too
+  bool Prepared(venuedb::Statement, const std::string&) override {
+    return More();
+  }
+
+  bool Read(const venuedb::BatchStatement& st) {
+    FUZZ_CHECK(st.end > statement_start() && st.end <= sql().size());
+    return More();
+  }
+  // A bound on the time one input may take.
+  bool More() { return ++taken_ < kMaxStatements; }
+
+  int taken_ = 0;
+};
+
+}  // namespace
+
 void WalkBatch(const std::string& sql) {
   // RunBatch refuses a text holding a NUL before reading any statement.
   if (sql.find('\0') != std::string::npos) return;
-  sqlite3* db = SchemaDatabase();
-  size_t pos = venuedb::SkipBatchBlanks(sql, 0);
-  for (int n = 0; n < kMaxStatements && pos < sql.size(); ++n) {
-    const venuedb::SessionStatement own =
-        venuedb::ReadSessionStatement(sql, pos);
-    if (own.kind != venuedb::SessionStatement::kNone) {
-      FUZZ_CHECK(own.end > pos && own.end <= sql.size());
-      pos = venuedb::SkipBatchBlanks(sql, own.end);
-      continue;
-    }
-    venuedb::BatchStatement statement;
-    if (!venuedb::ReadBatchStatement(sql, pos, &statement)) {
-      FUZZ_CHECK(statement.error_number != 0);
-      return;
-    }
-    if (statement.kind != venuedb::BatchStatement::kSql) {
-      FUZZ_CHECK(statement.end > pos && statement.end <= sql.size());
-      pos = venuedb::SkipBatchBlanks(sql, statement.end);
-      continue;
-    }
-    sqlite3_stmt* prepared = nullptr;
-    size_t next = sql.size();
-    const int rc =
-        venuedb::PrepareBatchStatement(db, sql, pos, &prepared, &next);
-    sqlite3_finalize(prepared);
-    if (rc != SQLITE_OK) return;
-    if (next <= pos || next > sql.size()) return;  // RunBatch refuses it too
-    pos = venuedb::SkipBatchBlanks(sql, next);
-  }
+  ReadingHost host;
+  ReadingWalk(SchemaDatabase(), &host, sql)
+      .Walk(venuedb::SkipBatchBlanks(sql, 0));
 }
 
 }  // namespace fuzz

@@ -512,81 +512,101 @@ int PrepareBatchStatement(sqlite3* db, const std::string& sql, size_t pos,
   return rc;
 }
 
+int BatchWalk::Walk(size_t from) {
+  pos_ = from;
+  int statements = 0;
+  while (!AtEnd()) {
+    ++statements;
+    if (!NextStatement()) break;
+  }
+  return statements;
+}
+
+bool BatchWalk::NextStatement() {
+  start_ = pos_;
+  size_t own_end = 0;
+  int32_t own_error = 0;
+  std::string own_message;
+  if (host_->OwnStatement(sql_, pos_, &own_end, &own_error, &own_message)) {
+    pos_ = SkipBlanks(sql_, own_end);
+    return HostStatement(own_error, own_message);
+  }
+  BatchStatement st;
+  if (!ReadBatchStatement(sql_, pos_, &st)) return Unreadable(st);
+  if (st.kind == BatchStatement::kSql) return Sql(st.word);
+  pos_ = SkipBlanks(sql_, st.end);
+  switch (st.kind) {
+    case BatchStatement::kUse:
+      return Use(st);
+    case BatchStatement::kSet:
+      return Set(st);
+    default:
+      return Exec(&st);
+  }
+}
+
+bool BatchWalk::Sql(const std::string& word) {
+  sqlite3_stmt* raw = nullptr;
+  size_t next = sql_.size();
+  const int rc = PrepareBatchStatement(db_, sql_, pos_, &raw, &next);
+  Statement stmt(raw);
+  if (rc != SQLITE_OK) return PrepareFailed();
+  // Nothing consumed: going round again would never end.
+  if (next <= pos_ || next > sql_.size()) return NothingConsumed();
+  pos_ = SkipBlanks(sql_, next);
+  return Prepared(std::move(stmt), word);
+}
+
 namespace {
 
 // Runs one batch: its statements in order, each answered with its rows and a
-// DONE, until the end or the first failure. The steps: the batch as a whole
-// (a NUL, nothing at all), then per statement one the host runs itself, USE,
-// SET, EXEC, or SQL for SQLite (with rows, described only under FMTONLY, or
-// without rows).
-class BatchRunner {
+// DONE, until the end or the first failure. The batch as a whole is checked
+// first (a NUL, nothing at all); then each step of the walk answers its
+// statement: one the host ran itself, USE, SET, EXEC, or SQL for SQLite (with
+// rows, described only under FMTONLY, or without rows).
+class BatchRunner : public BatchWalk {
  public:
   BatchRunner(sqlite3* db, Reply* reply, BatchHost* host,
               const std::string& sql)
-      : db_(db),
-        reply_(reply),
-        host_(host),
-        sql_(sql),
-        settings_(host->settings()) {}
+      : BatchWalk(db, host, sql), reply_(reply), settings_(host->settings()) {}
 
   BatchOutcome Run() {
     // SQLite reads a NUL as the end of the text: the rest would be lost, or
     // never consumed.
-    const size_t nul = sql_.find('\0');
+    const size_t nul = sql().find('\0');
     if (nul != std::string::npos) {
       Fail(kSyntaxError,
            "Incorrect syntax: the batch holds a NUL character at offset " +
                std::to_string(nul) + ".");
       return out_;
     }
-    pos_ = SkipBlanks(sql_, 0);
-    if (pos_ >= sql_.size()) {
+    const size_t first = SkipBlanks(sql(), 0);
+    if (first >= sql().size()) {
       reply_->Done(kDone, kDoneFinal, 0, 0);
       return out_;
     }
-    close_after_ = FindFault(db_, "close_after_rows", "").value_or(-1);
-    int statements = 0;
-    while (pos_ < sql_.size()) {
-      ++statements;
-      if (!NextStatement()) break;
-    }
+    close_after_ = FindFault(db(), "close_after_rows", "").value_or(-1);
+    const int statements = Walk(first);
     out_.only_use = saw_use_ && statements == 1;
     return out_;
   }
 
  private:
-  // Runs the statement at pos_ and moves past it; false when the batch ends
-  // here.
-  bool NextStatement() {
-    size_t own_end = 0;
-    int32_t own_error = 0;
-    std::string own_message;
-    if (host_->OwnStatement(sql_, pos_, &own_end, &own_error, &own_message)) {
-      pos_ = SkipBlanks(sql_, own_end);
-      if (own_error != 0) return Fail(own_error, own_message);
-      reply_->Done(kDone, More(AtEnd()), 0, 0);
-      return true;
-    }
-    BatchStatement st;
-    if (!ReadBatchStatement(sql_, pos_, &st))
-      return Fail(st.error_number, st.error_message);
-    switch (st.kind) {
-      case BatchStatement::kUse:
-        return Use(st);
-      case BatchStatement::kSet:
-        return Set(st);
-      case BatchStatement::kExec:
-        return Exec(&st);
-      default:
-        return Sql(st.word);
-    }
+  bool HostStatement(int32_t error_number,
+                     const std::string& error_message) override {
+    if (error_number != 0) return Fail(error_number, error_message);
+    reply_->Done(kDone, More(AtEnd()), 0, 0);
+    return true;
   }
 
-  bool Use(const BatchStatement& st) {
+  bool Unreadable(const BatchStatement& st) override {
+    return Fail(st.error_number, st.error_message);
+  }
+
+  bool Use(const BatchStatement& st) override {
     saw_use_ = true;  // journaled by the host from here on
-    pos_ = SkipBlanks(sql_, st.end);
     std::string canonical, previous;
-    if (!host_->UseDatabase(st.name, &canonical, &previous)) {
+    if (!host()->UseDatabase(st.name, &canonical, &previous)) {
       return Fail(911, "Database '" + st.name +
                            "' does not exist. Make sure that the name is "
                            "entered correctly.");
@@ -599,17 +619,16 @@ class BatchRunner {
     return true;
   }
 
-  bool Set(const BatchStatement& st) {
+  bool Set(const BatchStatement& st) override {
     for (const std::string& option : st.options) {
       if (option == "fmtonly") settings_->fmtonly = st.value == "on";
       if (option == "nocount") settings_->nocount = st.value == "on";
     }
-    pos_ = SkipBlanks(sql_, st.end);
     reply_->Done(kDone, More(AtEnd()), 0, 0);
     return true;
   }
 
-  bool Exec(BatchStatement* st) {
+  bool Exec(BatchStatement* st) override {
     if (settings_->fmtonly) {
       return Fail(kNotWithFmtOnly,
                   "venuedb does not run procedures while FMTONLY is ON: set "
@@ -618,11 +637,10 @@ class BatchRunner {
     ProcedureCall call;
     call.name = st->name;
     call.params = std::move(st->params);
-    pos_ = SkipBlanks(sql_, st->end);
     call.more_follows = !AtEnd();
     call.close_after_rows =
-        FindFault(db_, "close_after_rows", call.name).value_or(-1);
-    const ProcedureOutcome p = RunProcedure(db_, reply_, call);
+        FindFault(db(), "close_after_rows", call.name).value_or(-1);
+    const ProcedureOutcome p = RunProcedure(db(), reply_, call);
     out_.attention = p.attention;
     out_.fault_close = p.fault_close;
     if (p.attention || p.fault_close) return false;
@@ -632,30 +650,26 @@ class BatchRunner {
     return true;
   }
 
-  // A statement for SQLite.
-  bool Sql(const std::string& word) {
-    sqlite3_stmt* raw = nullptr;
-    size_t next = sql_.size();
-    const int rc = PrepareBatchStatement(db_, sql_, pos_, &raw, &next);
-    Statement stmt(raw);
-    if (rc != SQLITE_OK) return FailSqlite(sqlite3_errmsg(db_));
-    if (next <= pos_ || next > sql_.size()) {
-      // Nothing was consumed: going round again would never end.
-      return Fail(kSyntaxError,
-                  "Incorrect syntax near '" + sql_.substr(pos_, 20) + "'.");
-    }
-    pos_ = SkipBlanks(sql_, next);
+  bool PrepareFailed() override { return FailSqlite(sqlite3_errmsg(db())); }
+
+  bool NothingConsumed() override {
+    return Fail(kSyntaxError,
+                "Incorrect syntax near '" + sql().substr(pos(), 20) + "'.");
+  }
+
+  bool Prepared(Statement stmt, const std::string& word) override {
     if (!stmt) {
       if (AtEnd()) reply_->Done(kDone, kDoneFinal, 0, 0);
       return true;
     }
     if (settings_->fmtonly) {
       // Only what the client would receive is described; nothing runs.
-      if (sqlite3_column_count(raw) > 0) SendColumnMetadata(reply_, raw);
+      if (sqlite3_column_count(stmt.get()) > 0)
+        SendColumnMetadata(reply_, stmt.get());
       reply_->Done(kDone, More(AtEnd()), 0, 0);
       return true;
     }
-    if (sqlite3_column_count(raw) > 0) return Rows(std::move(stmt));
+    if (sqlite3_column_count(stmt.get()) > 0) return Rows(std::move(stmt));
     return WithoutRows(std::move(stmt), word);
   }
 
@@ -683,21 +697,19 @@ class BatchRunner {
     }
     const bool writes = !sqlite3_stmt_readonly(stmt.get());
     stmt.reset();
-    if (rc != SQLITE_DONE) return FailSqlite(sqlite3_errmsg(db_));
+    if (rc != SQLITE_DONE) return FailSqlite(sqlite3_errmsg(db()));
     // Only INSERT, UPDATE and DELETE have a count: sqlite3_changes64 still
     // holds the last of those after a CREATE or DROP.
     const bool dml = word == "insert" || word == "update" || word == "delete" ||
                      word == "replace" || word == "with";
     if (writes && dml) {
-      DoneCounted(static_cast<uint64_t>(sqlite3_changes64(db_)),
+      DoneCounted(static_cast<uint64_t>(sqlite3_changes64(db())),
                   kChangeCommand);
     } else {
       reply_->Done(kDone, More(AtEnd()), 0, 0);
     }
     return true;
   }
-
-  bool AtEnd() const { return pos_ >= sql_.size(); }
 
   // Ends the batch with an error and a DONE.
   bool Fail(int32_t number, const std::string& message) {
@@ -732,12 +744,8 @@ class BatchRunner {
   static constexpr uint16_t kSelectCommand = 0xC1;
   static constexpr uint16_t kChangeCommand = 0xC3;
 
-  sqlite3* db_;
   Reply* reply_;
-  BatchHost* host_;
-  const std::string& sql_;
   BatchSettings* settings_;
-  size_t pos_ = 0;
   int64_t close_after_ = -1;
   bool saw_use_ = false;
   BatchOutcome out_;

@@ -27,6 +27,7 @@
 #include "charset.h"
 #include "reply.h"
 #include "rpc_request.h"
+#include "sqlite_handles.h"
 
 namespace venuedb {
 
@@ -122,6 +123,63 @@ uint8_t SeverityOf(int32_t number);
 // *next is just after the statement in sql (a caller checks that it moved).
 int PrepareBatchStatement(sqlite3* db, const std::string& sql, size_t pos,
                           sqlite3_stmt** stmt, size_t* next);
+
+// The statement loop of a batch, as RunBatch takes it: from the first
+// statement to the end, or to the first step that ends it. Each statement is
+// offered to the host first (its own statements), then read
+// (ReadBatchStatement) and handed to the step of its kind; SQL for SQLite is
+// prepared here and handed over prepared. When a step is called, pos() is
+// already past the statement (past the blanks after it). RunBatch runs what
+// each step holds; the batch fuzz target walks the same loop with steps that
+// only check what they are given.
+class BatchWalk {
+ public:
+  BatchWalk(sqlite3* db, BatchHost* host, const std::string& sql)
+      : db_(db), host_(host), sql_(sql) {}
+  virtual ~BatchWalk() = default;
+  BatchWalk(const BatchWalk&) = delete;
+  BatchWalk& operator=(const BatchWalk&) = delete;
+
+  // Walks from the statement at `from` (blanks already skipped); the number
+  // of statements taken.
+  int Walk(size_t from);
+
+ protected:
+  // Each step answers whether the batch goes on.
+  // The host ran its own statement; error_number is 0 when it succeeded.
+  virtual bool HostStatement(int32_t error_number,
+                             const std::string& error_message) = 0;
+  // ReadBatchStatement could not read the statement (its error is in `st`).
+  virtual bool Unreadable(const BatchStatement& st) = 0;
+  virtual bool Use(const BatchStatement& st) = 0;
+  virtual bool Set(const BatchStatement& st) = 0;
+  virtual bool Exec(BatchStatement* st) = 0;
+  // SQLite refused to prepare the statement (sqlite3_errmsg says why).
+  virtual bool PrepareFailed() = 0;
+  // The prepare consumed nothing: pos() is still at the statement.
+  virtual bool NothingConsumed() = 0;
+  // A prepared statement (null for a text with nothing to run); `word` is its
+  // first word in lower case.
+  virtual bool Prepared(Statement stmt, const std::string& word) = 0;
+
+  sqlite3* db() const { return db_; }
+  BatchHost* host() const { return host_; }
+  const std::string& sql() const { return sql_; }
+  size_t pos() const { return pos_; }
+  // Where the statement being taken began.
+  size_t statement_start() const { return start_; }
+  bool AtEnd() const { return pos_ >= sql_.size(); }
+
+ private:
+  bool NextStatement();
+  bool Sql(const std::string& word);
+
+  sqlite3* db_;
+  BatchHost* host_;
+  const std::string& sql_;
+  size_t pos_ = 0;
+  size_t start_ = 0;
+};
 
 // REQUIRES: no other statement of db is active. The caller ends the message.
 BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
