@@ -7,6 +7,7 @@
 #include "globals.h"
 #include "procedure_runner.h"
 #include "procedure_text.h"
+#include "sql_blanks.h"
 #include "store.h"
 
 namespace venuedb {
@@ -17,28 +18,6 @@ constexpr int32_t kSyntaxError = 102;
 constexpr int32_t kKeywordSyntaxError = 156;
 constexpr int32_t kUnclosedQuote = 105;
 constexpr int32_t kNotWithFmtOnly = 50000;
-
-// Whether s holds `two` (two characters) at i; false past the end.
-bool HasPairAt(const std::string& s, size_t i, const char* two) {
-  return i + 1 < s.size() && s[i] == two[0] && s[i + 1] == two[1];
-}
-
-size_t SkipBlanks(const std::string& s, size_t i, bool skip_semicolons = true) {
-  for (;;) {
-    while (i < s.size() && (std::isspace(static_cast<unsigned char>(s[i])) ||
-                            (skip_semicolons && s[i] == ';'))) {
-      ++i;
-    }
-    if (HasPairAt(s, i, "--")) {
-      while (i < s.size() && s[i] != '\n') ++i;
-    } else if (HasPairAt(s, i, "/*")) {
-      size_t close = s.find("*/", i + 2);
-      i = close == std::string::npos ? s.size() : close + 2;
-    } else {
-      return i < s.size() ? i : s.size();
-    }
-  }
-}
 
 std::string WordAt(const std::string& s, size_t i, size_t* end) {
   std::string word;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "procedure_text.h"
+#include "sql_blanks.h"
 
 namespace venuedb {
 
@@ -30,7 +31,8 @@ class Words {
   // The next word in lower case (or one sign), without taking it; empty at a
   // ';' or the end.
   std::string Peek(std::string* original = nullptr) {
-    size_t at = SkipBlanks(pos_);
+    // Comments separate words as blanks do; ';' ends the statement.
+    size_t at = SkipBlanks(sql_, pos_, /*semicolons=*/false);
     size_t end = at;
     if (at < sql_.size() && IsWordChar(sql_[at])) {
       while (end < sql_.size() && IsWordChar(sql_[end])) ++end;
@@ -76,11 +78,6 @@ class Words {
   size_t pos() const { return pos_; }
 
  private:
-  size_t SkipBlanks(size_t i) const {
-    while (i < sql_.size() && std::isspace(static_cast<unsigned char>(sql_[i])))
-      ++i;
-    return i;
-  }
   const std::string& sql_;
   size_t pos_;
   size_t next_ = 0;

@@ -214,7 +214,13 @@ INSTANTIATE_TEST_SUITE_P(
              "insert into notes(id) values (2)"},
             "11111",
             "1"},
-        TransactionCase{"CommitWithoutBegin", {"commit tran"}, "0", "0"}),
+        TransactionCase{"CommitWithoutBegin", {"commit tran"}, "0", "0"},
+        TransactionCase{
+            "CommentsBetweenTheWords",
+            {"begin /* the night's */ tran", "insert into notes(id) values (1)",
+             "commit -- the night's\n tran"},
+            "111",
+            "1"}),
     [](const ::testing::TestParamInfo<TransactionCase>& info) {
       return std::string(info.param.name);
     });
