@@ -9,30 +9,6 @@ namespace venuedb {
 
 namespace {
 
-// The wire's type bytes of the parameters a call may carry.
-namespace type {
-constexpr uint8_t kInt1 = 0x30;
-constexpr uint8_t kBit = 0x32;
-constexpr uint8_t kInt2 = 0x34;
-constexpr uint8_t kInt4 = 0x38;
-constexpr uint8_t kInt8 = 0x7F;
-constexpr uint8_t kIntN = 0x26;
-constexpr uint8_t kBitN = 0x68;
-constexpr uint8_t kFloat4 = 0x3B;
-constexpr uint8_t kFloat8 = 0x3E;
-constexpr uint8_t kFloatN = 0x6D;
-constexpr uint8_t kDateTime = 0x3D;
-constexpr uint8_t kDateTimeN = 0x6F;
-constexpr uint8_t kBigVarChar = 0xA7;
-constexpr uint8_t kBigChar = 0xAF;
-constexpr uint8_t kNVarChar = 0xE7;
-constexpr uint8_t kNChar = 0xEF;
-constexpr uint8_t kBigVarBinary = 0xA5;
-constexpr uint8_t kBigBinary = 0xAD;
-constexpr uint8_t kText = 0x23;
-constexpr uint8_t kNText = 0x63;
-}  // namespace type
-
 // Days since 1900-01-01 and 1/300 s ticks to "YYYY-MM-DD HH:MM:SS.mmm".
 std::string DateTimeText(int32_t days, uint32_t ticks) {
   // Civil-from-days on the 1970 epoch (Howard Hinnant's algorithm).

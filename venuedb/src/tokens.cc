@@ -10,12 +10,6 @@ const uint8_t kCollation[5] = {0x04, 0x08, 0xD0, 0x00, 0x00};
 
 namespace {
 
-constexpr uint8_t kIntN = 0x26;
-constexpr uint8_t kFltN = 0x6D;
-constexpr uint8_t kBigVarchar = 0xA7;
-constexpr uint8_t kBigChar = 0xAF;
-constexpr uint8_t kNVarcharType = 0xE7;
-
 // The size in bytes of a numeric kind; 0 for the text kinds.
 size_t NumericSize(WireType type) {
   switch (type) {
@@ -37,18 +31,18 @@ size_t NumericSize(WireType type) {
 }
 
 // The fixed-length type byte of a non-nullable numeric kind.
-uint8_t FixedType(WireType type) {
-  switch (type) {
+uint8_t FixedType(WireType kind) {
+  switch (kind) {
     case WireType::kInt1:
-      return 0x30;
+      return type::kInt1;
     case WireType::kInt2:
-      return 0x34;
+      return type::kInt2;
     case WireType::kInt4:
-      return 0x38;
+      return type::kInt4;
     case WireType::kInt8:
-      return 0x7F;
+      return type::kInt8;
     default:
-      return 0x3E;  // FLT8
+      return type::kFloat8;
   }
 }
 
@@ -59,13 +53,13 @@ void PutTypeInfo(ByteWriter* w, const ColumnInfo& c) {
       w->U8(FixedType(c.type));
       return;
     }
-    w->U8(c.type == WireType::kFloat8 ? kFltN : kIntN);
+    w->U8(c.type == WireType::kFloat8 ? type::kFloatN : type::kIntN);
     w->U8(static_cast<uint8_t>(size));
     return;
   }
-  w->U8(c.type == WireType::kVarchar ? kBigVarchar
-        : c.type == WireType::kChar  ? kBigChar
-                                     : kNVarcharType);
+  w->U8(c.type == WireType::kVarchar ? type::kBigVarChar
+        : c.type == WireType::kChar  ? type::kBigChar
+                                     : type::kNVarChar);
   w->U16(c.max_length);
   w->Raw(kCollation, sizeof kCollation);
 }

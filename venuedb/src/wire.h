@@ -73,6 +73,31 @@ class ByteReader {
 // ASCII text to UTF-16LE (characters above 0x7F pass as Latin-1 code points).
 std::string AsciiToUtf16(const std::string& text);
 
+// The type bytes of the wire's data types: what columns, returned values and
+// a call's parameters are declared as.
+namespace type {
+constexpr uint8_t kInt1 = 0x30;
+constexpr uint8_t kBit = 0x32;
+constexpr uint8_t kInt2 = 0x34;
+constexpr uint8_t kInt4 = 0x38;
+constexpr uint8_t kInt8 = 0x7F;
+constexpr uint8_t kIntN = 0x26;
+constexpr uint8_t kBitN = 0x68;
+constexpr uint8_t kFloat4 = 0x3B;
+constexpr uint8_t kFloat8 = 0x3E;
+constexpr uint8_t kFloatN = 0x6D;
+constexpr uint8_t kDateTime = 0x3D;
+constexpr uint8_t kDateTimeN = 0x6F;
+constexpr uint8_t kBigVarChar = 0xA7;
+constexpr uint8_t kBigChar = 0xAF;
+constexpr uint8_t kNVarChar = 0xE7;
+constexpr uint8_t kNChar = 0xEF;
+constexpr uint8_t kBigVarBinary = 0xA5;
+constexpr uint8_t kBigBinary = 0xAD;
+constexpr uint8_t kText = 0x23;
+constexpr uint8_t kNText = 0x63;
+}  // namespace type
+
 }  // namespace venuedb
 
 #endif  // VENUEDB_SRC_WIRE_H_
