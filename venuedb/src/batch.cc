@@ -7,7 +7,7 @@
 #include "globals.h"
 #include "procedure_runner.h"
 #include "procedure_text.h"
-#include "sql_blanks.h"
+#include "sql_words.h"
 #include "store.h"
 
 namespace venuedb {
@@ -18,18 +18,6 @@ constexpr int32_t kSyntaxError = 102;
 constexpr int32_t kKeywordSyntaxError = 156;
 constexpr int32_t kUnclosedQuote = 105;
 constexpr int32_t kNotWithFmtOnly = 50000;
-
-std::string WordAt(const std::string& s, size_t i, size_t* end) {
-  std::string word;
-  while (i < s.size() &&
-         (std::isalnum(static_cast<unsigned char>(s[i])) || s[i] == '_')) {
-    word.push_back(
-        static_cast<char>(std::tolower(static_cast<unsigned char>(s[i]))));
-    ++i;
-  }
-  *end = i;
-  return word;
-}
 
 // What a reader refuses: the error number and message for the client.
 struct SyntaxError {
@@ -88,12 +76,6 @@ bool ReadName(const std::string& s, size_t* i, std::string* name,
   }
 }
 
-// The word (letters, digits, '_') at s[i], in lower case.
-std::string LowerWord(const std::string& s, size_t i) {
-  size_t end = i;
-  return WordAt(s, i, &end);
-}
-
 // Reads one argument value at s[*i]: 'text', N'text', or a token up to a
 // blank, ',' or ';' (an integer, NULL, DEFAULT, or a bare word taken as
 // text, as SQL Server takes an unquoted name).
@@ -147,17 +129,14 @@ bool ParseExecArgs(const std::string& s, size_t begin, size_t* end,
                    std::vector<RpcParam>* out, SyntaxError* error) {
   *end = begin;
   size_t i = SkipBlanks(s, begin, false);
-  if (i >= s.size() || s[i] == ';' || StartsStatement(LowerWord(s, i))) {
+  if (i >= s.size() || s[i] == ';' || StartsStatement(LowerWordAt(s, i))) {
     return true;
   }
   for (;;) {
     RpcParam p;
     if (s[i] == '@') {
-      size_t start = i;
-      while (i < s.size() && (std::isalnum(static_cast<unsigned char>(s[i])) ||
-                              s[i] == '_' || s[i] == '@' || (s[i] & 0x80))) {
-        ++i;
-      }
+      const size_t start = i;
+      i = WordEnd(s, i);
       p.name = s.substr(start, i - start);
       i = SkipBlanks(s, i, false);
       if (i >= s.size() || s[i] != '=') {
@@ -171,7 +150,7 @@ bool ParseExecArgs(const std::string& s, size_t begin, size_t* end,
     *end = i;
     size_t next = SkipBlanks(s, i, false);
     // An OUTPUT keyword has no variable to fill here.
-    const std::string word = LowerWord(s, next);
+    const std::string word = LowerWordAt(s, next);
     if (word == "output" || word == "out") {
       next += word.size();
       *end = next;
@@ -194,14 +173,14 @@ bool ReadSet(const std::string& s, size_t word_end, BatchStatement* st,
   size_t i = SkipBlanks(s, word_end, false);
   if (i < s.size() && s[i] == '@') {
     size_t end = i + 1;
-    WordAt(s, end, &end);
+    LowerWordAt(s, end, &end);
     *error = {137, "Must declare the scalar variable \"" +
                        s.substr(i, end - i) + "\"."};
     return false;
   }
   auto near = [&](size_t at) {
     size_t end = at;
-    std::string word = WordAt(s, at, &end);
+    std::string word = LowerWordAt(s, at, &end);
     return SyntaxError{kSyntaxError,
                        "Incorrect syntax near '" +
                            (word.empty() ? s.substr(at, 1) : word) + "'."};
@@ -209,7 +188,7 @@ bool ReadSet(const std::string& s, size_t word_end, BatchStatement* st,
   auto take = [&](std::string* word) {
     i = SkipBlanks(s, i, false);
     size_t end = i;
-    *word = WordAt(s, i, &end);
+    *word = LowerWordAt(s, i, &end);
     i = end;
     return !word->empty();
   };
@@ -264,17 +243,12 @@ bool ReadSet(const std::string& s, size_t word_end, BatchStatement* st,
   } else {
     const size_t start = i;
     if (i < s.size() && s[i] == '-') ++i;
-    while (i < s.size() &&
-           (std::isalnum(static_cast<unsigned char>(s[i])) || s[i] == '_')) {
-      ++i;
-    }
+    i = WordEnd(s, i);
     if (i == start) {
       *error = near(i);
       return false;
     }
-    st->value = s.substr(start, i - start);
-    for (char& c : st->value)
-      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    st->value = Lower(s.substr(start, i - start));
   }
   const bool switch_value = st->value == "on" || st->value == "off";
   if (st->options.size() > 1 && !switch_value) {
@@ -308,10 +282,7 @@ bool IsKeyword(const std::string& word) {
       "is",       "join",   "key",     "like",   "not",     "null",    "on",
       "or",       "order",  "primary", "select", "set",     "table",   "then",
       "union",    "update", "values",  "when",   "where",   "with"};
-  std::string lower;
-  for (char c : word)
-    lower.push_back(
-        static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  const std::string lower = Lower(word);
   for (const char* k : kKeywords) {
     if (lower == k) return true;
   }
@@ -389,17 +360,6 @@ namespace {
 
 uint16_t More(bool last) { return last ? 0 : kDoneMore; }
 
-// The word at text[at] (of `size` bytes), in lower case (empty when none
-// starts there).
-std::string LowerWordAt(const char* text, size_t size, size_t at) {
-  std::string word;
-  while (at < size && std::isalpha(static_cast<unsigned char>(text[at]))) {
-    word +=
-        static_cast<char>(std::tolower(static_cast<unsigned char>(text[at++])));
-  }
-  return word;
-}
-
 }  // namespace
 
 std::string BatchSqlText(const std::string& payload, bool tds72,
@@ -425,7 +385,7 @@ bool ReadBatchStatement(const std::string& sql, size_t pos,
                         BatchStatement* statement) {
   BatchStatement& st = *statement;
   size_t word_end = pos;
-  st.word = WordAt(sql, pos, &word_end);
+  st.word = LowerWordAt(sql, pos, &word_end);
   st.end = pos;
   SyntaxError syntax;
   auto refuse = [&]() {
@@ -473,8 +433,9 @@ int PrepareBatchStatement(sqlite3* db, const std::string& sql, size_t pos,
     // T-SQL needs no ';' between statements: a syntax error at a word that
     // starts a statement ends this one just before it.
     const int at = sqlite3_error_offset(db);
-    if (at > 0 && StartsStatement(LowerWordAt(text, static_cast<size_t>(size),
-                                              static_cast<size_t>(at)))) {
+    if (at > 0 && StartsStatement(LowerWordAt(
+                      std::string_view(text, static_cast<size_t>(size)),
+                      static_cast<size_t>(at)))) {
       rc = sqlite3_prepare_v2(db, text, at, stmt, &tail);
       const int32_t number = SqliteError(sqlite3_errmsg(db)).number;
       if (rc != SQLITE_OK &&

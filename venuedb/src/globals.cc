@@ -2,49 +2,11 @@
 
 #include <cctype>
 
+#include "sql_words.h"
+
 namespace venuedb {
 
 namespace {
-
-bool IsNameChar(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
-}
-
-// Where the quoted text or comment opening at sql[i] ends (just past it), or
-// i when none opens there. One left open runs to the end.
-size_t SkipQuotedOrComment(const std::string& sql, size_t i) {
-  auto until = [&](size_t from, const char* close) {
-    size_t end = sql.find(close, from);
-    return end == std::string::npos
-               ? sql.size()
-               : end + std::char_traits<char>::length(close);
-  };
-  switch (sql[i]) {
-    case '\'':
-    case '"': {
-      // A doubled quote stands for one inside the text.
-      const char quote = sql[i];
-      size_t j = i + 1;
-      for (;;) {
-        j = sql.find(quote, j);
-        if (j == std::string::npos) return sql.size();
-        if (j + 1 < sql.size() && sql[j + 1] == quote) {
-          j += 2;
-          continue;
-        }
-        return j + 1;
-      }
-    }
-    case '[':
-      return until(i + 1, "]");
-    case '-':
-      return i + 1 < sql.size() && sql[i + 1] == '-' ? until(i + 2, "\n") : i;
-    case '/':
-      return i + 1 < sql.size() && sql[i + 1] == '*' ? until(i + 2, "*/") : i;
-    default:
-      return i;
-  }
-}
 
 void Global(sqlite3_context* context, int, sqlite3_value** argv) {
   const auto* values =
@@ -99,8 +61,8 @@ namespace {
 
 bool StartsWordNoCase(const std::string& sql, size_t i, const char* word) {
   const size_t n = std::char_traits<char>::length(word);
-  if (i + n > sql.size() || (i > 0 && IsNameChar(sql[i - 1])) ||
-      (i + n < sql.size() && IsNameChar(sql[i + n]))) {
+  if (i + n > sql.size() || (i > 0 && IsWordChar(sql[i - 1])) ||
+      (i + n < sql.size() && IsWordChar(sql[i + n]))) {
     return false;
   }
   for (size_t k = 0; k < n; ++k) {
@@ -184,10 +146,10 @@ GlobalsExpansion ExpandGlobals(const std::string& sql) {
       continue;
     }
     if (sql.compare(i, 2, "@@") == 0 && i + 2 < sql.size() &&
-        IsNameChar(sql[i + 2])) {
+        IsWordChar(sql[i + 2])) {
       size_t end = i + 2;
       std::string name;
-      while (end < sql.size() && IsNameChar(sql[end])) {
+      while (end < sql.size() && IsWordChar(sql[end])) {
         name += static_cast<char>(
             std::tolower(static_cast<unsigned char>(sql[end])));
         ++end;

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "sql_words.h"
+
 namespace venuedb {
 
 namespace {
@@ -12,17 +14,6 @@ std::string Trim(const std::string& s) {
   while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
   while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
   return s.substr(b, e - b);
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-bool IsWordChar(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '@' ||
-         c == '#' || c == '$' || (c & 0x80);
 }
 
 // Splits text into lines, keeping them without their end-of-line characters.
@@ -40,19 +31,6 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// Strips a "--" comment that is not inside a quoted text.
-std::string StripComment(const std::string& line) {
-  bool quoted = false;
-  for (size_t i = 0; i < line.size(); ++i) {
-    if (line[i] == '\'') quoted = !quoted;
-    if (!quoted && line[i] == '-' && i + 1 < line.size() &&
-        line[i + 1] == '-') {
-      return line.substr(0, i);
-    }
-  }
-  return line;
-}
-
 // Removes [brackets] and an owner prefix ("dbo.").
 std::string BareName(std::string name) {
   size_t dot = name.rfind('.');
@@ -67,16 +45,18 @@ bool ParseDefinition(const std::string& chunk, ProcedureText* out,
                      std::string* error) {
   // The header runs from CREATE to the first "AS" word outside quotes and
   // parentheses.
-  size_t i = 0;
+  const size_t first = SkipBlanks(chunk, 0, /*semicolons=*/false);
+  size_t i = first;
   std::vector<std::string> words;
   size_t params_begin = 0, body_begin = std::string::npos;
   int depth = 0;
   while (i < chunk.size()) {
-    char c = chunk[i];
-    if (c == '-' && i + 1 < chunk.size() && chunk[i + 1] == '-') {
-      while (i < chunk.size() && chunk[i] != '\n') ++i;
+    const size_t next = SkipBlanks(chunk, i, /*semicolons=*/false);
+    if (next != i) {
+      i = next;
       continue;
     }
+    const char c = chunk[i];
     if (c == '\'') {
       ++i;
       while (i < chunk.size() && chunk[i] != '\'') ++i;
@@ -109,7 +89,7 @@ bool ParseDefinition(const std::string& chunk, ProcedureText* out,
   }
   if (words.size() < 3 || Lower(words[0]) != "create" ||
       (Lower(words[1]) != "procedure" && Lower(words[1]) != "proc")) {
-    *error = "expected CREATE PROCEDURE in: " + chunk.substr(0, 80);
+    *error = "expected CREATE PROCEDURE in: " + chunk.substr(first, 80);
     return false;
   }
   out->name = BareName(words[2]);
@@ -131,9 +111,8 @@ bool ParseDefinition(const std::string& chunk, ProcedureText* out,
   std::string normalized;
   depth = 0;
   std::string current;
-  for (const std::string& line : Lines(params)) {
-    std::string text = StripComment(line);
-    for (char c : text) {
+  for (const std::string& line : Lines(WithoutComments(params))) {
+    for (char c : line) {
       if (c == '(') ++depth;
       if (c == ')') --depth;
       if (c == ',' && depth == 0) {
@@ -152,17 +131,6 @@ bool ParseDefinition(const std::string& chunk, ProcedureText* out,
 
 }  // namespace
 
-bool StartsStatement(const std::string& word) {
-  static const char* const kWords[] = {
-      "alter", "begin",   "commit", "create", "delete",  "drop",
-      "exec",  "execute", "if",     "insert", "replace", "rollback",
-      "save",  "select",  "set",    "update", "use",     "with"};
-  for (const char* w : kWords) {
-    if (word == w) return true;
-  }
-  return false;
-}
-
 bool SameName(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -179,17 +147,10 @@ bool ParseProcedureFile(const std::string& text,
                         std::string* error) {
   std::string chunk;
   auto flush = [&]() {
-    // Comment and blank lines before CREATE belong to nobody.
-    std::string body;
-    bool started = false;
-    for (const std::string& line : Lines(chunk)) {
-      std::string t = Trim(line);
-      if (!started && (t.empty() || t.rfind("--", 0) == 0)) continue;
-      started = true;
-      body += line + "\n";
-    }
+    const std::string body = std::move(chunk);
     chunk.clear();
-    if (Trim(body).empty()) return true;
+    // Comments and blank lines between definitions belong to nobody.
+    if (SkipBlanks(body, 0, /*semicolons=*/false) == body.size()) return true;
     ProcedureText p;
     if (!ParseDefinition(body, &p, error)) return false;
     procedures->push_back(p);
@@ -351,8 +312,8 @@ class DeclarationReader {
 bool ParseParamDecls(const std::string& params, std::vector<ParamDecl>* decls,
                      std::string* error) {
   decls->clear();
-  for (const std::string& raw : SplitDeclarations(params)) {
-    const std::string item = Trim(StripComment(raw));
+  for (const std::string& raw : SplitDeclarations(WithoutComments(params))) {
+    const std::string item = Trim(raw);
     if (item.empty()) continue;
     ParamDecl d;
     if (!DeclarationReader(item).Read(&d, error)) return false;

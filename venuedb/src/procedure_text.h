@@ -51,10 +51,6 @@ bool ParseParamDecls(const std::string& params, std::vector<ParamDecl>* decls,
 // matched.
 bool SameName(const std::string& a, const std::string& b);
 
-// Whether a word (in lower case) starts a statement: T-SQL needs no ';'
-// between statements, so such a word ends the one before it.
-bool StartsStatement(const std::string& word);
-
 }  // namespace venuedb
 
 #endif  // VENUEDB_SRC_PROCEDURE_TEXT_H_

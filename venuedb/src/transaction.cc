@@ -4,8 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "procedure_text.h"
-#include "sql_blanks.h"
+#include "sql_words.h"
 
 namespace venuedb {
 
@@ -18,72 +17,7 @@ constexpr uint8_t kEnvRollback = 10;
 // Descriptors only have to differ between the transactions a client sees.
 std::atomic<uint64_t> next_descriptor{1};
 
-bool IsWordChar(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '@' ||
-         c == '#' || (c & 0x80);
-}
-
-// Reads the words and single signs of one statement.
-class Words {
- public:
-  Words(const std::string& sql, size_t pos) : sql_(sql), pos_(pos) {}
-
-  // The next word in lower case (or one sign), without taking it; empty at a
-  // ';' or the end.
-  std::string Peek(std::string* original = nullptr) {
-    // Comments separate words as blanks do; ';' ends the statement.
-    size_t at = SkipBlanks(sql_, pos_, /*semicolons=*/false);
-    size_t end = at;
-    if (at < sql_.size() && IsWordChar(sql_[at])) {
-      while (end < sql_.size() && IsWordChar(sql_[end])) ++end;
-    } else if (at < sql_.size() && sql_[at] != ';') {
-      end = at + 1;
-    }
-    std::string word = sql_.substr(at, end - at);
-    if (original) *original = word;
-    for (char& c : word)
-      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    next_ = end;
-    return word;
-  }
-  std::string Take(std::string* original = nullptr) {
-    std::string word = Peek(original);
-    pos_ = next_;
-    return word;
-  }
-  bool TakeIf(const char* expected) {
-    if (Peek() != expected) return false;
-    pos_ = next_;
-    return true;
-  }
-  bool TakeIfAny(std::initializer_list<const char*> expected) {
-    std::string word = Peek();
-    for (const char* e : expected) {
-      if (word == e) {
-        pos_ = next_;
-        return true;
-      }
-    }
-    return false;
-  }
-  // An optional name: taken unless it starts the next statement.
-  std::string TakeName() {
-    std::string original;
-    std::string word = Peek(&original);
-    if (word.empty() || !IsWordChar(word[0]) || StartsStatement(word))
-      return std::string();
-    pos_ = next_;
-    return original;
-  }
-  size_t pos() const { return pos_; }
-
- private:
-  const std::string& sql_;
-  size_t pos_;
-  size_t next_ = 0;
-};
-
-void ReadEnd(Words* words, SessionStatement* st) {
+void ReadEnd(SqlWords* words, SessionStatement* st) {
   if (words->TakeIfAny({"tran", "transaction"})) {
     st->name = words->TakeName();
   } else {
@@ -95,7 +29,7 @@ void ReadEnd(Words* words, SessionStatement* st) {
 
 SessionStatement ReadSessionStatement(const std::string& sql, size_t pos) {
   SessionStatement st;
-  Words words(sql, pos);
+  SqlWords words(sql, pos);
   st.word = words.Take();
   if (st.word == "if") {
     // IF @@TRANCOUNT > 0, with or without parentheses.

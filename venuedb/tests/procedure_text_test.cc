@@ -50,6 +50,28 @@ TEST(ProcedureFileTest, RejectsTextThatIsNotAProcedure) {
   EXPECT_NE(error.find("no AS"), std::string::npos);
 }
 
+TEST(ProcedureFileTest, BlockAndLineCommentsAreBlanksInTheHeader) {
+  const std::string text =
+      "/* before the definition,\n   across lines */\n"
+      "CREATE /* kind */ PROCEDURE sp_c -- name\n"
+      "  @a int /* one, */ = 1, /* @skipped int, AS */ @b varchar(20) = "
+      "'x--y/*z' /* , */ OUTPUT\n"
+      "  -- @c int,\n"
+      "AS\n"
+      "select @a as a; /* comments in the body stay */\n"
+      "GO\n"
+      "/* nothing but a comment */\nGO\n";
+  std::vector<ProcedureText> procedures;
+  std::string error;
+  ASSERT_TRUE(ParseProcedureFile(text, &procedures, &error)) << error;
+  ASSERT_EQ(procedures.size(), 1u);
+  EXPECT_EQ(procedures[0].name, "sp_c");
+  EXPECT_EQ(procedures[0].params,
+            "@a int   = 1\n@b varchar(20) = 'x--y/*z'   OUTPUT\n");
+  EXPECT_EQ(procedures[0].body,
+            "select @a as a; /* comments in the body stay */");
+}
+
 TEST(ParamDeclTest, ReadsTypesDefaultsAndOutputFlags) {
   std::vector<ParamDecl> decls;
   std::string error;
