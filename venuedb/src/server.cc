@@ -171,6 +171,9 @@ class Listener {
 
  private:
   void Accept();
+  // Takes the connection waiting on the listener and closes it at once,
+  // journaled as refused for `why`. False when none could be taken.
+  bool TakeAndRefuse(const char* why);
   // The listener could not take a connection for want of descriptors or
   // memory: refuses the connection waiting with the reserve descriptor, or
   // backs off when there is none.
@@ -223,15 +226,7 @@ void Listener::Run() {
   // and refused, so that each has its rows.
   const int flags = fcntl(fd_, F_GETFL);
   fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
-  for (;;) {
-    sockaddr_in peer;
-    socklen_t peer_length = sizeof peer;
-    int fd = accept4(fd_, reinterpret_cast<sockaddr*>(&peer), &peer_length,
-                     SOCK_CLOEXEC);
-    if (fd < 0) break;
-    const int64_t conn_id = journal_->OpenConnection(PeerName(peer));
-    close(fd);
-    journal_->CloseConnection(conn_id, "", "refused: server stopping", true);
+  while (TakeAndRefuse("refused: server stopping")) {
   }
   close(fd_);
   refusals_.CloseAll();
@@ -282,6 +277,18 @@ void Listener::Accept() {
   Serve(fd, PeerName(peer));
 }
 
+bool Listener::TakeAndRefuse(const char* why) {
+  sockaddr_in peer;
+  socklen_t peer_length = sizeof peer;
+  const int fd = accept4(fd_, reinterpret_cast<sockaddr*>(&peer), &peer_length,
+                         SOCK_CLOEXEC);
+  if (fd < 0) return false;
+  const int64_t conn_id = journal_->OpenConnection(PeerName(peer));
+  close(fd);
+  journal_->CloseConnection(conn_id, "", why, true);
+  return true;
+}
+
 void Listener::Starved(int error) {
   if (!starved_) {
     std::fprintf(stderr,
@@ -293,22 +300,14 @@ void Listener::Starved(int error) {
   // Without this the waiting connection stays in the backlog, its client
   // waits for nothing, and poll reports the listener ready at once, again
   // and again.
-  int fd = -1;
+  bool refused = false;
   if (reserve_ >= 0) {
     close(reserve_);
-    sockaddr_in peer;
-    socklen_t peer_length = sizeof peer;
-    fd = accept4(fd_, reinterpret_cast<sockaddr*>(&peer), &peer_length,
-                 SOCK_CLOEXEC);
-    if (fd >= 0) {
-      const int64_t conn_id = journal_->OpenConnection(PeerName(peer));
-      close(fd);
-      journal_->CloseConnection(conn_id, "", "refused: no descriptor", true);
-      ++refused_starved_;
-    }
+    refused = TakeAndRefuse("refused: no descriptor");
+    if (refused) ++refused_starved_;
     reserve_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
   }
-  if (fd < 0 || reserve_ < 0) backoff_until_ = Clock::now() + kBackoff;
+  if (!refused || reserve_ < 0) backoff_until_ = Clock::now() + kBackoff;
 }
 
 void Listener::Serve(int fd, const std::string& peer) {
