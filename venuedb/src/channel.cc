@@ -15,7 +15,7 @@ namespace venuedb {
 
 namespace {
 
-constexpr size_t kHeaderSize = 8;
+constexpr size_t kHeaderSize = kPacketHeaderSize;
 constexpr size_t kMaxRequest = 64u << 20;
 
 }  // namespace
@@ -126,6 +126,14 @@ class HeldMemory {
 
 }  // namespace
 
+std::string PacketHeader(PacketType type, bool last, size_t length,
+                         uint16_t spid, uint8_t packet_id) {
+  return {static_cast<char>(type),        static_cast<char>(last ? 0x01 : 0x00),
+          static_cast<char>(length >> 8), static_cast<char>(length & 0xFF),
+          static_cast<char>(spid >> 8),   static_cast<char>(spid & 0xFF),
+          static_cast<char>(packet_id),   0};
+}
+
 bool JoinRequestPackets(const ReadExactly& read, uint8_t* type,
                         std::string* payload, RequestMemory* memory) {
   payload->clear();
@@ -183,13 +191,8 @@ void Channel::FlushPartial() {
 }
 
 void Channel::SendPacket(bool last) {
-  size_t length = out_.size() + kHeaderSize;
-  char header[kHeaderSize] = {
-      static_cast<char>(kReply),       static_cast<char>(last ? 0x01 : 0x00),
-      static_cast<char>(length >> 8),  static_cast<char>(length & 0xFF),
-      static_cast<char>(spid_ >> 8),   static_cast<char>(spid_ & 0xFF),
-      static_cast<char>(packet_id_++), 0};
-  out_.insert(0, header, kHeaderSize);
+  out_.insert(0, PacketHeader(kReply, last, out_.size() + kHeaderSize, spid_,
+                              packet_id_++));
   SendAll(out_.data(), out_.size());
   out_.clear();
   reply_begun_ = !last;

@@ -69,6 +69,12 @@ enum PacketType : uint8_t {
   kPrelogin = 0x12,
 };
 
+constexpr size_t kPacketHeaderSize = 8;
+
+// The header of a packet of `length` bytes (the header included).
+std::string PacketHeader(PacketType type, bool last, size_t length,
+                         uint16_t spid, uint8_t packet_id);
+
 // Fills exactly `size` bytes at `data`, or throws ChannelClosed.
 using ReadExactly = std::function<void(char* data, size_t size)>;
 

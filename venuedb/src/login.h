@@ -27,6 +27,10 @@ struct LoginRequest {
 // malformed.
 bool ParseLogin7(const std::string& payload, LoginRequest* login);
 
+// The first TDS version whose requests carry ALL_HEADERS and whose DONE
+// tokens carry 8-byte counts.
+constexpr uint32_t kTds72 = 0x72000000;
+
 // The name of a TDS version as the journal records it ("7.4", "7.3B", ...).
 std::string TdsVersionName(uint32_t version);
 

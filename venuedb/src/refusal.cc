@@ -6,41 +6,40 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "channel.h"
 #include "charset.h"
 #include "journal.h"
 #include "login.h"
+#include "reply.h"
 #include "tokens.h"
-#include "wire.h"
 
 namespace venuedb {
 
 namespace {
 
-constexpr size_t kHeaderSize = 8;
+constexpr size_t kHeaderSize = kPacketHeaderSize;
 // A LOGIN7 is a few hundred bytes; its offsets cannot reach past 64 KiB.
 constexpr size_t kMaxLoginBytes = 64 << 10;
-constexpr uint8_t kPreloginType = 0x12;
-constexpr uint8_t kLogin7Type = 0x10;
 
 // Sends a reply message as one packet without waiting: the socket's buffer
 // is empty and the reply small, so anything short of all of it means the
 // client is not listening.
 bool SendReply(int fd, const std::string& payload) {
-  const size_t length = payload.size() + kHeaderSize;
-  std::string packet = {0x04,
-                        0x01,
-                        static_cast<char>(length >> 8),
-                        static_cast<char>(length & 0xFF),
-                        0,
-                        0,
-                        1,
-                        0};
-  packet += payload;
+  const std::string packet =
+      PacketHeader(kReply, true, payload.size() + kHeaderSize, 0, 1) + payload;
   return send(fd, packet.data(), packet.size(), MSG_NOSIGNAL | MSG_DONTWAIT) ==
          static_cast<ssize_t>(packet.size());
 }
 
 }  // namespace
+
+void JournalRefusedLogin(Journal* journal, int64_t conn_id,
+                         const LoginRequest& login) {
+  journal->SetLogin(conn_id, login.user, login.password, login.app, login.host,
+                    login.database, TdsVersionName(login.tds_version), 0, true);
+  journal->Record(conn_id, "login", login.user, login.database,
+                  Outcome::kFailed);
+}
 
 void Refusals::Add(int fd, int64_t conn_id, const RefusalReason& reason) {
   Pending p;
@@ -118,25 +117,20 @@ void Refusals::Read(Pending* p) {
 }
 
 void Refusals::Answer(Pending* p, uint8_t type) {
-  if (type == kPreloginType) {
+  if (type == kPrelogin) {
     if (!SendReply(p->fd, PreloginReply())) p->done = true;
     return;
   }
   p->done = true;
   LoginRequest login;
-  if (type != kLogin7Type || !ParseLogin7(p->message, &login)) return;
+  if (type != kLogin7 || !ParseLogin7(p->message, &login)) return;
   p->login = login.user;
-  journal_->SetLogin(p->conn_id, login.user, login.password, login.app,
-                     login.host, login.database,
-                     TdsVersionName(login.tds_version), 0, true);
-  journal_->Record(p->conn_id, "login", login.user, login.database,
-                   Outcome::kFailed);
-  const bool tds72 = login.tds_version >= 0x72000000;
+  JournalRefusedLogin(journal_, p->conn_id, login);
+  const bool tds72 = login.tds_version >= kTds72;
   Charset charset;
   ByteWriter w;
-  PutMessage(&w, tds72, 0xAA, p->reason.number, 1, p->reason.severity,
-             charset.GbToUtf16(p->reason.message), AsciiToUtf16("VENUEDB"),
-             std::string(), 1);
+  PutServerMessage(&w, tds72, &charset, p->reason.number, p->reason.severity,
+                   p->reason.message);
   PutDone(&w, tds72, kDone, kDoneError, 0, 0);
   SendReply(p->fd, w.bytes());
 }

@@ -24,6 +24,7 @@
 namespace venuedb {
 
 class Journal;
+struct LoginRequest;
 
 struct RefusalReason {
   std::string journal_text;  // the close row's text
@@ -31,6 +32,11 @@ struct RefusalReason {
   uint8_t severity = 20;
   std::string message;
 };
+
+// Journals a login refused before its user was looked up: the client's own
+// fields, the connection marked refused, and the failed login request.
+void JournalRefusedLogin(Journal* journal, int64_t conn_id,
+                         const LoginRequest& login);
 
 class Refusals {
  public:

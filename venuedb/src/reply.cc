@@ -237,12 +237,19 @@ bool PutStatementRow(ByteWriter* w, sqlite3_stmt* stmt,
 
 }  // namespace
 
+void PutServerMessage(ByteWriter* w, bool tds72, Charset* charset,
+                      int32_t number, uint8_t severity, const std::string& text,
+                      const std::string& procedure, uint8_t state) {
+  PutMessage(w, tds72, severity > 10 ? 0xAA : 0xAB, number, state, severity,
+             charset->GbToUtf16(text), AsciiToUtf16(kServerName),
+             charset->GbToUtf16(procedure), 1);
+}
+
 void Reply::Message(int32_t number, uint8_t severity, const std::string& text,
                     const std::string& procedure, uint8_t state) {
   ByteWriter w;
-  PutMessage(&w, tds72_, severity > 10 ? 0xAA : 0xAB, number, state, severity,
-             charset_->GbToUtf16(text), AsciiToUtf16(kServerName),
-             charset_->GbToUtf16(procedure), 1);
+  PutServerMessage(&w, tds72_, charset_, number, severity, text, procedure,
+                   state);
   Write(&w);
 }
 

@@ -16,6 +16,13 @@
 
 namespace venuedb {
 
+// An ERROR token (class above 10) or an INFO token from this server; text
+// and procedure in code page 936.
+void PutServerMessage(ByteWriter* w, bool tds72, Charset* charset,
+                      int32_t number, uint8_t severity, const std::string& text,
+                      const std::string& procedure = std::string(),
+                      uint8_t state = 1);
+
 class Reply {
  public:
   Reply(Channel* channel, Charset* charset)

@@ -19,8 +19,10 @@
 #include "login.h"
 #include "procedure_runner.h"
 #include "procedure_text.h"
+#include "refusal.h"
 #include "reply.h"
 #include "rpc_request.h"
+#include "sql_words.h"
 #include "sqlite_handles.h"
 #include "store.h"
 #include "tokens.h"
@@ -34,7 +36,6 @@ namespace {
 // and 7.4), the packet size (the client's, within 512 and 32767; 4096 when it
 // asks for the server's), its errors and the environment changes it reports.
 constexpr uint32_t kTds71 = 0x71000001;
-constexpr uint32_t kTds72 = 0x72000000;  // the first with ALL_HEADERS
 constexpr uint32_t kTds74 = 0x74000004;
 constexpr size_t kDefaultPacketSize = 4096;
 constexpr size_t kMinPacketSize = 512;
@@ -344,11 +345,7 @@ bool Session::RefuseWithoutDatabase(const LoginRequest& login,
                                     const std::string& open_error) {
   std::fprintf(stderr, "venuedb: conn %lld: %s\n",
                static_cast<long long>(conn_id_), open_error.c_str());
-  journal_->SetLogin(conn_id_, login.user, login.password, login.app,
-                     login.host, login.database,
-                     TdsVersionName(login.tds_version), 0, true);
-  journal_->Record(conn_id_, "login", login.user, login.database,
-                   Outcome::kFailed);
+  JournalRefusedLogin(journal_, conn_id_, login);
   reply_.Message(kLoginFailed, kLoginFailedClass,
                  "Login failed for user '" + login.user +
                      "'. The server cannot open its database now.");
