@@ -7,6 +7,7 @@
 #include "charset.h"
 #include "faults.h"
 #include "procedure_text.h"
+#include "sql_words.h"
 #include "store.h"
 
 namespace venuedb {

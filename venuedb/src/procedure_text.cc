@@ -131,17 +131,6 @@ bool ParseDefinition(const std::string& chunk, ProcedureText* out,
 
 }  // namespace
 
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 bool ParseProcedureFile(const std::string& text,
                         std::vector<ProcedureText>* procedures,
                         std::string* error) {

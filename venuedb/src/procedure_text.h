@@ -47,10 +47,6 @@ bool ParseProcedureFile(const std::string& text,
 bool ParseParamDecls(const std::string& params, std::vector<ParamDecl>* decls,
                      std::string* error);
 
-// Case-insensitive ASCII comparison, as procedure and parameter names are
-// matched.
-bool SameName(const std::string& a, const std::string& b);
-
 }  // namespace venuedb
 
 #endif  // VENUEDB_SRC_PROCEDURE_TEXT_H_

@@ -4,20 +4,13 @@
 #include <cstdlib>
 #include <vector>
 
+#include "sql_words.h"
+
 namespace venuedb {
 
 namespace {
 
 const char kServerName[] = "VENUEDB";
-
-bool SameWordNoCase(const char* a, const char* b) {
-  for (; *a && *b; ++a, ++b) {
-    if (std::tolower(static_cast<unsigned char>(*a)) !=
-        std::tolower(static_cast<unsigned char>(*b)))
-      return false;
-  }
-  return *a == *b;
-}
 
 // A SQL Server type named by a column's declaration: int/integer, bigint,
 // smallint, tinyint, char(n), varchar(n), float/real/double and text
@@ -101,17 +94,23 @@ bool IsNumeric(WireType type) {
 bool MayWidenNulls(sqlite3_stmt* stmt) {
   const char* sql = sqlite3_sql(stmt);
   if (!sql) return true;
-  std::string words;
-  for (const char* p = sql; *p; ++p) {
-    words.push_back(
-        std::isalnum(static_cast<unsigned char>(*p)) || *p == '_'
-            ? static_cast<char>(std::tolower(static_cast<unsigned char>(*p)))
-            : ' ');
-  }
-  words = " " + words + " ";
-  for (const char* word : {" left ", " right ", " full ", " outer ", " union ",
-                           " except ", " intersect "}) {
-    if (words.find(word) != std::string::npos) return true;
+  const std::string_view text(sql);
+  for (size_t i = 0; i < text.size();) {
+    if (const size_t end = SkipQuotedOrComment(text, i); end != i) {
+      i = end;
+      continue;
+    }
+    size_t end = i;
+    const std::string word = LowerWordAt(text, i, &end);
+    if (word.empty()) {
+      ++i;
+      continue;
+    }
+    for (const char* widening :
+         {"left", "right", "full", "outer", "union", "except", "intersect"}) {
+      if (word == widening) return true;
+    }
+    i = end;
   }
   return false;
 }
@@ -131,7 +130,7 @@ bool DeclaredNotNull(sqlite3_stmt* stmt, int i) {
     return false;
   }
   return not_null != 0 ||
-         (primary_key != 0 && declared && SameWordNoCase(declared, "INTEGER"));
+         (primary_key != 0 && declared && SameName(declared, "INTEGER"));
 }
 
 // The column's type from its value in the first row (have_row), else from its

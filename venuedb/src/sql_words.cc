@@ -106,6 +106,17 @@ std::string WithoutComments(std::string_view sql) {
   return out;
 }
 
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool StartsStatement(std::string_view word) {
   static const char* const kWords[] = {
       "alter", "begin",   "commit", "create", "delete",  "drop",

@@ -41,6 +41,10 @@ size_t SkipQuotedOrComment(std::string_view sql, size_t i);
 // apart and lines stay lines.
 std::string WithoutComments(std::string_view sql);
 
+// Case-insensitive ASCII comparison, as names of procedures, parameters and
+// types are matched.
+bool SameName(std::string_view a, std::string_view b);
+
 // Whether a word (in lower case) starts a statement: T-SQL needs no ';'
 // between statements, so such a word ends the one before it.
 bool StartsStatement(std::string_view word);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "sql_words.h"
+
 namespace venuedb {
 namespace {
 
