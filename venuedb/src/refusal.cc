@@ -127,9 +127,8 @@ void Refusals::Answer(Pending* p, uint8_t type) {
   p->login = login.user;
   JournalRefusedLogin(journal_, p->conn_id, login);
   const bool tds72 = login.tds_version >= kTds72;
-  Charset charset;
   ByteWriter w;
-  PutServerMessage(&w, tds72, &charset, p->reason.number, p->reason.severity,
+  PutServerMessage(&w, tds72, &charset_, p->reason.number, p->reason.severity,
                    p->reason.message);
   PutDone(&w, tds72, kDone, kDoneError, 0, 0);
   SendReply(p->fd, w.bytes());

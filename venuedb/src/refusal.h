@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "charset.h"
+
 namespace venuedb {
 
 class Journal;
@@ -79,6 +81,7 @@ class Refusals {
   void Finish(Pending* p);
 
   Journal* journal_;
+  Charset charset_;  // opened once, not at each refusal
   size_t max_pending_;
   int timeout_ms_;
   std::vector<Pending> pending_;
