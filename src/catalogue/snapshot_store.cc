@@ -16,7 +16,10 @@
 //     flushed after it, so a crash leaves one whole set or the other. File by
 //     file: every live file keeps a second name ("X.tbl.prev") until all nine
 //     renames are done, a failed rename puts back those before it, and the
-//     directory is flushed once at the end.
+//     directory is flushed once at the end. A sibling on another mount than
+//     the snapshot directory (a mount point: the exchange answers EBUSY, a
+//     link across answers EXDEV) is dropped and the set written again beside
+//     the live files, to go in place file by file.
 //  3. A failure before the set is in place removes the new files and leaves
 //     the live set as it was; false is answered only when the previous set is
 //     what a load reads. It gives back the space it took: the sibling
@@ -177,6 +180,15 @@ bool IsStoreName(const std::string& name) {
 // behind; writing over that would change the live set.
 bool OwnFile(const std::string& path, const std::string& live) {
   return platform::LinkCount(path) == 1 && !platform::SameFile(path, live);
+}
+
+// True when the sibling directory's names cannot move into the snapshot
+// directory: a snapshot directory that is a mount point refuses the exchange
+// (EBUSY), and names on two mounts of one file system are neither renamed nor
+// linked across (EXDEV), so the sibling's files could not be renamed into
+// place one by one either.
+bool SiblingOnAnotherMount(int error_number) {
+  return error_number == EBUSY || error_number == EXDEV;
 }
 
 // Drops a name, never its file's contents; a name already gone is fine.
@@ -525,6 +537,13 @@ FileError SnapshotStore::ReplaceFileByFile() {
   return error;
 }
 
+FileError SnapshotStore::WriteBesideTheLiveSet() {
+  // The media file written there may have grown: it goes with the rest (3.).
+  DismantleStaging(/*keep_media=*/!wrote_media_);
+  way_ = SaveWay::kRename;
+  return WriteNewSet();
+}
+
 FileError SnapshotStore::SaveAllTablesReplacing() {
   const std::string staged_directory = DirectoryPath;
   PrepareDirectory();
@@ -540,7 +559,9 @@ FileError SnapshotStore::SaveAllTablesReplacing() {
   staged_table_ = nullptr;
   if (error.ok() && way_ == SaveWay::kExchange) {
     error = CarryOtherFilesOver();
-    if (error.ok() && !platform::SyncDirectory(staging_)) {
+    if (SiblingOnAnotherMount(error.error_number)) {
+      error = WriteBesideTheLiveSet();
+    } else if (error.ok() && !platform::SyncDirectory(staging_)) {
       error = FileError::Now("flush", staging_);
     }
   }
@@ -566,7 +587,13 @@ FileError SnapshotStore::SaveAllTablesReplacing() {
       DropNewFiles();
       return error;
     }
-    if (!platform::ExchangeUnsupported(refusal)) {
+    if (SiblingOnAnotherMount(refusal)) {
+      error = WriteBesideTheLiveSet();
+      if (!error.ok()) {
+        DropNewFiles();
+        return error;
+      }
+    } else if (!platform::ExchangeUnsupported(refusal)) {
       DropNewFiles();
       return FileError::Of("exchange", live_, refusal);
     }

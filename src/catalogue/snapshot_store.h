@@ -24,7 +24,13 @@
 // leaves the old set or the new one once the directory is flushed, but a
 // process killed between two renames leaves a mix (which a load serves only
 // as far as its tables agree). The files, names and format are the same
-// either way.
+// either way. When the snapshot directory turns out to be a mount point only
+// once the sibling is written (the exchange refused as busy, or a name
+// refused across mounts), the sibling's files cannot be renamed into it: the
+// new set is written again beside the live files and put in place file by
+// file, and a failure names the step that failed there (a read-only mount:
+//   snapshot save: remove "/srv/VideoServertable/TABLE_RECORDS.tbl.new":
+//   Read-only file system).
 //
 // A save that fails leaves the previous set as it was and gives back the space
 // it took (no sibling directory, no new file, no media file it wrote into),
@@ -158,6 +164,9 @@ class SnapshotStore {
   platform::FileError WriteNewSet();
   platform::FileError CarryOtherFilesOver();
   platform::FileError ReplaceFileByFile();
+  // Where the sibling cannot be put in place: drops it and writes the new set
+  // again beside the live files, to be put in place file by file.
+  platform::FileError WriteBesideTheLiveSet();
 
   // Records each table brought in the current LoadAllTables (0 for a table
   // that failed or was not reached), in the order of the nine tables.

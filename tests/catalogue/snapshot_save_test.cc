@@ -73,6 +73,16 @@ class SnapshotSaveTest : public ::testing::Test {
     for (int i = 5; i < medias; ++i) testing::AddMedia(90000 + i, kSong, "b");
   }
 
+  // The files a plain save of the catalogue as it is now writes.
+  std::vector<std::string> SetSavedElsewhere() {
+    SnapshotStore plain;
+    testing::ScratchDir other;
+    SetEnv("RONDEL_SNAPSHOT_DIR", other.path());
+    EXPECT_TRUE(plain.SaveAllTables());
+    SetEnv("RONDEL_SNAPSHOT_DIR", snapshots_);
+    return testing::ReadSnapshotSet(other.path());
+  }
+
   // The save's one log line, and the error it reports.
   std::tuple<std::vector<std::string>, std::string, int> Logged(
       const testing::CapturedLog& log) const {
@@ -180,6 +190,121 @@ TEST_F(SnapshotSaveTest, ReadOnlyDirectoryFailsWithOneLineAndNothingLeft) {
                 "snapshot save: remove \"" + snapshots_ +
                 "/TABLE_RECORDS.tbl.new\": Read-only file system"});
 }
+
+// A snapshot directory that is a mount point, as the calls see it: the
+// exchange with the sibling is refused as busy, a name is neither renamed nor
+// linked across the two mounts, and a read-only mount refuses every change
+// inside it.
+std::string g_mount;  // the snapshot directory, with its '/'
+bool g_mount_read_only = false;
+bool OnMount(const char* path) {
+  return std::strncmp(path, g_mount.c_str(), g_mount.size()) == 0;
+}
+int MountOpen(const char* path, int flags, mode_t mode) {
+  if (g_mount_read_only && OnMount(path) &&
+      (flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) != 0) {
+    errno = EROFS;
+    return -1;
+  }
+  return open(path, flags, mode);
+}
+int MountUnlink(const char* path) {
+  if (g_mount_read_only && OnMount(path)) {
+    errno = EROFS;
+    return -1;
+  }
+  return unlink(path);
+}
+template <int (*kCall)(const char*, const char*)>
+int MountPair(const char* from, const char* to) {
+  if (OnMount(from) != OnMount(to)) {
+    errno = EXDEV;
+    return -1;
+  }
+  if (g_mount_read_only && OnMount(to)) {
+    errno = EROFS;
+    return -1;
+  }
+  return kCall(from, to);
+}
+int MountExchange(int, const char*, int, const char*, unsigned int) {
+  errno = EBUSY;
+  return -1;
+}
+
+struct Mount {
+  const char* name;
+  bool read_only;
+  bool outbox;  // another file in the directory, which follows the set
+};
+
+void PrintTo(const Mount& mount, std::ostream* os) { *os << mount.name; }
+
+class SnapshotMountPointTest : public SnapshotSaveTest,
+                               public ::testing::WithParamInterface<Mount> {};
+
+// Writable: the set goes in place file by file, the outbox stays and nothing
+// else is left. Read-only: the one line names the step that met the read-only
+// file system, and nothing is left either.
+TEST_P(SnapshotMountPointTest, SaveGoesFileByFileOrNamesTheRealCause) {
+  const Mount& mount = GetParam();
+  const std::vector<std::string> files_a = SaveFirstSet();
+  const std::string outbox = snapshots_ + "/PlayRecords.outbox";
+  if (mount.outbox) testing::WriteFileBytes(outbox, "kept plays");
+  FillSecondSet(40);
+  const std::vector<std::string> files_b = SetSavedElsewhere();
+  const auto before = testing::TreeSizes(dir_.path());
+  testing::CapturedLog log(logs_.File("rondel.log"));
+  g_mount = snapshots_ + "/";
+  g_mount_read_only = mount.read_only;
+  platform::SyscallFunctions calls;
+  calls.open = &MountOpen;
+  calls.unlink = &MountUnlink;
+  calls.rename = &MountPair<rename>;
+  calls.link = &MountPair<link>;
+  calls.renameat2 = &MountExchange;
+  platform::ReplaceSyscalls(calls);
+  const bool saved = store_.SaveAllTables();
+  platform::ResetSyscalls();
+
+  std::string listing = testing::NineFileListing();
+  if (mount.outbox)
+    listing.insert(listing.find("Rooms"), "PlayRecords.outbox\n");
+  const std::vector<std::string> files = testing::ReadSnapshotSet(snapshots_);
+  const char* set = files == files_a   ? "previous"
+                    : files == files_b ? "new"
+                                       : "mixed";
+  const auto outcome = std::make_tuple(saved, log.Lines(), std::string(set),
+                                       testing::SortedListing(snapshots_),
+                                       testing::PathExists(staging_));
+  if (mount.read_only) {
+    EXPECT_EQ(outcome,
+              std::make_tuple(false,
+                              std::vector<std::string>{
+                                  "snapshot save: remove \"" + snapshots_ +
+                                  "/TABLE_RECORDS.tbl.new\": Read-only file "
+                                  "system"},
+                              std::string("previous"), listing, false));
+    EXPECT_EQ(testing::NewOrGrown(before, testing::TreeSizes(dir_.path())), "");
+  } else {
+    EXPECT_EQ(outcome, std::make_tuple(true, std::vector<std::string>{},
+                                       std::string("new"), listing, false));
+  }
+  EXPECT_EQ(testing::ReadFileBytes(outbox), mount.outbox ? "kept plays" : "");
+}
+
+const Mount kMounts[] = {
+    {"Writable", false, false},
+    {"WritableWithOutbox", false, true},
+    {"ReadOnly", true, false},
+    {"ReadOnlyWithOutbox", true, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Mounts, SnapshotMountPointTest,
+                         ::testing::ValuesIn(kMounts),
+                         [](const ::testing::TestParamInfo<Mount>& info) {
+                           return std::string(info.param.name);
+                         });
 
 TEST_F(SnapshotSaveTest, FailedSaveStillLeavesALoadableSet) {
   SaveFirstSet();
@@ -299,14 +424,7 @@ TEST_F(SnapshotSaveTest, StagedMediaFileIsSavedOrDiscarded) {
   EXPECT_EQ(testing::ReadSnapshotSet(snapshots_), files_a);
 
   ASSERT_TRUE(store_.StageTable("Medias"));
-  const std::vector<std::string> expected_b = [&] {
-    SnapshotStore plain;
-    testing::ScratchDir other;
-    SetEnv("RONDEL_SNAPSHOT_DIR", other.path());
-    EXPECT_TRUE(plain.SaveAllTables());
-    SetEnv("RONDEL_SNAPSHOT_DIR", snapshots_);
-    return testing::ReadSnapshotSet(other.path());
-  }();
+  const std::vector<std::string> expected_b = SetSavedElsewhere();
   ASSERT_TRUE(store_.SaveAllTables());
   EXPECT_EQ(testing::ReadSnapshotSet(snapshots_), expected_b);
   EXPECT_EQ(testing::SortedListing(snapshots_), testing::NineFileListing());
