@@ -3,12 +3,15 @@
 // calls per second, latency per export, the spread of plays over the file
 // servers and the failures; a summary (or --json) follows.
 //
-//   rondel-venue [--rooms N] [--threads M] [--seconds S] [--plays P]
+//   rondel-venue (--diag-target IP:PORT | --broadcast) [--settings FILE]
+//                [--rooms N] [--threads M] [--seconds S] [--plays P]
 //                [--scale F] [--first-room A.B.C.D] [--json]
 // (--plays ends the run once P plays have begun, within the S seconds.)
 //
-// The settings come as for any host: RONDEL_SETTINGS_FILE (or the fixed
-// settings file), RONDEL_SNAPSHOT_DIR, RONDEL_DIAG_TARGET.
+// The library reads its settings as for any host, from the variables this
+// sets from the options: RONDEL_SETTINGS_FILE, RONDEL_DIAG_TARGET (and
+// RONDEL_SNAPSHOT_DIR as given). What the simulator refuses to start without
+// is in venue_options.h.
 #include <signal.h>
 #include <unistd.h>
 
@@ -17,55 +20,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "rondel.h"
 #include "venue.h"
+#include "venue_options.h"
 
 namespace {
 
 std::atomic<bool> g_stop{false};
 
 void OnSignal(int) { g_stop = true; }
-
-const char kUsage[] =
-    "usage: rondel-venue [--rooms N] [--threads M] [--seconds S] [--plays P]\n"
-    "                    [--scale F] [--first-room A.B.C.D] [--json]\n";
-
-bool ParseOptions(int argc, char** argv, rondel::venue::Options* options) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string flag = argv[i];
-    if (flag == "--json") {
-      options->json = true;
-      continue;
-    }
-    if (i + 1 >= argc) return false;
-    const char* value = argv[++i];
-    char* end = nullptr;
-    if (flag == "--rooms") {
-      options->rooms = static_cast<int>(std::strtol(value, &end, 10));
-      if (*end != '\0' || options->rooms < 1 || options->rooms > 512)
-        return false;
-    } else if (flag == "--threads") {
-      options->threads = static_cast<int>(std::strtol(value, &end, 10));
-      if (*end != '\0' || options->threads < 1 || options->threads > 256)
-        return false;
-    } else if (flag == "--seconds") {
-      options->seconds = std::strtod(value, &end);
-      if (*end != '\0' || options->seconds <= 0) return false;
-    } else if (flag == "--plays") {
-      options->plays = std::strtol(value, &end, 10);
-      if (*end != '\0' || options->plays < 1) return false;
-    } else if (flag == "--scale") {
-      options->scale = std::strtod(value, &end);
-      if (*end != '\0' || options->scale <= 0) return false;
-    } else if (flag == "--first-room") {
-      options->first_room = value;
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
 
 // A JSON string of bytes: texts are shown as the library gives them; bytes
 // that are not printable ASCII become \u00XX so the output is always valid.
@@ -151,11 +116,30 @@ void PrintJson(const rondel::venue::Venue& venue, double elapsed) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  rondel::venue::Options options;
-  if (!ParseOptions(argc, argv, &options)) {
-    std::fputs(kUsage, stderr);
-    return 2;
+  const rondel::venue::Request request = rondel::venue::ParseRequest(
+      std::vector<std::string>(argv + 1, argv + argc),
+      std::getenv("RONDEL_SETTINGS_FILE"), std::getenv("RONDEL_DIAG_TARGET"));
+  if (request.help) {
+    std::fputs(rondel::venue::kUsage, stdout);
+    return rondel::venue::kExitDone;
   }
+  if (request.status != rondel::venue::kExitDone) {
+    std::fprintf(stderr, "rondel-venue: %s\n", request.reason.c_str());
+    return request.status;
+  }
+  const std::string settings_fault =
+      rondel::venue::SettingsFault(request.settings_file);
+  if (!settings_fault.empty()) {
+    std::fprintf(stderr, "rondel-venue: %s\n", settings_fault.c_str());
+    return rondel::venue::kExitCannotStart;
+  }
+  // The library reads both on its own; with --broadcast the variable is unset
+  // (ParseRequest refuses it beside --broadcast).
+  setenv("RONDEL_SETTINGS_FILE", request.settings_file.c_str(), 1);
+  if (!request.broadcast) {
+    setenv("RONDEL_DIAG_TARGET", request.diag_target.c_str(), 1);
+  }
+  const rondel::venue::Options& options = request.options;
   signal(SIGINT, OnSignal);
   signal(SIGTERM, OnSignal);
   const bool live = !options.json && isatty(STDOUT_FILENO);
@@ -179,5 +163,5 @@ int main(int argc, char** argv) {
     if (live) std::printf("\x1b[H\x1b[J");
     PrintView(venue, elapsed, true);
   }
-  return 0;
+  return rondel::venue::kExitDone;
 }

@@ -1,6 +1,7 @@
 // rondel-venue against a seeded venuedb: a short run calls every export, none
 // fails, and the plays spread over the group's two file servers as their equal
-// connection counts say they should.
+// connection counts say they should. Before that, what it refuses to start
+// without, and where its diagnostics go.
 #include <gtest/gtest.h>
 #include <stdio.h>
 
@@ -10,6 +11,9 @@
 #include <string>
 
 #include "command.h"
+#include "files.h"
+#include "scratch_dir.h"
+#include "udp_receiver.h"
 #include "venue_server.h"
 
 namespace {
@@ -48,6 +52,146 @@ std::string RunVenue(const std::string& environment) {
   std::string output;
   EXPECT_EQ(rondel::testing::RunCommand(command, &output), 0) << output;
   return output;
+}
+
+// A command line and environment the simulator refuses, with its exit status
+// and its one line on standard error. In the texts, $DIR is the scratch
+// directory, $TARGET a loopback target and $GOOD a settings file naming the
+// database.
+struct Refusal {
+  const char* name;
+  const char* environment;
+  const char* arguments;
+  int status;
+  const char* error;
+};
+
+void PrintTo(const Refusal& refusal, std::ostream* os) { *os << refusal.name; }
+
+std::string Expand(std::string text, const std::string& dir) {
+  const std::pair<std::string, std::string> kNames[] = {
+      {"$TARGET", "--diag-target 127.0.0.1:9"},
+      {"$GOOD", "--settings $DIR/good.ini"},
+      {"$DIR", dir}};
+  for (const auto& [name, value] : kNames) {
+    for (size_t at = text.find(name); at != std::string::npos;
+         at = text.find(name, at + value.size())) {
+      text.replace(at, name.size(), value);
+    }
+  }
+  return text;
+}
+
+class VenueRefusalTest : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(VenueRefusalTest, RefusesWithTheCauseAndTheFix) {
+  const Refusal& refusal = GetParam();
+  rondel::testing::ScratchDir dir;
+  rondel::testing::WriteFileBytes(
+      dir.File("good.ini"),
+      "[MainServer]\r\nDataBaseServerIp=127.0.0.1\r\n"
+      "DataBaseServerPort=9\r\n[KTV]\r\n"
+      "DataBaseName=karaok\r\n");
+  rondel::testing::WriteFileBytes(
+      dir.File("nameless.ini"),
+      "[MainServer]\r\nDataBaseServerIp=127.0.0.1\r\n"
+      "[ktv]\r\n; DataBaseName=karaok\r\n");
+  // --seconds 1 first: a build that starts anyway ends soon.
+  const std::string command =
+      Expand(std::string("env -u RONDEL_DIAG_TARGET -u RONDEL_SETTINGS_FILE "
+                         "RONDEL_SNAPSHOT_DIR=$DIR/snapshots ") +
+                 refusal.environment + " " RONDEL_VENUE_PATH " --seconds 1 " +
+                 refusal.arguments + " 2>&1 >/dev/null",
+             dir.path());
+  std::string error;
+  const int status = rondel::testing::RunCommand(command, &error);
+  EXPECT_EQ(std::make_tuple(status, error),
+            std::make_tuple(
+                refusal.status,
+                Expand(std::string("rondel-venue: ") + refusal.error + "\n",
+                       dir.path())));
+}
+
+const Refusal kRefusals[] = {
+    {"NoDiagnosticTarget", "", "$GOOD", 2,
+     "no diagnostic target: the diagnostics of every call would go to the "
+     "venue's broadcast address; give --diag-target IP:PORT (or "
+     "RONDEL_DIAG_TARGET=IP:PORT), or --broadcast to send them there on "
+     "purpose"},
+    {"MalformedTargetVariable", "RONDEL_DIAG_TARGET=192.168.0.255", "$GOOD", 2,
+     "RONDEL_DIAG_TARGET \"192.168.0.255\": not IP:PORT; give an IPv4 "
+     "address and a port from 1 to 65535, e.g. 127.0.0.1:6001"},
+    {"BroadcastBesideATarget", "RONDEL_DIAG_TARGET=127.0.0.1:9",
+     "--broadcast $GOOD", 2,
+     "--broadcast and a diagnostic target (--diag-target or "
+     "RONDEL_DIAG_TARGET) both given; give one of them"},
+    {"NoSettingsFile", "", "$TARGET", 2,
+     "no settings file: give --settings FILE (or RONDEL_SETTINGS_FILE=FILE) "
+     "naming the database ([MainServer] DataBaseServerIp, [KTV] "
+     "DataBaseName); the simulator does not run on the library's defaults"},
+    {"SettingsFileMissing", "RONDEL_SETTINGS_FILE=$DIR/none.ini", "$TARGET", 1,
+     "settings file \"$DIR/none.ini\": No such file or directory; give a "
+     "readable settings file naming the database with --settings FILE"},
+    {"SettingsNameNoDatabase", "", "$TARGET --settings $DIR/nameless.ini", 1,
+     "settings file \"$DIR/nameless.ini\" does not name the database ([KTV] "
+     "DataBaseName missing); add the missing keys or give another file"},
+    {"NoRooms", "", "$TARGET $GOOD --rooms 0", 2,
+     "--rooms 0: out of range; give 1 to 512"},
+    {"RoomsNotANumber", "", "$TARGET $GOOD --rooms abc", 2,
+     "--rooms \"abc\": not a whole number; give 1 to 512"},
+    {"FirstRoomNotAnAddress", "", "$TARGET $GOOD --first-room 10.0.1", 2,
+     "--first-room \"10.0.1\": not an IPv4 address; give four numbers, e.g. "
+     "10.0.1.10"},
+    {"RoomsPastTheLastAddress", "",
+     "$TARGET $GOOD --first-room 255.255.255.250", 2,
+     "--first-room 255.255.255.250 with 24 rooms: the rooms' addresses would "
+     "run past 255.255.255.255; give a lower first room or fewer rooms"},
+    {"SecondsNotFinite", "", "$TARGET $GOOD --seconds inf", 2,
+     "--seconds \"inf\": not a number; give a number above 0"},
+    {"MissingValue", "", "$TARGET $GOOD --threads", 2,
+     "--threads needs a value; see rondel-venue --help"},
+    {"UnknownArgument", "", "$TARGET $GOOD --room 3", 2,
+     "unknown argument \"--room\"; see rondel-venue --help"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Refusals, VenueRefusalTest,
+                         ::testing::ValuesIn(kRefusals),
+                         [](const ::testing::TestParamInfo<Refusal>& info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST(VenueSimulatorTest, HelpGoesToStandardOutputWithTheExitStatuses) {
+  std::string output;
+  const int status = rondel::testing::RunCommand(
+      RONDEL_VENUE_PATH " --help 2>/dev/null", &output);
+  EXPECT_EQ(std::make_tuple(status, output.rfind("usage: rondel-venue", 0),
+                            output.find("Exit status: 0") != std::string::npos),
+            std::make_tuple(0, size_t{0}, true))
+      << output;
+}
+
+// With the database unreachable the run still goes on offline, and every
+// diagnostic it sends arrives at the given target.
+TEST(VenueSimulatorTest, DiagnosticsGoToTheGivenTarget) {
+  rondel::testing::ScratchDir dir;
+  rondel::testing::UdpReceiver receiver;
+  ASSERT_TRUE(receiver.ok());
+  rondel::testing::WriteFileBytes(
+      dir.File("good.ini"),
+      "[MainServer]\r\nDataBaseServerIp=127.0.0.1\r\n"
+      "DataBaseServerPort=9\r\n[KTV]\r\n"
+      "DataBaseName=karaok\r\n");
+  std::string output;
+  const int status = rondel::testing::RunCommand(
+      "env -u RONDEL_DIAG_TARGET -u RONDEL_SETTINGS_FILE RONDEL_SNAPSHOT_DIR=" +
+          dir.File("snapshots") + " " RONDEL_VENUE_PATH " --diag-target " +
+          receiver.target() + " --settings " + dir.File("good.ini") +
+          " --rooms 2 --seconds 1 --json 2>&1",
+      &output);
+  std::string payload;
+  EXPECT_EQ(std::make_tuple(status, receiver.Receive(&payload, 1000)),
+            std::make_tuple(0, true))
+      << output;
 }
 
 TEST(VenueSimulatorTest, ShortRunCallsEveryExportAndSpreadsPlaysByTheCounts) {
