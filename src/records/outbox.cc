@@ -7,9 +7,11 @@
 //     flushed (and the directory, when that append created the file).
 //  2. Entries are only ever appended. Bytes after the last whole entry (an
 //     append cut short by a crash or a failed write) are cut off before
-//     anything else is appended, so a whole entry never follows a broken one;
-//     a reader stops at the first entry that is not whole, so a torn append is
-//     dropped, never delivered garbled.
+//     anything else is appended, so a whole entry never follows a torn one; a
+//     torn append is dropped, never delivered garbled. Bytes damaged inside
+//     the file (whole entries follow them) are never delivered and never cut
+//     off unread: they are copied to "PlayRecords.outbox.damaged" and flushed
+//     before the file is rewritten without them (as in 5).
 //  3. A play leaves the outbox through a sent mark appended after its
 //     dbrpcsend succeeded, never before. A mark carries the count of plays
 //     sent from the file's start, so a mark that is lost or torn is made good
@@ -26,6 +28,11 @@
 //     crash before the rename leaves the old file as it was, one after it the
 //     new file whole. A leftover ".new" is never read, and the next cut writes
 //     over it.
+//  6. A refused play leaves the outbox only after it was set aside: its entry
+//     in the rejected-plays file is written and flushed before its sent mark
+//     is appended. A crash between the two leaves it in both files, as the
+//     rejected file's last entry and the outbox's first unsent play; loading
+//     recognises that pair and only marks the play.
 #include "records/outbox.h"
 
 #include <errno.h>
@@ -40,6 +47,7 @@
 #include "platform/file_error.h"
 #include "platform/message_log.h"
 #include "platform/paths.h"
+#include "records/entry_scan.h"
 #include "records/outbox_test_hooks.h"
 
 namespace rondel {
@@ -146,64 +154,45 @@ std::string Shown(const std::string& text) {
   return "\"" + shown + "\"";
 }
 
-// Appends `entry` to the rejected-plays file at `path` behind its whole
-// entries (a torn tail is cut off), magic first when the file is new, and
-// flushes it.
-platform::FileError AppendRejected(const std::string& directory,
-                                   const std::string& path,
-                                   const std::string& entry) {
-  platform::File file = platform::File::OpenForAppend(path);
-  if (!file.valid()) {
-    platform::MakeDirectory(directory);
-    file = platform::File::OpenForAppend(path);
-  }
-  if (!file.valid()) return platform::FileError::Now("open", path);
-  platform::File reading = platform::File::OpenForRead(path);
-  if (!reading.valid()) return platform::FileError::Now("open", path);
-  char magic[outbox::kMagicSize];
-  errno = 0;
-  const bool has_magic =
-      reading.ReadAt(0, magic, sizeof magic) == sizeof magic &&
-      std::memcmp(magic, outbox::kRejectedMagic, sizeof magic) == 0;
-  uint64_t end = 0;
-  if (has_magic) {
-    EntryReader reader(reading, outbox::kMagicSize, UINT64_MAX);
-    Entry whole;
-    while (reader.Next(&whole)) {
+PlayOutbox* g_kept_plays = nullptr;  // guarded by the catalogue lock
+size_t g_kept_plays_capacity = kKeptPlaysCapacity;
+uint64_t g_rejected_capacity = kRejectedCapacity;
+
+constexpr char kDamagedSuffix[] = ".damaged";
+// The smallest entry a play makes: what a damaged stretch may have held.
+constexpr uint64_t kSmallestPlayEntry =
+    outbox::kEntryHeaderSize + outbox::kPlayFixedSize;
+
+// Copies `size` bytes at `start` of `from` to the end of `to`.
+platform::FileError CopyBytes(platform::File& from,
+                              const std::string& from_path, uint64_t start,
+                              uint64_t size, platform::File& to,
+                              const std::string& to_path) {
+  std::string chunk;
+  while (size > 0) {
+    chunk.resize(size < kReadChunk ? static_cast<size_t>(size) : kReadChunk);
+    errno = 0;
+    if (from.ReadAt(start, &chunk[0], chunk.size()) != chunk.size()) {
+      return platform::FileError::Now("read", from_path);
     }
-    if (reader.read_failed()) return platform::FileError::Now("read", path);
-    end = reader.offset();
-  } else if (errno != 0) {
-    return platform::FileError::Now("read", path);
-  }
-  if (!file.Truncate(end)) return platform::FileError::Now("truncate", path);
-  std::string bytes =
-      has_magic
-          ? entry
-          : std::string(outbox::kRejectedMagic, outbox::kMagicSize) + entry;
-  if (file.Write(bytes.data(), bytes.size()) != bytes.size()) {
-    platform::FileError error = platform::FileError::Now("write", path);
-    (void)file.Truncate(end);
-    return error;
-  }
-  if (!file.Sync()) return platform::FileError::Now("flush", path);
-  if (end == 0 && !platform::SyncDirectory(directory)) {
-    return platform::FileError::Now("flush", directory);
+    if (to.Write(chunk.data(), chunk.size()) != chunk.size()) {
+      return platform::FileError::Now("write", to_path);
+    }
+    start += chunk.size();
+    size -= chunk.size();
   }
   return {};
 }
 
-PlayOutbox* g_kept_plays = nullptr;  // guarded by the catalogue lock
-size_t g_kept_plays_capacity = kKeptPlaysCapacity;
-
 }  // namespace
 
 PlayOutbox::PlayOutbox(std::string directory, size_t capacity,
-                       uint32_t compact_after)
+                       uint32_t compact_after, uint64_t rejected_capacity)
     : directory_(std::move(directory)),
       path_(directory_ + outbox::kFileName),
       capacity_(capacity),
-      compact_after_(compact_after) {}
+      compact_after_(compact_after),
+      rejected_(directory_, rejected_capacity) {}
 
 size_t PlayOutbox::Unsent() {
   Load();
@@ -219,46 +208,147 @@ void PlayOutbox::Load() {
     loaded_ = errno == ENOENT;  // nothing kept
     return;
   }
+  uint64_t length = 0;
+  if (!FileLength(file, 0, &length)) return;
   char magic[outbox::kMagicSize];
+  const size_t magic_read = length < outbox::kMagicSize
+                                ? static_cast<size_t>(length)
+                                : outbox::kMagicSize;
   errno = 0;
-  const size_t magic_read = file.ReadAt(0, magic, sizeof magic);
-  if (magic_read != sizeof magic && errno != 0) return;
-  loaded_ = true;
-  if (magic_read != sizeof magic ||
-      std::memcmp(magic, outbox::kMagic, sizeof magic) != 0) {
-    // Not an outbox (or one whose creation was cut short): it holds no plays
-    // and is started anew at the next Keep.
-    return;
-  }
-  std::vector<uint64_t> play_ends;
-  uint32_t sent = 0;
-  EntryReader reader(file, outbox::kMagicSize, UINT64_MAX);
-  Entry entry;
-  uint64_t end = reader.offset();
-  bool broken = false;
-  while (reader.Next(&entry)) {
-    if (entry.kind == outbox::kPlay) {
-      play_ends.push_back(reader.offset());
-    } else if (entry.sent >= sent && entry.sent <= play_ends.size()) {
-      sent = entry.sent;
-    } else {
-      broken = true;  // no writer marks plays it has not read, or unmarks any
-      break;
+  if (file.ReadAt(0, magic, magic_read) != magic_read) return;
+  std::vector<Span> plays;        // every whole play
+  std::vector<uint64_t> numbers;  // each one's highest possible number
+  std::vector<Span> damaged;
+  size_t sent = 0;
+  uint64_t end = 0;
+  if (std::memcmp(magic, outbox::kMagic, magic_read) != 0) {
+    damaged.push_back({0, length});  // another file: set aside whole
+  } else if (length >= outbox::kMagicSize) {
+    EntryScanner scanner(file, outbox::kMagicSize);
+    uint64_t hidden = 0;  // plays the damaged stretches so far may have held
+    uint32_t marked = 0;  // the last mark's count
+    end = outbox::kMagicSize;
+    for (;;) {
+      Entry entry;
+      const EntryScanner::Item item = scanner.Next(&entry);
+      if (item == EntryScanner::kReadFailed) return;
+      if (item == EntryScanner::kEnd || item == EntryScanner::kTornTail) break;
+      const Span span{scanner.start(), scanner.end() - scanner.start()};
+      end = scanner.end();
+      if (item == EntryScanner::kEntry && entry.kind == outbox::kPlay) {
+        numbers.push_back(plays.size() + hidden);
+        plays.push_back(span);
+      } else if (item == EntryScanner::kEntry && entry.sent >= marked &&
+                 entry.sent <= plays.size() + hidden) {
+        // A play counts as sent only when it is, whatever the stretches held.
+        marked = entry.sent;
+        while (sent < plays.size() && numbers[sent] < marked) ++sent;
+      } else {
+        // Damaged, or a mark no writer makes (of plays never kept, or fewer
+        // than an earlier one).
+        damaged.push_back(span);
+        if (item == EntryScanner::kDamaged)
+          hidden += span.second / kSmallestPlayEntry;
+      }
     }
-    end = reader.offset();
   }
-  if (reader.read_failed()) {
-    loaded_ = false;
+  loaded_ = true;
+  if (damaged.empty()) {
+    end_ = end;
+    plays_ = static_cast<uint32_t>(plays.size());
+    sent_ = static_cast<uint32_t>(sent);
+    next_unsent_ = sent == 0 ? outbox::kMagicSize
+                             : plays[sent - 1].first + plays[sent - 1].second;
+  } else {
+    const std::vector<Span> unsent(plays.begin() + static_cast<long>(sent),
+                                   plays.end());
+    const platform::FileError error = Rewrite(file, damaged, unsent);
+    if (!error.ok()) {
+      Log("play outbox " + Quoted(path_) +
+              ": cannot set damaged entries aside, its plays wait",
+          error);
+      loaded_ = false;
+      return;
+    }
+    uint64_t bytes = 0;
+    for (const Span& span : damaged) bytes += span.second;
+    ModuleLog().AddLog(
+        ("play outbox " + Quoted(path_) + ": " +
+         (damaged[0].first == 0 ? std::string("not a play outbox")
+                                : std::to_string(damaged.size()) +
+                                      " stretches of damaged entries skipped") +
+         " (" + std::to_string(bytes) + " bytes, kept in " +
+         Quoted(path_ + kDamagedSuffix) + "); " +
+         std::to_string(unsent.size()) + " unsent plays kept")
+            .c_str());
+  }
+  MarkWhenSetAside();
+}
+
+platform::FileError PlayOutbox::Rewrite(platform::File& file,
+                                        const std::vector<Span>& damaged,
+                                        const std::vector<Span>& unsent) {
+  const std::string aside = path_ + kDamagedSuffix;
+  platform::File out = platform::File::OpenForAppend(aside);
+  if (!out.valid()) return platform::FileError::Now("open", aside);
+  for (const Span& span : damaged) {
+    platform::FileError error =
+        CopyBytes(file, path_, span.first, span.second, out, aside);
+    if (!error.ok()) return error;
+  }
+  if (!out.Sync()) return platform::FileError::Now("flush", aside);
+  const std::string temporary = path_ + kCompactSuffix;
+  out = platform::File::CreateForWrite(temporary);
+  if (!out.valid()) return platform::FileError::Now("create", temporary);
+  if (out.Write(outbox::kMagic, outbox::kMagicSize) != outbox::kMagicSize) {
+    return platform::FileError::Now("write", temporary);
+  }
+  uint64_t bytes = 0;
+  for (const Span& span : unsent) {
+    platform::FileError error =
+        CopyBytes(file, path_, span.first, span.second, out, temporary);
+    if (!error.ok()) return error;
+    bytes += span.second;
+  }
+  if (!out.Sync()) return platform::FileError::Now("flush", temporary);
+  // Closed before the replacement: not every system replaces an open file.
+  out.Close();
+  file.Close();
+  append_.Close();
+  if (!platform::RenameFile(temporary, path_)) {
+    platform::FileError error = platform::FileError::Now("rename", temporary);
+    platform::RemoveFile(temporary);
+    return error;
+  }
+  platform::SyncDirectory(directory_);
+  end_ = outbox::kMagicSize + bytes;
+  plays_ = static_cast<uint32_t>(unsent.size());
+  sent_ = 0;
+  next_unsent_ = outbox::kMagicSize;
+  cut_before_append_ = true;
+  return {};
+}
+
+void PlayOutbox::MarkWhenSetAside() {
+  if (plays_ == sent_) return;
+  platform::File file = platform::File::OpenForRead(path_);
+  EntryReader reader(file, next_unsent_, end_);
+  Entry entry;
+  while (reader.Next(&entry) && entry.kind != outbox::kPlay) {
+  }
+  if (entry.kind != outbox::kPlay || reader.offset() == next_unsent_ ||
+      !rejected_.EndsWith(entry.play)) {
     return;
   }
-  if (broken || reader.broken_tail()) {
-    Log("play outbox \"%s\": an entry cut short or damaged ends the kept plays",
-        path_);
-  }
-  end_ = end;
-  plays_ = static_cast<uint32_t>(play_ends.size());
-  sent_ = sent;
-  next_unsent_ = sent == 0 ? outbox::kMagicSize : play_ends[sent - 1];
+  ModuleLog().AddLog(("play outbox " + Quoted(path_) +
+                      ": its first unsent play was set aside in " +
+                      Quoted(rejected_.path()) +
+                      " before the last stop; it leaves the outbox unsent")
+                         .c_str());
+  oldest_ends_.assign(1, reader.offset());
+  marked_ = 0;
+  MarkSent();
+  EndSending();
 }
 
 // Opens the file for appending; cuts off whatever follows the whole entries
@@ -380,21 +470,35 @@ void PlayOutbox::MarkSent() {
 }
 
 bool PlayOutbox::SetAside(const PlayRecord& play) {
-  const std::string path = directory_ + outbox::kRejectedFileName;
-  std::string entry;
-  outbox::EncodePlay(play, &entry);
-  const platform::FileError error = AppendRejected(directory_, path, entry);
+  platform::FileError error;
+  const RejectedPlays::Appended appended = rejected_.Append(play, &error);
   const std::string what =
       "play of media " + std::to_string(play.media_id) + " in room " +
       Shown(play.room_address) + " from " + Shown(play.begin_time) + " to " +
       Shown(play.end_time) + " (song type " + std::to_string(play.song_type) +
       ") cannot be sent as its texts stand";
-  if (!error.ok()) {
-    Log(what + ", and cannot be set aside", error);
-    return false;
+  switch (appended) {
+    case RejectedPlays::Appended::kDone:
+      rejected_full_logged_ = false;
+      ModuleLog().AddLog(
+          (what + ": set aside in " + Quoted(rejected_.path())).c_str());
+      return true;
+    case RejectedPlays::Appended::kFull:
+      if (!rejected_full_logged_) {
+        ModuleLog().AddLog(
+            ("rejected plays " + Quoted(rejected_.path()) + " is full (" +
+             std::to_string(rejected_.capacity()) +
+             " bytes): refused plays wait in the play outbox, and the plays "
+             "behind them, until the file is moved away")
+                .c_str());
+        rejected_full_logged_ = true;
+      }
+      return false;
+    case RejectedPlays::Appended::kFailed:
+      break;
   }
-  ModuleLog().AddLog((what + ": set aside in " + Quoted(path)).c_str());
-  return true;
+  Log(what + ", and cannot be set aside: it waits in the play outbox", error);
+  return false;
 }
 
 void PlayOutbox::EndSending() {
@@ -502,16 +606,18 @@ PlayOutbox& KeptPlays() {
   assert(CatalogueLock().HeldByThisThread());
   if (g_kept_plays == nullptr) {
     g_kept_plays =
-        new PlayOutbox(SnapshotDirectoryPath(), g_kept_plays_capacity);
+        new PlayOutbox(SnapshotDirectoryPath(), g_kept_plays_capacity,
+                       kCompactAfter, g_rejected_capacity);
   }
   return *g_kept_plays;
 }
 
-void ResetKeptPlays(size_t capacity) {
+void ResetKeptPlays(size_t capacity, uint64_t rejected_capacity) {
   assert(CatalogueLock().HeldByThisThread());
   delete g_kept_plays;
   g_kept_plays = nullptr;
   g_kept_plays_capacity = capacity;
+  g_rejected_capacity = rejected_capacity;
 }
 
 }  // namespace rondel

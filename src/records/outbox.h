@@ -24,25 +24,45 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/file.h"
 #include "platform/file_error.h"
 #include "records/outbox_format.h"
+#include "records/rejected_plays.h"
 
 namespace rondel {
 
 // Unsent plays the library keeps at most: about 7 MB of typical plays.
 constexpr size_t kKeptPlaysCapacity = 100000;
+// Bytes the rejected-plays file grows to at most: about 100,000 typical
+// plays. Past it, refused plays wait in the outbox (PlayOutbox::SetAside).
+constexpr uint64_t kRejectedCapacity = 8 << 20;
+// Sent plays that, once half of the file, are cut out of it.
+constexpr uint32_t kCompactAfter = 1024;
 
 class PlayOutbox {
  public:
   // Keeps its file in `directory` (with a trailing '/'; created when the first
   // play is kept), at most `capacity` unsent plays. Sent plays are cut out of
   // the file once at least `compact_after` of them make up at least half of
-  // it. Nothing is read before the first call.
+  // it. The rejected-plays file beside it holds at most `rejected_capacity`
+  // bytes. Nothing is read before the first call.
+  //
+  // Loading the file keeps every whole entry. A stretch of damaged entries
+  // between whole ones is skipped: its bytes are appended to
+  // "PlayRecords.outbox.damaged", the file is rewritten with its unsent plays
+  // only, and one log line gives the count; a sent mark behind it is read
+  // as if the stretch held as many plays as its bytes could (a play may go
+  // twice, none is lost). A torn tail (bytes no whole entry follows) is cut
+  // off. A file under another magic is set aside whole the same way. When the
+  // first unsent play is the last entry of the rejected-plays file (set aside
+  // just before a stop, not yet marked), it is marked sent without being
+  // sent again.
   PlayOutbox(std::string directory, size_t capacity,
-             uint32_t compact_after = 1024);
+             uint32_t compact_after = kCompactAfter,
+             uint64_t rejected_capacity = kRejectedCapacity);
   PlayOutbox(const PlayOutbox&) = delete;
   PlayOutbox& operator=(const PlayOutbox&) = delete;
 
@@ -71,10 +91,12 @@ class PlayOutbox {
   void MarkSent();
 
   // Sets aside a play the server refused for its own values: appends it whole
-  // to the rejected-plays file beside the outbox (outbox::kRejectedFileName)
-  // and flushes it, with one log line naming the play. A torn append there is
-  // cut off first, as in the outbox. True when it reached the disk. The play
-  // still has to leave the outbox through MarkSent when it came from there.
+  // to the rejected-plays file beside the outbox (records/rejected_plays.h)
+  // and flushes it, with one log line naming the play. True when it reached
+  // the disk; only then may a play from the outbox leave it through MarkSent.
+  // False when the file cannot be written (one log line naming the play and
+  // the error) or is full (one log line until a play is set aside again):
+  // the play is to stay in, or be kept in, the outbox.
   bool SetAside(const PlayRecord& play);
 
   // Ends a round of sends: flushes its marks, then removes the file when every
@@ -84,6 +106,14 @@ class PlayOutbox {
 
  private:
   void Load();
+  // After a Load that found damaged entries: keeps their bytes aside and
+  // rewrites the file with the unsent plays at `unsent` (start, size).
+  using Span = std::pair<uint64_t, uint64_t>;  // an offset and a size
+  platform::FileError Rewrite(platform::File& file,
+                              const std::vector<Span>& damaged,
+                              const std::vector<Span>& unsent);
+  // Marks the first unsent play sent when it is the rejected file's last.
+  void MarkWhenSetAside();
   platform::FileError PrepareAppend();
   platform::FileError Append(const std::string& bytes);
   void RemoveFile();
@@ -108,6 +138,8 @@ class PlayOutbox {
   std::vector<uint64_t> oldest_ends_;  // end offsets of Oldest's plays
   size_t marked_ = 0;                  // of them, marked sent
   bool full_logged_ = false;
+  RejectedPlays rejected_;
+  bool rejected_full_logged_ = false;
 };
 
 // The library's outbox: its directory is SnapshotDirectoryPath() as it is at

@@ -44,8 +44,11 @@
 //
 // An entry is whole when its header, all Length bytes of its body and a
 // matching checksum are present and the body parses to exactly Length bytes.
-// Readers stop at the first entry that is not whole: that is where a write cut
-// short by a crash ends the file.
+// Bytes that are not a whole entry and that no whole entry follows are a write
+// cut short by a crash: they end the file and are cut off. Bytes that are not
+// a whole entry but are followed by one (the first offset where a whole entry
+// decodes, records/entry_scan.h) are damage inside the file: readers skip them
+// and read on.
 #ifndef RONDEL_RECORDS_OUTBOX_FORMAT_H_
 #define RONDEL_RECORDS_OUTBOX_FORMAT_H_
 

@@ -35,15 +35,6 @@ SendOutcome SendPlay(Exchange& exchange, const PlayRecord& play) {
                           : SendOutcome::kConnectionLost;
 }
 
-// After a refused send the connection cannot carry another call (the next one
-// would reach the server malformed while its own send reports success): the
-// play is set aside and a fresh connection opened. False when none opens.
-bool SetAsideAndReconnect(Exchange& exchange, PlayOutbox& outbox,
-                          const PlayRecord& play) {
-  (void)outbox.SetAside(play);
-  return exchange.Reconnect();
-}
-
 // How long one lock hold sends kept plays before it lets other calls'
 // exchanges in: a call waits behind at most about this, plus one exchange.
 constexpr std::chrono::milliseconds kDrainHold(100);
@@ -60,14 +51,20 @@ Drained SendKeptPlays(Exchange& exchange, PlayOutbox& outbox, size_t* budget) {
   Drained result = Drained::kAll;
   for (const PlayRecord& play : outbox.Oldest(*budget)) {
     const SendOutcome outcome = SendPlay(exchange, play);
-    if (outcome == SendOutcome::kConnectionLost) {
+    // A refused play leaves the outbox only once it is set aside (outbox.cc,
+    // invariant 6); one that cannot be stays first, and the drain stops as
+    // for a dead connection. After a refusal the connection cannot carry
+    // another call (the next would reach the server malformed while its own
+    // send reports success): the next goes on a fresh one.
+    if (outcome == SendOutcome::kConnectionLost ||
+        (outcome == SendOutcome::kRefused && !outbox.SetAside(play))) {
       result = Drained::kConnectionLost;
       break;
     }
     outbox.MarkSent();
     --*budget;
     if (outcome == SendOutcome::kRefused) {
-      if (!SetAsideAndReconnect(exchange, outbox, play)) {
+      if (!exchange.Reconnect()) {
         result = Drained::kConnectionLost;
         break;
       }
@@ -96,7 +93,9 @@ void SendOwnPlay(Exchange& exchange, const PlayRecord& play, bool keep) {
       exchange.Confirm();  // its answer is not used
       break;
     case SendOutcome::kRefused:
-      (void)KeptPlays().SetAside(play);
+      // One that cannot be set aside is kept like a play that found no
+      // connection.
+      if (!KeptPlays().SetAside(play) && keep) KeptPlays().Keep(play);
       break;
     case SendOutcome::kConnectionLost:
       // A send that failed did not reach the server whole: the play waits

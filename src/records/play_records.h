@@ -42,8 +42,11 @@ constexpr size_t kKeptPlaysPerCall = 50;
 // A send refused while the connection lives (a text the server's character
 // set cannot take) is the play's own fault: the play is set aside in the
 // rejected-plays file (PlayOutbox::SetAside) and the next goes on a fresh
-// connection. A send that leaves the connection dead keeps this play (and the
-// kept ones not yet sent) for a later call.
+// connection. A refused play that cannot be set aside (the file cannot be
+// written or is full) is kept: a kept one stays first in the outbox and the
+// drain stops there, as at a dead connection; the call's own is kept like a
+// play that found no connection. A send that leaves the connection dead keeps
+// this play (and the kept ones not yet sent) for a later call.
 // REQUIRES: the three texts non-null.
 void RecordPlay(int32_t media_id, const char* room_address,
                 const char* begin_time, const char* end_time,

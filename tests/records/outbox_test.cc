@@ -1,6 +1,6 @@
 // The play outbox file: its bytes, and what a fresh outbox (the next process)
 // reads back after torn or damaged writes, failed writes and cutting out sent
-// plays.
+// plays; the rejected-plays file beside it after the same damage.
 #include "records/outbox.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "captured_log.h"
 #include "files.h"
 #include "platform/file.h"
 #ifndef _WIN32
@@ -101,6 +102,7 @@ struct DamageCase {
   // Changes the bytes of a file holding plays 1, 2 and 3.
   std::string (*damage)(const std::string& file);
   std::vector<int> kept;  // after a fresh outbox kept play 4 behind them
+  std::string aside;      // what the damage left in PlayRecords.outbox.damaged
 };
 
 void PrintTo(const DamageCase& c, std::ostream* os) { *os << c.name; }
@@ -111,11 +113,18 @@ const size_t kMagic = outbox::kMagicSize;
 class OutboxDamageTest : public OutboxTest,
                          public ::testing::WithParamInterface<DamageCase> {};
 
-TEST_P(OutboxDamageTest, ReadsUpToTheFirstBrokenEntryAndAppendsAfterIt) {
+TEST_P(OutboxDamageTest, SkipsDamagedEntriesCutsATornTailAndAppendsAfterIt) {
   Keep({1, 2, 3});
-  WriteFileBytes(FilePath(), GetParam().damage(ReadFileBytes(FilePath())));
+  const std::string damaged = GetParam().damage(ReadFileBytes(FilePath()));
+  WriteFileBytes(FilePath(), damaged);
+  testing::CapturedLog log(dir_.File("module.log"));
   Keep({4});
   EXPECT_EQ(KeptIds(), GetParam().kept);
+  const std::string aside = FilePath() + ".damaged";
+  EXPECT_EQ(testing::PathExists(aside) ? ReadFileBytes(aside) : "(none)",
+            GetParam().aside);
+  EXPECT_EQ(log.CountContaining(outbox::kFileName + std::string(".damaged")),
+            GetParam().aside == "(none)" ? 0 : 1);
 }
 
 std::string Flip(std::string file, size_t at) {
@@ -123,47 +132,156 @@ std::string Flip(std::string file, size_t at) {
   return file;
 }
 
+// The entry at `index` (0: play 1) of the undamaged file.
+std::string EntryAt(int index) { return PlayEntry(index + 1); }
+
+std::string Mark(uint32_t sent) {
+  std::string mark;
+  outbox::EncodeSentMark(sent, &mark);
+  return mark;
+}
+
+const std::string kNone = "(none)";
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, OutboxDamageTest,
     ::testing::Values(
-        DamageCase{
-            "Untouched", [](const std::string& f) { return f; }, {1, 2, 3, 4}},
+        DamageCase{"Untouched",
+                   [](const std::string& f) { return f; },
+                   {1, 2, 3, 4},
+                   kNone},
         DamageCase{
             "LastBodyCutShort",
             [](const std::string& f) { return f.substr(0, f.size() - 3); },
-            {1, 2, 4}},
+            {1, 2, 4},
+            kNone},
         DamageCase{"LastHeaderCutShort",
                    [](const std::string& f) {
                      return f.substr(0, kMagic + 2 * kEntry + 5);
                    },
-                   {1, 2, 4}},
+                   {1, 2, 4},
+                   kNone},
         DamageCase{"LastBodyChanged",
                    [](const std::string& f) {
                      return Flip(f, kMagic + 2 * kEntry + 12);
                    },
-                   {1, 2, 4}},
+                   {1, 2, 4},
+                   kNone},
         DamageCase{
             "MiddleChecksumChanged",
             [](const std::string& f) { return Flip(f, kMagic + kEntry + 5); },
-            {1, 4}},
+            {1, 3, 4},
+            Flip(EntryAt(1), 5)},
+        DamageCase{
+            "MiddleBodyChanged",
+            [](const std::string& f) { return Flip(f, kMagic + kEntry + 14); },
+            {1, 3, 4},
+            Flip(EntryAt(1), 14)},
+        DamageCase{"MiddleLengthTooLong",
+                   [](const std::string& f) {
+                     std::string d = f;
+                     d[kMagic + kEntry] = 60;  // runs into play 3
+                     return d;
+                   },
+                   {1, 3, 4},
+                   [] {
+                     std::string e = EntryAt(1);
+                     e[0] = 60;
+                     return e;
+                   }()},
+        DamageCase{"FirstTwoEntriesZeroed",
+                   [](const std::string& f) {
+                     return f.substr(0, kMagic) +
+                            std::string(2 * kEntry, '\0') +
+                            f.substr(kMagic + 2 * kEntry);
+                   },
+                   {3, 4},
+                   std::string(2 * kEntry, '\0')},
+        DamageCase{
+            // Plays 1 and 2 were sent: the mark still counts the play that
+            // cannot be read.
+            "PlayBeforeASentMarkChanged",
+            [](const std::string& f) { return Flip(f + Mark(2), kMagic + 14); },
+            {3, 4},
+            Flip(EntryAt(0), 14)},
+        // Plays 1 and 2 go again rather than be lost.
+        DamageCase{"SentMarkChanged",
+                   [](const std::string& f) {
+                     return Flip(f + Mark(2) + PlayEntry(9),
+                                 kMagic + 3 * kEntry + 9);
+                   },
+                   {1, 2, 3, 9, 4},
+                   Flip(Mark(2), 9)},
         DamageCase{
             "ZeroBytesAfterTheEnd",
             [](const std::string& f) { return f + std::string(512, '\0'); },
-            {1, 2, 3, 4}},
+            {1, 2, 3, 4},
+            kNone},
         DamageCase{"MarkOfPlaysNeverKept",
-                   [](const std::string& f) {
-                     std::string mark;
-                     outbox::EncodeSentMark(9, &mark);
-                     return f + mark;
-                   },
-                   {1, 2, 3, 4}},
+                   [](const std::string& f) { return f + Mark(9); },
+                   {1, 2, 3, 4},
+                   Mark(9)},
         DamageCase{"MagicCutShort",
                    [](const std::string& f) { return f.substr(0, 5); },
-                   {4}},
+                   {4},
+                   kNone},
         DamageCase{"NotAnOutbox",
                    [](const std::string&) { return std::string(64, 'x'); },
-                   {4}}),
+                   {4},
+                   std::string(64, 'x')}),
     [](const ::testing::TestParamInfo<DamageCase>& info) {
+      return std::string(info.param.name);
+    });
+
+// The rejected-plays file holds plays 1, 2 and 3 and is damaged; play 4 is
+// set aside behind them.
+struct RejectedCase {
+  const char* name;
+  std::string (*damage)(const std::string& file);
+  std::string after;  // the file after play 4 was set aside
+  std::string aside;  // the file moved out of the way, or "(none)"
+};
+
+void PrintTo(const RejectedCase& c, std::ostream* os) { *os << c.name; }
+
+class RejectedDamageTest : public OutboxTest,
+                           public ::testing::WithParamInterface<RejectedCase> {
+};
+
+const std::string kRejected =
+    "RNDLREJ1" + PlayEntry(1) + PlayEntry(2) + PlayEntry(3);
+
+TEST_P(RejectedDamageTest, KeepsEveryWholeEntryAndAppendsBehindThem) {
+  const std::string path = dir_.File(outbox::kRejectedFileName);
+  WriteFileBytes(path, GetParam().damage(kRejected));
+  PlayOutbox outbox(Directory(), 100);
+  EXPECT_TRUE(outbox.SetAside(Play(4)));
+  EXPECT_EQ(ReadFileBytes(path), GetParam().after);
+  const std::string moved = path + ".damaged";
+  EXPECT_EQ(testing::PathExists(moved) ? ReadFileBytes(moved) : kNone,
+            GetParam().aside);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RejectedDamageTest,
+    ::testing::Values(
+        RejectedCase{"Untouched", [](const std::string& f) { return f; },
+                     kRejected + PlayEntry(4), kNone},
+        RejectedCase{
+            "MiddleEntryChanged",
+            [](const std::string& f) { return Flip(f, kMagic + kEntry + 14); },
+            Flip(kRejected, kMagic + kEntry + 14) + PlayEntry(4), kNone},
+        RejectedCase{
+            "LastEntryCutShort",
+            [](const std::string& f) { return f.substr(0, f.size() - 3); },
+            kRejected.substr(0, kMagic + 2 * kEntry) + PlayEntry(4), kNone},
+        RejectedCase{"MagicCutShort",
+                     [](const std::string&) { return std::string("RNDL"); },
+                     "RNDLREJ1" + PlayEntry(4), kNone},
+        RejectedCase{"NotARejectedFile",
+                     [](const std::string& f) { return "RNDLPLY1" + f; },
+                     "RNDLREJ1" + PlayEntry(4), "RNDLPLY1" + kRejected}),
+    [](const ::testing::TestParamInfo<RejectedCase>& info) {
       return std::string(info.param.name);
     });
 
@@ -176,6 +294,35 @@ TEST_F(OutboxTest, FailedWriteLeavesNothingOfThePlay) {
   platform::SetWriteBudget(-1);
   ASSERT_TRUE(outbox.Keep(Play(3)));
   EXPECT_EQ(KeptIds(), (std::vector<int>{1, 3}));
+}
+
+// Bytes delivered by pread since the counting began.
+long long g_bytes_read = 0;
+
+ssize_t CountingPRead(int fd, void* data, size_t length, off_t offset) {
+  const ssize_t got =
+      platform::SystemSyscalls().pread(fd, data, length, offset);
+  if (got > 0) g_bytes_read += got;
+  return got;
+}
+
+TEST_F(OutboxTest, SettingAsideReadsOnlyTheEndOfTheRejectedFile) {
+  const std::string path = dir_.File(outbox::kRejectedFileName);
+  std::string file = "RNDLREJ1", added;
+  for (int id = 0; file.size() < (4 << 20); ++id) file += PlayEntry(id);
+  WriteFileBytes(path, file);
+  platform::SyscallFunctions counting;
+  counting.pread = CountingPRead;
+  platform::ReplaceSyscalls(counting);
+  g_bytes_read = 0;
+  PlayOutbox outbox(Directory(), 100);
+  for (int id = 1; id <= 10; ++id) {
+    ASSERT_TRUE(outbox.SetAside(Play(id)));
+    added += PlayEntry(id);
+  }
+  platform::ResetSyscalls();
+  EXPECT_LT(g_bytes_read, 256 * 1024);
+  EXPECT_EQ(ReadFileBytes(path), file + added);
 }
 
 #endif  // _WIN32

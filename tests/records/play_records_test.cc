@@ -23,6 +23,8 @@
 #include "files.h"
 #include "frame/session.h"
 #include "frame/settings.h"
+#include "platform/file.h"
+#include "platform/paths.h"
 #include "records/outbox_format.h"
 #include "records/outbox_test_hooks.h"
 #include "rondel.h"
@@ -47,9 +49,10 @@ class PlayRecordsTest : public testing::DatabaseTest {
         "VALUES(8, 'Song 8', '20008')");
   }
 
-  static void ResetOutbox(size_t capacity) {
+  static void ResetOutbox(size_t capacity,
+                          uint64_t rejected_capacity = kRejectedCapacity) {
     platform::LockHolder hold(CatalogueLock());
-    ResetKeptPlays(capacity);
+    ResetKeptPlays(capacity, rejected_capacity);
   }
   static size_t Unsent() {
     platform::LockHolder hold(CatalogueLock());
@@ -82,7 +85,41 @@ class PlayRecordsTest : public testing::DatabaseTest {
     return ids;
   }
   std::string OutboxPath() const { return scratch_.File("PlayRecords.outbox"); }
+  // The media ids of the plays the database recorded, in order.
+  std::vector<Row> Recorded() {
+    return venue_.Query("SELECT media_id FROM play_records ORDER BY play_id");
+  }
+  std::string RejectedPath() const {
+    return scratch_.File(outbox::kRejectedFileName);
+  }
+  // The plays in the rejected-plays file; "(torn)" ends a file with bytes
+  // after its whole entries.
+  std::vector<PlayRecord> SetAsidePlays() const {
+    std::vector<PlayRecord> plays;
+    const std::string file = testing::ReadFileBytes(RejectedPath());
+    outbox::Entry entry;
+    size_t at = outbox::kMagicSize, size = 0;
+    while (outbox::DecodeEntry(file.data() + at, file.size() - at, &entry,
+                               &size) == outbox::Decoded::kWhole) {
+      plays.push_back(entry.play);
+      at += size;
+    }
+    if (file.substr(0, 8) != "RNDLREJ1" || at != file.size()) {
+      plays.push_back({0, 0, "(torn)", "", ""});
+    }
+    return plays;
+  }
 };
+
+void SaveRecord(PlayRecord play) {
+  SaveVideoTime(play.media_id, &play.room_address[0], &play.begin_time[0],
+                &play.end_time[0], play.song_type);
+}
+
+// Bytes the client character set cannot convert: the client library refuses
+// the send every time, with the connection alive.
+const std::vector<PlayRecord> kRefused = {{2, 2, "10.0.0.\x80", "B", "E"},
+                                          {5, 1, "10.0.0.9", "\xff", "E"}};
 
 std::vector<int> Range(int first, int last) {
   std::vector<int> ids;
@@ -453,35 +490,102 @@ TEST_F(PlayRecordsTest, KeptPlayLeavesOnceSentWhateverTheServerAnswers) {
 }
 
 TEST_F(PlayRecordsTest, APlayTheServerCannotTakeIsSetAsideAndTheOthersArrive) {
-  // Bytes the client character set cannot convert: the client library refuses
-  // the send every time, with the connection alive.
-  const std::vector<PlayRecord> refused = {{2, 2, "10.0.0.\x80", "B", "E"},
-                                           {5, 1, "10.0.0.9", "\xff", "E"}};
-  const auto save = [](PlayRecord play) {
-    SaveVideoTime(play.media_id, &play.room_address[0], &play.begin_time[0],
-                  &play.end_time[0], play.song_type);
-  };
   PointAtNothing();
-  Save(1), save(refused[0]), Save(3);
+  Save(1), SaveRecord(kRefused[0]), Save(3);
   PointAtVenue();
-  Save(4), save(refused[1]), Save(6);
-  EXPECT_EQ(venue_.Query("SELECT media_id FROM play_records ORDER BY play_id"),
-            (std::vector<Row>{{"1"}, {"3"}, {"4"}, {"6"}}));
+  Save(4), SaveRecord(kRefused[1]), Save(6);
+  EXPECT_EQ(Recorded(), (std::vector<Row>{{"1"}, {"3"}, {"4"}, {"6"}}));
   EXPECT_EQ(Unsent(), 0u);
-  std::vector<PlayRecord> set_aside;
-  const std::string file =
-      testing::ReadFileBytes(scratch_.File(outbox::kRejectedFileName));
-  outbox::Entry entry;
-  size_t at = outbox::kMagicSize, size = 0;
-  while (outbox::DecodeEntry(file.data() + at, file.size() - at, &entry,
-                             &size) == outbox::Decoded::kWhole) {
-    set_aside.push_back(entry.play);
-    at += size;
-  }
-  EXPECT_EQ(file.substr(0, 8) + std::to_string(file.size() - at), "RNDLREJ10");
-  EXPECT_EQ(set_aside, refused);
+  EXPECT_EQ(SetAsidePlays(), kRefused);
   EXPECT_EQ(
       log_.CountContaining("cannot be sent as its texts stand: set aside"), 2);
+}
+
+// What keeps a refused play from being set aside, and what lets it go again.
+struct BlockedCase {
+  const char* name;
+  uint64_t rejected_capacity;
+  void (*block)(const std::string& rejected_path);
+  void (*unblock)(const std::string& rejected_path);
+  const char* logged;  // one line per refused attempt, or once
+  int lines;
+};
+
+void PrintTo(const BlockedCase& c, std::ostream* os) { *os << c.name; }
+
+class PlayRecordsBlockedTest
+    : public PlayRecordsTest,
+      public ::testing::WithParamInterface<BlockedCase> {};
+
+TEST_P(PlayRecordsBlockedTest, ARefusedPlayStaysInTheOutboxUntilSetAside) {
+  const BlockedCase& c = GetParam();
+  ResetOutbox(kKeptPlaysCapacity, c.rejected_capacity);
+  SaveRecord(kRefused[0]);  // set aside while there is room
+  c.block(RejectedPath());
+  SaveRecord(kRefused[1]);  // the call's own play: kept
+  Save(4);                  // stops at the kept refused play: kept behind it
+  const size_t unsent = Unsent();
+  const std::vector<Row> recorded = Recorded();
+  c.unblock(RejectedPath());
+  Save(6);
+  EXPECT_EQ(unsent, 2u);
+  EXPECT_EQ(recorded, std::vector<Row>{});
+  EXPECT_EQ(Recorded(), (std::vector<Row>{{"4"}, {"6"}}));
+  EXPECT_EQ(Unsent(), 0u);
+  EXPECT_EQ(SetAsidePlays(), std::string(c.name) == "FileFull"
+                                 ? std::vector<PlayRecord>{kRefused[1]}
+                                 : kRefused);
+  EXPECT_EQ(log_.CountContaining(c.logged), c.lines);
+}
+
+const uint64_t kOneEntry = [] {
+  std::string entry;
+  outbox::EncodePlay(kRefused[0], &entry);
+  return outbox::kMagicSize + entry.size();
+}();
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PlayRecordsBlockedTest,
+    ::testing::Values(
+        BlockedCase{"FileCannotBeWritten", kRejectedCapacity,
+                    [](const std::string& path) {
+                      ASSERT_TRUE(platform::RenameFile(path, path + ".old"));
+                      ASSERT_TRUE(platform::MakeDirectory(path));
+                    },
+                    [](const std::string& path) {
+                      ASSERT_TRUE(platform::RemoveDirectory(path));
+                      ASSERT_TRUE(platform::RenameFile(path + ".old", path));
+                    },
+                    "cannot be set aside", 2},
+        // Past its capacity the file takes nothing more until it is moved
+        // away; the next set-aside starts a new one.
+        BlockedCase{"FileFull", kOneEntry, [](const std::string&) {},
+                    [](const std::string& path) {
+                      ASSERT_TRUE(platform::RemoveFile(path));
+                    },
+                    "is full", 1}),
+    [](const ::testing::TestParamInfo<BlockedCase>& info) {
+      return std::string(info.param.name);
+    });
+
+TEST_F(PlayRecordsTest, APlaySetAsideButNotYetMarkedIsOnlyMarked) {
+  // A stop between the set-aside and the outbox's mark leaves the refused
+  // play in both files: it is only marked. A play equal to an earlier entry
+  // of the rejected file is a play of its own and set aside again.
+  std::string kept = "RNDLPLY1", rejected = "RNDLREJ1";
+  outbox::EncodePlay(kRefused[1], &rejected);
+  outbox::EncodePlay(kRefused[0], &rejected);
+  outbox::EncodePlay(kRefused[0], &kept);
+  outbox::EncodePlay(kRefused[1], &kept);
+  outbox::EncodePlay({3, 2, "10.0.0.9", "B", "E"}, &kept);
+  testing::WriteFileBytes(RejectedPath(), rejected);
+  testing::WriteFileBytes(OutboxPath(), kept);
+  ResetOutbox(kKeptPlaysCapacity);
+  Save(4);
+  EXPECT_EQ(Recorded(), (std::vector<Row>{{"3"}, {"4"}}));
+  EXPECT_EQ(Unsent(), 0u);
+  EXPECT_EQ(SetAsidePlays(),
+            (std::vector<PlayRecord>{kRefused[1], kRefused[0], kRefused[1]}));
 }
 
 TEST_F(PlayRecordsTest, OtherCallsGoBetweenTheKeptPlaysOfADrain) {
