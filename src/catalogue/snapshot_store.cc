@@ -234,6 +234,18 @@ bool SnapshotStore::GetTableForSave(const char* table_name,
 bool SnapshotStore::GetTableForLoad(const char* table_name,
                                     int32_t record_count, int32_t record_size,
                                     void** first_record) {
+  if (!TableForRecords(table_name, record_count, record_size, first_record)) {
+    return false;
+  }
+  std::memset(
+      *first_record, 0,
+      static_cast<size_t>(record_count) * static_cast<size_t>(record_size));
+  return true;
+}
+
+bool SnapshotStore::TableForRecords(const char* table_name,
+                                    int32_t record_count, int32_t record_size,
+                                    void** first_record) {
   const TableInfo* table = FindTable(table_name);
   if (table == nullptr) return false;
   if (!snapshot::RecordShapeFault(snapshot::FindTable(table_name), record_count,
@@ -241,11 +253,7 @@ bool SnapshotStore::GetTableForLoad(const char* table_name,
            .empty()) {
     return false;
   }
-  void* first = table->first_record();
-  std::memset(
-      first, 0,
-      static_cast<size_t>(record_count) * static_cast<size_t>(record_size));
-  *first_record = first;
+  *first_record = table->first_record();
   return true;
 }
 
@@ -275,12 +283,15 @@ bool SnapshotStore::ReadTableFile(const char* file_name,
   if (k == kTableCount) return false;
   last_load_ = snapshot::CheckTableFile(
       DirectoryPath + file_name, k, [&](int32_t count) -> void* {
+        // Not zeroed first: the read fills every byte up to count, or zeroes
+        // them all when it falls short, so the records end as GetTableForLoad
+        // and a read would leave them, without a second pass over 94 MB.
         void* first = nullptr;
-        if (!GetTableForLoad(table_name, count, kTables[k].format.record_size,
+        if (!TableForRecords(table_name, count, kTables[k].format.record_size,
                              &first)) {
           return nullptr;
         }
-        // The zeroing and the read may touch every record up to count.
+        // The read may touch every record up to count.
         if (k == snapshot::kMedias) NoteMediasWritten(count);
         return first;
       });

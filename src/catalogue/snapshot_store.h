@@ -149,6 +149,10 @@ class SnapshotStore {
   enum class SaveWay { kExchange, kRename };
 
   bool ReadTableFile(const char* file_name, const char* table_name);
+  // GetTableForLoad's checks without its zeroing: the table's first record
+  // when the count and size pass.
+  bool TableForRecords(const char* table_name, int32_t record_count,
+                       int32_t record_size, void** first_record);
   platform::FileError SaveAllTablesReplacing();
   void ClampCountersToLoadedRecords();
   // The save's steps, in snapshot_store.cc's order.
