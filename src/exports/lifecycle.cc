@@ -7,6 +7,7 @@
 #include "frame/settings.h"
 #include "platform/message_log.h"
 #include "playback/fire_alarm.h"
+#include "playback/fire_alarm_memory.h"
 #include "rondel.h"
 
 RONDEL_API void InitialDatabase() {
@@ -31,6 +32,8 @@ RONDEL_API void InitialDatabase() {
 
 RONDEL_API void ExitDatabase() {
   try {
+    // No writer of the fire alarm's answers outlives the library's use.
+    rondel::FireAlarmMemory::FinishWriting();
     rondel::StopDbLibrary();
   } catch (...) {
   }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "catalogue/tables.h"
 #include "frame/exchange.h"
 #include "frame/session.h"
 #include "frame/settings.h"
@@ -18,6 +19,10 @@ namespace rondel {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The longest a room of the start-up's pass waits for other threads to take
+// the lock before asking the next room.
+constexpr std::chrono::milliseconds kRoomYieldLimit{1000};
 
 // How one step (one exchange) of a fire-alarm call went.
 enum class Step {
@@ -75,6 +80,11 @@ Step ReadLastFileName(Exchange& exchange, int column,
   return found ? Step::kFound : whole ? Step::kNone : Step::kFailed;
 }
 
+// Each step remembers its answer before its exchange lets the lock go, so
+// answers are remembered in the order the database gave them: a lookup that
+// ends first can never overwrite a later one's answer. Remembering touches
+// memory only (the file is written by FireAlarmMemory's writer), so the lock
+// is not held any longer for it.
 Step LookupFireAlertFile(const char* address, Clock::time_point deadline,
                          char (&file_name)[kFireAlarmFileNameSize]) {
   return RunStep(deadline, [&](Exchange& exchange) {
@@ -83,32 +93,37 @@ Step LookupFireAlertFile(const char* address, Clock::time_point deadline,
                                            : Param::NullText("@ipaddress")})) {
       return Step::kFailed;
     }
-    return ReadLastFileName(exchange, 12, file_name);
+    const Step step = ReadLastFileName(exchange, 12, file_name);
+    if (step == Step::kFound) {
+      FireAlarmMemory::RememberFile(address, file_name);
+    } else if (step == Step::kNone) {
+      FireAlarmMemory::ForgetFile(address);
+    }
+    return step;
   });
 }
 
 Step GetFireAlertDefaultFile(Clock::time_point deadline,
                              char (&file_name)[kFireAlarmFileNameSize]) {
-  const Step step = RunStep(deadline, [&](Exchange& exchange) {
+  return RunStep(deadline, [&](Exchange& exchange) {
     if (!exchange.Call("sp_getfirealertdefaultvideofile", {})) {
       return Step::kFailed;
     }
-    return ReadLastFileName(exchange, 1, file_name);
+    const Step step = ReadLastFileName(exchange, 1, file_name);
+    if (Answered(step)) {
+      FireAlarmMemory::RememberDefault(
+          step == Step::kFound ? std::optional<std::string>(file_name)
+                               : std::nullopt);
+    }
+    return step;
   });
-  // Remembered once the lock is left: a slow disk holds up no exchange.
-  if (Answered(step)) {
-    FireAlarmMemory::RememberDefault(step == Step::kFound
-                                         ? std::optional<std::string>(file_name)
-                                         : std::nullopt);
-  }
-  return step;
 }
 
 // Every row's page is kept as it comes, an empty one too: the host shows the
 // last one the venue configured.
 Step GetFireAlertPage(Clock::time_point deadline,
                       char (&page)[kFireAlarmPageSize]) {
-  const Step step = RunStep(deadline, [&](Exchange& exchange) {
+  return RunStep(deadline, [&](Exchange& exchange) {
     if (!exchange.Call("sp_getfirealerthomepage", {})) return Step::kFailed;
     char row_page[kFireAlarmPageSize] = "";
     bool found = false;
@@ -118,13 +133,16 @@ Step GetFireAlertPage(Clock::time_point deadline,
           found = true;
           return true;
         });
-    return found ? Step::kFound : whole ? Step::kNone : Step::kFailed;
+    const Step step = found   ? Step::kFound
+                      : whole ? Step::kNone
+                              : Step::kFailed;
+    if (Answered(step)) {
+      FireAlarmMemory::RememberPage(step == Step::kFound
+                                        ? std::optional<std::string>(page)
+                                        : std::nullopt);
+    }
+    return step;
   });
-  if (Answered(step)) {
-    FireAlarmMemory::RememberPage(
-        step == Step::kFound ? std::optional<std::string>(page) : std::nullopt);
-  }
-  return step;
 }
 
 void LogAnsweredFromMemory(const char* call, Step step) {
@@ -140,6 +158,27 @@ void CopyRemembered(const std::string& text, char (&buffer)[N]) {
   buffer[length] = '\0';
 }
 
+// Asks the lookup of every room in Rooms, so that offline each room still
+// gets its own evacuation video, not only those that raised an alarm before.
+// Each room is one bounded exchange of its own; threads waiting for the lock
+// go first between two rooms. A room the database does not answer ends the
+// pass: it has gone, and every further room would wait out its time-out.
+void AskEveryRoom() {
+  const int32_t count =
+      std::clamp(g_catalogue.table_records.RoomCount, 0, kRoomCapacity);
+  for (int32_t i = 0; i < count; ++i) {
+    const char* field = g_catalogue.rooms[i].RoomAddress;
+    const std::string address(
+        field, strnlen(field, sizeof g_catalogue.rooms[i].RoomAddress));
+    if (address.empty()) continue;
+    char file_name[kFireAlarmFileNameSize] = "";
+    const Step step = LookupFireAlertFile(
+        address.c_str(), Clock::now() + kFireAlarmCallBudget, file_name);
+    if (!Answered(step)) return;
+    CatalogueLock().LetWaitersIn(CatalogueLock().holds(), kRoomYieldLimit);
+  }
+}
+
 }  // namespace
 
 bool FindFirealarmVideo(const char* address, char* url, char* format1,
@@ -149,11 +188,6 @@ bool FindFirealarmVideo(const char* address, char* url, char* format1,
   // Two exchanges, each with its own lock hold: other database calls may run
   // between the lookup and the default.
   const Step lookup = LookupFireAlertFile(address, deadline, file_name);
-  if (lookup == Step::kFound) {
-    FireAlarmMemory::RememberFile(address, file_name);
-  } else if (lookup == Step::kNone) {
-    FireAlarmMemory::ForgetFile(address);
-  }
   std::optional<std::string> remembered;
   if (!Answered(lookup)) remembered = FireAlarmMemory::File(address);
   if (remembered) {
@@ -204,6 +238,7 @@ void PrepareFireAlarmAnswers(bool database_started) {
   (void)GetFireAlertDefaultFile(Clock::now() + kFireAlarmCallBudget, file_name);
   char page[kFireAlarmPageSize] = "";
   (void)GetFireAlertPage(Clock::now() + kFireAlarmCallBudget, page);
+  AskEveryRoom();
 }
 
 }  // namespace rondel

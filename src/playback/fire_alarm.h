@@ -37,7 +37,8 @@ using host::kFireAlarmUrlSize;
 //     trailing row without a name does not blank the answer.
 //  2. When the lookup found none: "sp_getfirealertdefaultvideofile", no
 //     parameters, column 1 of every row, found as the lookup.
-// A step that completes remembers its answer (FireAlarmMemory): a found file
+// A step that completes remembers its answer (FireAlarmMemory) before its
+// exchange releases the lock, so in the order of the exchanges: a found file
 // for the address (or, found none, forgets the address's file), the default
 // file (or that there is none). A step that gets no connection, fails or
 // cannot have the lock answers what is remembered instead, with one log
@@ -57,9 +58,12 @@ bool FindFirealarmVideo(const char* address, char* url, char* format1,
 bool FindFirealarmPage(char* page);
 
 // Start-up: reads the remembered answers from their file; then, after a
-// start-up that loaded the catalogue from the database, asks the default file
-// and the page once (two bounded exchanges) and remembers their answers.
-// REQUIRES: the catalogue lock not held.
+// start-up that loaded the catalogue from the database, asks the default file,
+// the page and the lookup of every room in Rooms (table order), each a bounded
+// exchange of its own, and remembers their answers. The rooms' pass stops at
+// the first room the database does not answer. Nothing here waits for the
+// disk: the file is written by FireAlarmMemory's writer.
+// REQUIRES: the catalogue lock not held; Rooms loaded.
 void PrepareFireAlarmAnswers(bool database_started);
 
 // Every exchange of these calls waits at most kFireAlarmLockWait for the

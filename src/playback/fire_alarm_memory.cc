@@ -8,12 +8,18 @@
 //     leftover temporary is never read.
 //  2. A file that is not whole (a length or checksum that does not match, a
 //     body that does not parse to exactly its length) is never served from.
+//  3. Only the writer thread writes the file, one write at a time, each of
+//     the answers as they stood when it began; the last write of a run holds
+//     the newest answers. No other thread waits for the disk.
 #include "playback/fire_alarm_memory.h"
 
 #include <errno.h>
 
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "catalogue/snapshot_store.h"
@@ -22,6 +28,7 @@
 #include "platform/file.h"
 #include "platform/file_error.h"
 #include "platform/message_log.h"
+#include "platform/no_destructor.h"
 #include "platform/paths.h"
 
 namespace rondel {
@@ -150,13 +157,26 @@ namespace {
 
 using fire_alarm::Answers;
 
-std::mutex g_mutex;
-Answers g_answers;  // guarded by g_mutex
-// Bumped at every change; the file holds the answers of g_saved_version.
-unsigned long g_version = 0;        // guarded by g_mutex
-unsigned long g_saved_version = 0;  // guarded by g_mutex
-// Taken before g_mutex, by one writer of the file at a time.
-std::mutex g_file_mutex;
+// What the process remembers and the state of its one writer. Never
+// destroyed: a writer still at work when the process exits must not find it
+// gone.
+struct Memory {
+  std::mutex mutex;
+  Answers answers;  // guarded by mutex
+  // Bumped at every change; the file holds the answers of saved_version.
+  unsigned long version = 0;        // guarded by mutex
+  unsigned long saved_version = 0;  // guarded by mutex
+  // True from the start of a writer until it has nothing left to write.
+  bool writing = false;          // guarded by mutex
+  std::condition_variable done;  // signalled when writing turns false
+  std::thread writer;            // the last writer started; joined by
+                                 // the next start or FinishWriting
+};
+
+Memory& TheMemory() {
+  static platform::NoDestructor<Memory> memory;
+  return *memory.get();
+}
 
 std::string Key(const char* address) {
   return address != nullptr ? address : "";
@@ -197,40 +217,58 @@ platform::FileError WriteWhole(const std::string& directory,
   return {};
 }
 
-// Brings the file up to the answers in memory. The answers are encoded under
-// g_mutex and written outside it, so a slow disk never holds up a call that
-// answers from memory; g_file_mutex keeps the writes in order.
-void Save() {
-  std::lock_guard<std::mutex> writing(g_file_mutex);
-  std::string bytes;
-  unsigned long version = 0;
-  {
-    std::lock_guard<std::mutex> hold(g_mutex);
-    if (g_saved_version == g_version) return;
-    bytes = fire_alarm::Encode(g_answers);
-    version = g_version;
+// The writer's thread: brings the file up to the answers in memory, then
+// ends. Changes made while a write is under way are gathered into the next
+// one, so a burst of answers costs two writes, not one per answer. A failed
+// write ends the thread too (the next change tries again) rather than
+// retrying against a disk that refuses.
+void WriteUntilSaved() {
+  Memory& memory = TheMemory();
+  std::unique_lock<std::mutex> hold(memory.mutex);
+  while (memory.saved_version != memory.version) {
+    const std::string bytes = fire_alarm::Encode(memory.answers);
+    const unsigned long version = memory.version;
+    hold.unlock();
+    const std::string directory = SnapshotDirectoryPath();
+    const platform::FileError error =
+        WriteWhole(directory, directory + fire_alarm::kFileName, bytes);
+    if (!error.ok()) {
+      ModuleLog().AddLog(
+          ("fire alarm answers not saved (" + error.ToString() + ")").c_str());
+    }
+    hold.lock();
+    if (!error.ok()) break;
+    memory.saved_version = version;
   }
-  const std::string directory = SnapshotDirectoryPath();
-  const platform::FileError error =
-      WriteWhole(directory, directory + fire_alarm::kFileName, bytes);
-  if (!error.ok()) {
-    ModuleLog().AddLog(
-        ("fire alarm answers not saved (" + error.ToString() + ")").c_str());
-    return;
-  }
-  std::lock_guard<std::mutex> hold(g_mutex);
-  g_saved_version = version;
+  memory.writing = false;
+  memory.done.notify_all();
 }
 
-// Applies `change` to the answers; saves when it changed them.
+// Starts the writer unless one is at work (it will see the change).
+// REQUIRES: memory.mutex held.
+void StartWriter(Memory& memory) {
+  if (memory.writing) return;
+  // The last writer has left its loop; joining only waits for its return.
+  if (memory.writer.joinable()) memory.writer.join();
+  try {
+    memory.writer = std::thread(WriteUntilSaved);
+    memory.writing = true;
+  } catch (const std::system_error& error) {
+    ModuleLog().AddLog((std::string("fire alarm answers not saved (writer: ") +
+                        error.what() + ")")
+                           .c_str());
+  }
+}
+
+// Applies `change` to the answers; when it changed them, has the writer save
+// them.
 template <typename Change>
 void Update(Change change) {
-  {
-    std::lock_guard<std::mutex> hold(g_mutex);
-    if (!change(g_answers)) return;
-    ++g_version;
-  }
-  Save();
+  Memory& memory = TheMemory();
+  std::lock_guard<std::mutex> hold(memory.mutex);
+  if (!change(memory.answers)) return;
+  ++memory.version;
+  StartWriter(memory);
 }
 
 template <typename Value>
@@ -284,20 +322,23 @@ void FireAlarmMemory::RememberPage(const std::optional<std::string>& page) {
 }
 
 std::optional<std::string> FireAlarmMemory::File(const char* address) {
-  std::lock_guard<std::mutex> hold(g_mutex);
-  auto entry = g_answers.files.find(Key(address));
-  if (entry == g_answers.files.end()) return std::nullopt;
+  Memory& memory = TheMemory();
+  std::lock_guard<std::mutex> hold(memory.mutex);
+  auto entry = memory.answers.files.find(Key(address));
+  if (entry == memory.answers.files.end()) return std::nullopt;
   return entry->second;
 }
 
 std::optional<std::string> FireAlarmMemory::Default() {
-  std::lock_guard<std::mutex> hold(g_mutex);
-  return g_answers.default_file;
+  Memory& memory = TheMemory();
+  std::lock_guard<std::mutex> hold(memory.mutex);
+  return memory.answers.default_file;
 }
 
 std::optional<std::string> FireAlarmMemory::Page() {
-  std::lock_guard<std::mutex> hold(g_mutex);
-  return g_answers.page;
+  Memory& memory = TheMemory();
+  std::lock_guard<std::mutex> hold(memory.mutex);
+  return memory.answers.page;
 }
 
 std::string FireAlarmMemory::Path() {
@@ -333,10 +374,18 @@ void FireAlarmMemory::Load() {
         ("fire alarm answers ignored: \"" + path + "\" is damaged").c_str());
     return;
   }
-  std::lock_guard<std::mutex> hold(g_mutex);
-  g_answers = std::move(answers);
+  Memory& memory = TheMemory();
+  std::lock_guard<std::mutex> hold(memory.mutex);
+  memory.answers = std::move(answers);
   // What is in memory is what the file holds.
-  g_saved_version = ++g_version;
+  memory.saved_version = ++memory.version;
+}
+
+void FireAlarmMemory::FinishWriting() {
+  Memory& memory = TheMemory();
+  std::unique_lock<std::mutex> hold(memory.mutex);
+  memory.done.wait(hold, [&] { return !memory.writing; });
+  if (memory.writer.joinable()) memory.writer.join();
 }
 
 }  // namespace rondel

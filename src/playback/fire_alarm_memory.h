@@ -94,10 +94,14 @@ bool Decode(const char* data, size_t size, Answers* answers);
 }  // namespace fire_alarm
 
 // The process's remembered answers. Thread-safe: one mutex of their own guards
-// them (never the catalogue lock, and never held across an exchange). Every
-// change is written to the file before the call returns; a call that changes
-// nothing writes nothing. A write that fails logs one line (the step, the file
-// and the system's error text) and keeps the answers in memory.
+// them (never the catalogue lock; it may be taken while holding the catalogue
+// lock, never the other way round). A change is made in memory and the call
+// returns: no caller waits for the disk. The file is brought up to date by a
+// writer thread of this class, started at a change when none is at work and
+// ending once the file holds what memory holds; changes made during a write
+// go into the next one. A call that changes nothing writes nothing. A write
+// that fails logs one line (the step, the file and the system's error text)
+// and keeps the answers in memory; the next change tries again.
 class FireAlarmMemory {
  public:
   // A lookup that found `file_name` for `address` (null: none). An address
@@ -119,6 +123,10 @@ class FireAlarmMemory {
   // Replaces what is in memory by the file's answers. An absent file leaves
   // memory as it was; a damaged or unreadable one is logged and leaves it too.
   static void Load();
+  // Waits until no write is under way or due: the file then holds every
+  // answer remembered so far, or its last write failed. The library stops with
+  // it (ExitDatabase), so no writer outlives the library's use.
+  static void FinishWriting();
   // The file's path: SnapshotDirectoryPath() + kFileName.
   static std::string Path();
 };

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
@@ -21,9 +22,17 @@
 #include "database_test.h"
 #include "files.h"
 #include "frame/exchange.h"
+#include "frame/session.h"
 #include "frame/settings.h"
 #include "platform/coding.h"
 #ifndef _WIN32
+#include <pthread.h>
+#include <sched.h>
+#include <signal.h>
+#include <time.h>
+
+#include <atomic>
+
 #include "platform/syscall_test_hooks.h"
 #endif
 #include "playback/fire_alarm_memory.h"
@@ -66,9 +75,12 @@ class FireAlarmTest : public testing::DatabaseTest {
     SetEnv("RONDEL_SNAPSHOT_DIR", snapshots_);
     DatabaseTest::SetUp();
   }
+  void TearDown() override {
+    FireAlarmMemory::FinishWriting();
 #ifndef _WIN32
-  void TearDown() override { platform::ResetSyscalls(); }
+    platform::ResetSyscalls();
 #endif
+  }
 
   // "result url format1 format2" after one call on outputs that start as
   // "(url)", "(f1)" and "(f2)".
@@ -401,7 +413,10 @@ TEST_F(FireAlarmTest, TimedOutCallLeavesLaterExchangesTheirOwnTimeOut) {
 }
 
 TEST_F(FireAlarmTest, RememberedAnswersOutliveTheProcess) {
-  testing::InChildProcess([&] { RememberTheVenue(); });
+  testing::InChildProcess([&] {
+    RememberTheVenue();
+    ExitDatabase();
+  });
   // The start-up asked the default and the page, each in an exchange of its
   // own; then the call asked the entry.
   EXPECT_EQ(ProceduresCalled(),
@@ -410,6 +425,35 @@ TEST_F(FireAlarmTest, RememberedAnswersOutliveTheProcess) {
   venue_.Stop();
   PrepareFireAlarmAnswers(false);
   EXPECT_EQ(TimedAnswers(), kRemembered);
+}
+
+TEST_F(FireAlarmTest, EveryRoomKeepsItsOwnVideoOffline) {
+  // Two rooms with entries of their own and one without, none of which ever
+  // raised an alarm.
+  ReplaceProcedure("sp_lookupfirealerts",
+                   "SELECT 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 'MPEG1', 'fire/' || "
+                   "@ipaddress || '.mpg' WHERE @ipaddress <> '10.1.1.9'");
+  ReplaceProcedure("sp_getfirealertdefaultvideofile",
+                   Defaults({"fire/all.mpg"}));
+  const char* rooms[] = {"10.1.1.7", "10.1.1.8", "10.1.1.9"};
+  for (const char* room : rooms) {
+    std::strcpy(
+        g_catalogue.rooms[g_catalogue.table_records.RoomCount++].RoomAddress,
+        room);
+  }
+  testing::InChildProcess([&] {
+    PrepareFireAlarmAnswers(true);
+    ExitDatabase();
+  });
+  venue_.Stop();
+  PrepareFireAlarmAnswers(false);
+  EXPECT_EQ(Video("10.1.1.7") + "|" + Video("10.1.1.8") + "|" +
+                Video("10.1.1.9") + " / " + ProceduresCalled(),
+            "1 vsp://10.9.9.9/fire/10.1.1.7.mpg MPEG1 MPEG|"
+            "1 vsp://10.9.9.9/fire/10.1.1.8.mpg MPEG1 MPEG|"
+            "1 vsp://10.9.9.9/fire/all.mpg MPEG1 MPEG / "
+            "sp_getfirealertdefaultvideofile,sp_getfirealerthomepage,"
+            "sp_lookupfirealerts,sp_lookupfirealerts,sp_lookupfirealerts");
 }
 
 // A file of one entry, a default and a page, byte for byte.
@@ -510,6 +554,7 @@ TEST_P(FireAlarmWriteTest, FailedWriteSaysWhyAndKeepsTheAnswerInMemory) {
   ReplaceProcedure("sp_lookupfirealerts", Entries({"fire/exit_a.mpg"}));
   platform::FailSyscallAt(GetParam().call, 1, GetParam().error);
   EXPECT_EQ(Video("10.1.1.7"), "1 vsp://10.9.9.9/fire/exit_a.mpg MPEG1 MPEG");
+  FireAlarmMemory::FinishWriting();
   venue_.Stop();
   EXPECT_EQ(Video("10.1.1.7"), "1 vsp://10.9.9.9/fire/exit_a.mpg MPEG1 MPEG");
   EXPECT_EQ(log_.Count(Placed(GetParam().line)), 1);
@@ -538,6 +583,90 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<WriteFailureCase>& info) {
       return std::string(info.param.name);
     });
+
+// A flush that takes two seconds, as on a slow or failing disk.
+int SlowFsync(int fd) {
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  return platform::SystemSyscalls().fsync(fd);
+}
+
+TEST_F(FireAlarmTest, AnswersWithoutWaitingForTheDisk) {
+  platform::SyscallFunctions slow_disk;
+  slow_disk.fsync = SlowFsync;
+  platform::ReplaceSyscalls(slow_disk);
+  // Each call changes an answer: the entry, the default, the page.
+  const auto start = std::chrono::steady_clock::now();
+  RememberTheVenue();
+  Video("10.1.1.8");
+  // Milliseconds the calls took: their own time (a few), not two seconds a
+  // flush.
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - start)
+                .count(),
+            1000);
+  // A stopped library has put every answer in the file.
+  ExitDatabase();
+  fire_alarm::Answers saved;
+  const std::string bytes = testing::ReadFileBytes(FireAlarmMemory::Path());
+  EXPECT_TRUE(fire_alarm::Decode(bytes.data(), bytes.size(), &saved));
+  EXPECT_EQ(fire_alarm::Encode(saved),
+            fire_alarm::Encode({{{"10.1.1.7", "fire/exit_a.mpg"}},
+                                std::string("fire/all.mpg"),
+                                std::string("fire/p.htm")}));
+}
+
+// A thread sent kPauseSignal stops where it is until ResumePausedThread (at
+// most five seconds, so a pause that lands where another thread needs the
+// paused one cannot hang the test).
+constexpr int kPauseSignal = SIGUSR1;
+std::atomic<bool> g_resume{false};
+
+void PauseHere(int) {
+  const timespec step{0, 1000000};
+  for (int i = 0; i < 5000 && !g_resume.load(); ++i) nanosleep(&step, nullptr);
+}
+
+TEST_F(FireAlarmTest, LaterLookupsAnswerIsTheOneRemembered) {
+  ReplaceProcedure("sp_lookupfirealerts", Entries({"fire/exit_a.mpg"}));
+  // Long enough for this thread to be waiting for the lock when the first
+  // lookup ends; short of the fire alarm's query time-out.
+  AddFault("delay_procedure", "sp_lookupfirealerts", 500);
+  struct sigaction pause = {}, before = {};
+  pause.sa_handler = PauseHere;
+  ASSERT_EQ(sigaction(kPauseSignal, &pause, &before), 0);
+  // On one processor, an idle-class thread that releases the lock to this
+  // thread is preempted on the spot: it is stopped right after its exchange.
+  cpu_set_t cpus;
+  ASSERT_EQ(sched_getaffinity(0, sizeof cpus, &cpus), 0);
+  int first = 0;
+  while (!CPU_ISSET(first, &cpus)) ++first;
+  CPU_ZERO(&cpus);
+  CPU_SET(first, &cpus);
+  ASSERT_EQ(sched_setaffinity(0, sizeof cpus, &cpus), 0);
+  std::string earlier;
+  std::thread first_lookup([&] {
+    const sched_param idle{0};
+    (void)sched_setscheduler(0, SCHED_IDLE, &idle);
+    earlier = Video("10.1.1.7");
+  });
+  while (Requests("rpc", "sp_lookupfirealerts").empty()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  {
+    platform::LockHolder after_first(CatalogueLock());
+    pthread_kill(first_lookup.native_handle(), kPauseSignal);
+    ReplaceProcedure("sp_lookupfirealerts", Entries({"fire/exit_b.mpg"}));
+  }
+  const std::string later = Video("10.1.1.7");
+  g_resume = true;
+  first_lookup.join();
+  sigaction(kPauseSignal, &before, nullptr);
+  venue_.Stop();
+  EXPECT_EQ(earlier + "|" + later + "|" + Video("10.1.1.7"),
+            "1 vsp://10.9.9.9/fire/exit_a.mpg MPEG1 MPEG|"
+            "1 vsp://10.9.9.9/fire/exit_b.mpg MPEG1 MPEG|"
+            "1 vsp://10.9.9.9/fire/exit_b.mpg MPEG1 MPEG");
+}
 
 #endif  // _WIN32
 
