@@ -12,6 +12,15 @@
 // process (read from the file when it is first opened under its name), so
 // other processes appending to the same file may take it past the cap by
 // what they write.
+//
+// When the system refuses the rename (on Windows whenever another program has
+// the log open without allowing it; "<name>.1" a directory), the file is cut
+// down in place to its newest lines, at most half the cap, and goes on; one
+// line with the system's reason says so the first time, and is kept at the
+// head of the file after each cut until a rename works again. When the file
+// cannot be cut down either, entries stop going to the file (one line says
+// why, past the cap; the screen still gets them) and room is sought again
+// every 10 s; a line then says how many entries the file missed.
 #ifndef RONDEL_PLATFORM_MESSAGE_LOG_H_
 #define RONDEL_PLATFORM_MESSAGE_LOG_H_
 

@@ -33,8 +33,25 @@ class LogFile {
   long long handle_;  // a descriptor or a Windows HANDLE; -1 when not open
 };
 
-// Renames `from` to `to`, replacing `to`; false when the system refuses.
-bool RenameLogFile(const std::string& from, const std::string& to);
+// Each call below answers false when the system refuses, with the system's
+// own words for the reason in *reason: strerror's text on POSIX, the message
+// Windows has for its error code on Windows.
+
+// Renames `from` to `to`, replacing `to`.
+bool RenameLogFile(const std::string& from, const std::string& to,
+                   std::string* reason);
+
+// Reads the last `length` bytes of the file at `path` (all of it when it is
+// shorter) into *tail.
+bool ReadLogTail(const std::string& path, size_t length, std::string* tail,
+                 std::string* reason);
+
+// Empties the existing file at `path` in place, as it stays open in other
+// programs, and writes `content` into it. When the file cannot be opened or
+// emptied it is left as it was; when `content` cannot be written whole the
+// file holds less of it.
+bool RewriteLogFile(const std::string& path, const std::string& content,
+                    std::string* reason);
 
 // Writes the bytes to standard error, best effort.
 void WriteToScreen(const char* data, size_t length);

@@ -5,7 +5,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
+#include "platform/file_error.h"
 #include "platform/message_log_output.h"
 
 namespace rondel {
@@ -26,6 +28,12 @@ size_t WriteAll(int fd, const char* data, size_t length) {
     written += static_cast<size_t>(put);
   }
   return written;
+}
+
+// Puts the system's text for errno in *reason; answers false.
+bool Refused(std::string* reason) {
+  *reason = ErrorText(errno);
+  return false;
 }
 
 }  // namespace
@@ -49,8 +57,50 @@ size_t LogFile::Append(const char* data, size_t length) {
   return WriteAll(static_cast<int>(handle_), data, length);
 }
 
-bool RenameLogFile(const std::string& from, const std::string& to) {
-  return rename(from.c_str(), to.c_str()) == 0;
+bool RenameLogFile(const std::string& from, const std::string& to,
+                   std::string* reason) {
+  return rename(from.c_str(), to.c_str()) == 0 || Refused(reason);
+}
+
+bool ReadLogTail(const std::string& path, size_t length, std::string* tail,
+                 std::string* reason) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Refused(reason);
+  struct stat info;
+  bool read_whole = fstat(fd, &info) == 0;
+  if (read_whole) {
+    const size_t size = static_cast<size_t>(info.st_size);
+    off_t at = static_cast<off_t>(size > length ? size - length : 0);
+    tail->assign(size - static_cast<size_t>(at), '\0');
+    size_t got = 0;
+    while (read_whole && got < tail->size()) {
+      ssize_t put = pread(fd, &(*tail)[got], tail->size() - got, at);
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) {
+        // A file cut short meanwhile ends the tail there.
+        read_whole = put == 0;
+        break;
+      }
+      got += static_cast<size_t>(put);
+      at += put;
+    }
+    tail->resize(got);
+  }
+  if (!read_whole) Refused(reason);
+  close(fd);
+  return read_whole;
+}
+
+bool RewriteLogFile(const std::string& path, const std::string& content,
+                    std::string* reason) {
+  const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd < 0) return Refused(reason);
+  bool rewritten =
+      ftruncate(fd, 0) == 0 &&
+      WriteAll(fd, content.data(), content.size()) == content.size();
+  if (!rewritten) Refused(reason);
+  close(fd);
+  return rewritten;
 }
 
 void WriteToScreen(const char* data, size_t length) {

@@ -13,6 +13,10 @@ namespace platform {
 // little writing. 0 puts the 16 MiB back.
 void SetLogSizeCap(size_t bytes);
 
+// From now on a full log that cannot be renamed cannot be cut down either: the
+// cut fails with `error_number`'s text. 0 lets cuts work again.
+void RefuseLogCut(int error_number);
+
 }  // namespace platform
 }  // namespace rondel
 

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <string>
+
 #include "platform/message_log_output.h"
 
 namespace rondel {
@@ -34,6 +36,30 @@ size_t WriteAll(HANDLE handle, const char* data, size_t length, bool at_end) {
   return written;
 }
 
+// The existing file, shared with every other program as the log is.
+HANDLE OpenShared(const std::string& path, DWORD access) {
+  return CreateFileA(path.c_str(), access,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Puts the system's message for GetLastError() in *reason, without its
+// closing period and line end; answers false.
+bool Refused(std::string* reason) {
+  const DWORD code = GetLastError();
+  char text[512] = {0};
+  DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+      MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
+  while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
+                        text[length - 1] == ' ' || text[length - 1] == '.')) {
+    --length;
+  }
+  *reason = length > 0 ? std::string(text, length)
+                       : "Windows error " + std::to_string(code);
+  return false;
+}
+
 }  // namespace
 
 LogFile::LogFile(const std::string& path) : handle_(-1) {
@@ -63,8 +89,55 @@ size_t LogFile::Append(const char* data, size_t length) {
   return WriteAll(AsHandle(handle_), data, length, /*at_end=*/true);
 }
 
-bool RenameLogFile(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+bool RenameLogFile(const std::string& from, const std::string& to,
+                   std::string* reason) {
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) !=
+             0 ||
+         Refused(reason);
+}
+
+bool ReadLogTail(const std::string& path, size_t length, std::string* tail,
+                 std::string* reason) {
+  HANDLE file = OpenShared(path, GENERIC_READ);
+  if (file == INVALID_HANDLE_VALUE) return Refused(reason);
+  LARGE_INTEGER size;
+  bool read_whole = GetFileSizeEx(file, &size) != 0;
+  if (read_whole) {
+    const unsigned long long whole =
+        static_cast<unsigned long long>(size.QuadPart);
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(whole > length ? whole - length : 0);
+    tail->assign(static_cast<size_t>(
+                     whole - static_cast<unsigned long long>(at.QuadPart)),
+                 '\0');
+    size_t got = 0;
+    read_whole = SetFilePointerEx(file, at, nullptr, FILE_BEGIN) != 0;
+    while (read_whole && got < tail->size()) {
+      DWORD put = 0;
+      read_whole =
+          ReadFile(file, &(*tail)[got], static_cast<DWORD>(tail->size() - got),
+                   &put, nullptr) != 0;
+      // A file cut short meanwhile ends the tail there.
+      if (put == 0) break;
+      got += put;
+    }
+    tail->resize(got);
+  }
+  if (!read_whole) Refused(reason);
+  CloseHandle(file);
+  return read_whole;
+}
+
+bool RewriteLogFile(const std::string& path, const std::string& content,
+                    std::string* reason) {
+  HANDLE file = OpenShared(path, GENERIC_WRITE);
+  if (file == INVALID_HANDLE_VALUE) return Refused(reason);
+  bool rewritten =
+      SetEndOfFile(file) != 0 && WriteAll(file, content.data(), content.size(),
+                                          /*at_end=*/false) == content.size();
+  if (!rewritten) Refused(reason);
+  CloseHandle(file);
+  return rewritten;
 }
 
 void WriteToScreen(const char* data, size_t length) {

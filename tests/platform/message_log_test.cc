@@ -1,8 +1,14 @@
 #include "platform/message_log.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <map>
 #include <numeric>
@@ -13,6 +19,8 @@
 #include <vector>
 
 #include "files.h"
+#include "platform/clock_test_hooks.h"
+#include "platform/file_error.h"
 #include "platform/message_log_test_hooks.h"
 #include "scratch_dir.h"
 
@@ -111,7 +119,11 @@ class MessageLogTest : public ::testing::Test {
     log.EnableFileOutput(true);
     log.EnableScreenOutput(false);
   }
-  void TearDown() override { SetLogSizeCap(0); }
+  void TearDown() override {
+    SetLogSizeCap(0);
+    RefuseLogCut(0);
+    ClearClockOverride();
+  }
 
   ScratchDir dir_;
   std::string path_ = dir_.File("rondel.log");
@@ -230,6 +242,142 @@ TEST_F(MessageLogTest, FullLogIsRenamedAndANewOneStartedUnderManyThreads) {
               kLinesPerThread - static_cast<int>(lines.size()));
     EXPECT_EQ(lines, last_lines) << "thread " << t;
   }
+}
+
+// Every rename of the log to "<name>.1" fails as it does at a venue, and
+// reason() is the system's words for it: on Linux "<name>.1" is a directory;
+// on Windows another program holds the log open without allowing a rename.
+class RenameRefused {
+ public:
+  explicit RenameRefused(const std::string& path) {
+#ifdef _WIN32
+    holder_ = CreateFileA(path.c_str(), GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(holder_, INVALID_HANDLE_VALUE);
+    char text[512] = {0};
+    DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        ERROR_SHARING_VIOLATION, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+        text, sizeof text, nullptr);
+    reason_.assign(text, length);
+    reason_.erase(reason_.find_last_not_of(". \r\n") + 1);
+#else
+    EXPECT_EQ(mkdir((path + ".1").c_str(), 0755), 0);
+    reason_ = ErrorText(EISDIR);
+#endif
+    EXPECT_FALSE(reason_.empty());
+  }
+  ~RenameRefused() {
+#ifdef _WIN32
+    CloseHandle(holder_);
+#endif
+  }
+  const std::string& reason() const { return reason_; }
+
+ private:
+#ifdef _WIN32
+  HANDLE holder_;
+#endif
+  std::string reason_;
+};
+
+// The texts of the entries in `text`, in file order.
+std::vector<std::string> EntryTexts(const std::string& text) {
+  std::vector<std::string> texts;
+  for (const std::string& line : Lines(text)) {
+    std::string entry;
+    EXPECT_TRUE(ParseEntry(line, &entry)) << line;
+    texts.push_back(entry);
+  }
+  return texts;
+}
+
+// "line N ....", numbered lines of one writer.
+std::string NumberedLine(int number) {
+  return "line " + std::to_string(number) + " " + std::string(200, '.');
+}
+void LogNumberedLines(int from, int to) {
+  MessageLog log;
+  for (int i = from; i < to; ++i) log.AddLog(NumberedLine(i).c_str());
+}
+std::vector<std::string> NumberedLines(int from, int to) {
+  std::vector<std::string> lines;
+  for (int i = from; i < to; ++i) lines.push_back(NumberedLine(i));
+  return lines;
+}
+
+// Fifteen caps' worth of lines into a log that cannot be renamed: the file
+// never holds more than the cap, yet at least half of it, all of it the
+// newest lines without a gap, behind the one line, logged once, that says why.
+TEST_F(MessageLogTest, FullLogThatCannotBeRenamedIsCutToItsNewestLines) {
+  constexpr size_t kCap = 64 << 10;
+  constexpr int kLines = 4000;
+  SetLogSizeCap(kCap);
+  RenameRefused refused(path_);
+  MessageLog().EnableScreenOutput(true);
+  ::testing::internal::CaptureStderr();
+  LogNumberedLines(0, kLines);
+  const std::vector<std::string> screen =
+      EntryTexts(::testing::internal::GetCapturedStderr());
+
+  const std::string refusal = "log: cannot rename \"" + path_ + "\" to \"" +
+                              path_ + ".1\": " + refused.reason() +
+                              "; cut down to its newest lines instead";
+  const std::string text = ReadFileBytes(path_);
+  EXPECT_LE(text.size(), kCap);
+  EXPECT_GT(text.size(), kCap / 2);
+  std::vector<std::string> kept = EntryTexts(text);
+  ASSERT_FALSE(kept.empty());
+  EXPECT_EQ(kept.front(), refusal);
+  kept.erase(kept.begin());
+  EXPECT_EQ(kept,
+            NumberedLines(kLines - static_cast<int>(kept.size()), kLines));
+  EXPECT_EQ(std::count(screen.begin(), screen.end(), refusal), 1);
+  EXPECT_EQ(screen.size(), static_cast<size_t>(kLines) + 1);
+}
+
+// When the full log can be cut down no more than renamed, file output pauses
+// with one line past the cap saying why, entries are counted but not written,
+// and only after ten seconds is room sought again; once found, a line says how
+// many entries the file missed.
+TEST_F(MessageLogTest, FullLogThatCanBeNeitherRenamedNorCutPausesFileOutput) {
+  constexpr size_t kCap = 64 << 10;
+  constexpr uint32_t kTick = 5000;
+  SetLogSizeCap(kCap);
+  RenameRefused refused(path_);
+  RefuseLogCut(EIO);
+  OverrideClock(kTick, 0);
+  LogNumberedLines(0, 400);
+  const std::string rename_refusal = "log: cannot rename \"" + path_ +
+                                     "\" to \"" + path_ +
+                                     ".1\": " + refused.reason();
+  const std::string pause = rename_refusal +
+                            ", nor cut it down: " + ErrorText(EIO) +
+                            "; file output paused, tried again every 10 s";
+  const std::string text = ReadFileBytes(path_);
+  EXPECT_LE(text.size(), kCap + 24 + pause.size() + 1);
+  std::vector<std::string> paused = EntryTexts(text);
+  ASSERT_GT(paused.size(), 1u);
+  EXPECT_EQ(paused.back(), pause);
+  paused.pop_back();
+  const int written = static_cast<int>(paused.size());
+  EXPECT_EQ(paused, NumberedLines(0, written));
+
+  RefuseLogCut(0);
+  OverrideClock(kTick + 9999, 0);
+  LogNumberedLines(400, 401);
+  EXPECT_EQ(EntryTexts(ReadFileBytes(path_)).size(), paused.size() + 1);
+  OverrideClock(kTick + 10000, 0);
+  LogNumberedLines(401, 402);
+  std::vector<std::string> resumed = EntryTexts(ReadFileBytes(path_));
+  ASSERT_GE(resumed.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(resumed.end() - 3, resumed.end()),
+            (std::vector<std::string>{
+                rename_refusal + "; cut down to its newest lines instead",
+                "log: file output resumed; " + std::to_string(401 - written) +
+                    " entries were not written to the file",
+                NumberedLine(401)}));
 }
 
 }  // namespace
