@@ -212,6 +212,15 @@ std::string SnapshotDirectoryPath() {
 
 bool SnapshotStore::PrepareDirectory() {
   DirectoryPath = SnapshotDirectoryPath();
+  if (DirectoryPath == snapshot::kDirectoryName) {
+    // The host program's path could not be read: the set lands wherever the
+    // working directory is (a service's is the system directory).
+    platform::MessageLog().AddLog(
+        ("snapshot directory: the host program's path cannot be read; the "
+         "snapshot files go to \"" +
+         DirectoryPath + "\" in the working directory")
+            .c_str());
+  }
   platform::MakeDirectory(DirectoryPath);
   return true;
 }

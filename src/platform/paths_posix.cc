@@ -14,10 +14,13 @@ std::string ExecutableDirectory() {
   // A full buffer may be a cut-off path: treat it as unknown.
   if (length <= 0 || static_cast<size_t>(length) >= sizeof(path))
     return std::string();
-  std::string executable(path, static_cast<size_t>(length));
-  size_t slash = executable.rfind('/');
+  return DirectoryOf(std::string(path, static_cast<size_t>(length)));
+}
+
+std::string DirectoryOf(const std::string& path, unsigned /*code_page*/) {
+  const size_t slash = path.rfind('/');
   if (slash == std::string::npos) return std::string();
-  return executable.substr(0, slash + 1);
+  return path.substr(0, slash + 1);
 }
 
 const char* DefaultSettingsPath() { return "/etc/korvane/Korvane.ini"; }

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "files.h"
 #include "platform/clock.h"
@@ -153,6 +154,36 @@ TEST(PathsTest, ExecutableDirectoryHoldsThisProgram) {
   EXPECT_TRUE(FileReadable(directory + "file_test") ||
               FileReadable(directory + "file_test.exe"))
       << directory;
+}
+
+// A program's directory. Windows reads the path in its code page: in 936 the
+// trail byte of a double-byte character may have the value of '\' (0x5C).
+TEST(PathsTest, DirectoryOfAProgramPathHonoursTheCodePage) {
+  struct Case {
+    const char* path;
+    unsigned code_page;
+    const char* directory;
+  };
+#ifdef _WIN32
+  const std::vector<Case> cases = {
+      {"C:\\app\\\xDF\x5C\xA0\x49.exe", 936, "C:\\app\\"},  // host named 運營
+      {"C:\\app\\\xDF\x5C\\host.exe", 936, "C:\\app\\\xDF\x5C\\"},  // folder 運
+      {"C:\\app\\\xB9\x5C\xA0\x49.exe", 936, "C:\\app\\"},
+      {"C:/app/host.exe", 936, "C:/app/"},
+      {"C:\\app\\\xDF", 936, "C:\\app\\"},  // a lead byte ends the path
+      {"C:\\app\\\xDF\x5C\xA0\x49.exe", 1252, "C:\\app\\\xDF\x5C"},
+      {"host.exe", 936, ""},
+  };
+#else
+  const std::vector<Case> cases = {
+      {"/opt/app/\xDF\x5C\xA0\x49", 0, "/opt/app/"},
+      {"/opt/app\\host", 0, "/opt/"},
+      {"host", 0, ""},
+  };
+#endif
+  for (const Case& c : cases) {
+    EXPECT_EQ(DirectoryOf(c.path, c.code_page), c.directory) << c.path;
+  }
 }
 
 #ifndef _WIN32  // Linux: the monotonic clock's milliseconds (Windows: its own)
