@@ -28,9 +28,10 @@
 //     crash before the rename leaves the old file as it was, one after it the
 //     new file whole. A leftover ".new" is never read, and the next cut writes
 //     over it.
-//  6. A refused play leaves the outbox only after it was set aside: its entry
-//     in the rejected-plays file is written and flushed before its sent mark
-//     is appended. A crash between the two leaves it in both files, as the
+//  6. A refused play leaves the outbox only after it was set aside: the
+//     marks before it are flushed, its entry in the rejected-plays file is
+//     written and flushed, and only then is its own mark appended and
+//     flushed. A crash between the two leaves it in both files, as the
 //     rejected file's last entry and the outbox's first unsent play; loading
 //     recognises that pair and only marks the play.
 #include "records/outbox.h"
@@ -347,7 +348,7 @@ void PlayOutbox::MarkWhenSetAside() {
                          .c_str());
   oldest_ends_.assign(1, reader.offset());
   marked_ = 0;
-  MarkSent();
+  MarkSetAside();
   EndSending();
 }
 
@@ -469,15 +470,30 @@ void PlayOutbox::MarkSent() {
   }
 }
 
+void PlayOutbox::MarkSetAside() {
+  MarkSent();
+  if (!append_.Sync()) {
+    Log("play outbox " + Quoted(path_) + ": cannot flush to the disk",
+        platform::FileError::Now("flush", path_));
+  }
+}
+
 bool PlayOutbox::SetAside(const PlayRecord& play) {
-  platform::FileError error;
-  const RejectedPlays::Appended appended = rejected_.Append(play, &error);
   const std::string what =
       "play of media " + std::to_string(play.media_id) + " in room " +
       Shown(play.room_address) + " from " + Shown(play.begin_time) + " to " +
       Shown(play.end_time) + " (song type " + std::to_string(play.song_type) +
       ") cannot be sent as its texts stand";
-  switch (appended) {
+  // The round's marks reach the disk first: a stop after the set-aside then
+  // leaves this play first among the unsent ones, where Load looks for it
+  // (invariant 6).
+  if (marked_ > 0 && !append_.Sync()) {
+    Log(what + ", and the outbox cannot be flushed before it is set aside",
+        platform::FileError::Now("flush", path_));
+    return false;
+  }
+  platform::FileError error;
+  switch (rejected_.Append(play, &error)) {
     case RejectedPlays::Appended::kDone:
       rejected_full_logged_ = false;
       ModuleLog().AddLog(

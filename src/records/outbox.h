@@ -90,6 +90,11 @@ class PlayOutbox {
   // at most once.
   void MarkSent();
 
+  // As MarkSent, for a play SetAside has just set aside, and the mark is
+  // flushed at once: a power cut can leave in both files only the play set
+  // aside last, which the next Load recognises.
+  void MarkSetAside();
+
   // Sets aside a play the server refused for its own values: appends it whole
   // to the rejected-plays file beside the outbox (records/rejected_plays.h)
   // and flushes it, with one log line naming the play. True when it reached

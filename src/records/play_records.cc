@@ -61,14 +61,15 @@ Drained SendKeptPlays(Exchange& exchange, PlayOutbox& outbox, size_t* budget) {
       result = Drained::kConnectionLost;
       break;
     }
-    outbox.MarkSent();
     --*budget;
     if (outcome == SendOutcome::kRefused) {
+      outbox.MarkSetAside();
       if (!exchange.Reconnect()) {
         result = Drained::kConnectionLost;
         break;
       }
     } else {
+      outbox.MarkSent();
       // The answer does not matter (the play has gone), but it must be read
       // to its end before the next call can go on this connection.
       exchange.Confirm();

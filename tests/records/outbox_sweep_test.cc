@@ -151,5 +151,77 @@ TEST(OutboxSweepTest, PowerCutAfterEveryOperationLosesNoKeptPlay) {
   RecordProperty("cut_points", static_cast<int>(cut_points));
 }
 
+// A drain in which the server refuses the odd plays: each is set aside, then
+// marked; one that cannot be set aside ends the drain.
+void DrainRefusingOdd(PlayOutbox& outbox, std::map<int, int>* delivered) {
+  for (const PlayRecord& play : outbox.Oldest(50)) {
+    if (play.media_id % 2 == 0) {
+      ++(*delivered)[play.media_id];
+      outbox.MarkSent();
+    } else if (outbox.SetAside(play)) {
+      outbox.MarkSetAside();
+    } else {
+      break;
+    }
+  }
+  outbox.EndSending();
+}
+
+// The media ids of the whole entries of the rejected-plays file.
+std::vector<int> SetAsideIds(const std::string& path) {
+  const std::string file =
+      testing::PathExists(path) ? testing::ReadFileBytes(path) : "";
+  std::vector<int> ids;
+  outbox::Entry entry;
+  size_t size = 0;
+  for (size_t at = outbox::kMagicSize;
+       at < file.size() &&
+       outbox::DecodeEntry(file.data() + at, file.size() - at, &entry, &size) ==
+           outbox::Decoded::kWhole;
+       at += size) {
+    ids.push_back(entry.play.media_id);
+  }
+  return ids;
+}
+
+TEST(OutboxSweepTest, PowerCutWhileSettingAsideNeitherLosesNorDoublesAPlay) {
+  long cut_points = 0;
+  for (long cut = 1;; ++cut) {
+    SCOPED_TRACE(::testing::Message() << "power cut after operation " << cut);
+    testing::ScratchDir dir;
+    const std::string directory = dir.path() + "/";
+    {
+      PlayOutbox earlier(directory, 100);
+      for (int id = 1; id <= 6; ++id) ASSERT_TRUE(earlier.Keep(Play(id)));
+    }
+    std::map<int, int> delivered;
+    bool cut_happened;
+    {
+      testing::CrashFileSystem disk(dir.path());
+      disk.CutPowerAfter(cut);
+      PlayOutbox outbox(directory, 100);
+      DrainRefusingOdd(outbox, &delivered);
+      cut_happened = disk.cut();
+      disk.LoseUnsyncedData();
+    }
+    PlayOutbox next(directory, 100);
+    while (next.Unsent() > 0) {
+      const size_t before = next.Unsent();
+      DrainRefusingOdd(next, &delivered);
+      ASSERT_LT(next.Unsent(), before);
+    }
+    for (int id : {2, 4, 6}) {
+      EXPECT_GE(delivered[id], 1) << "play " << id << " lost";
+      EXPECT_LE(delivered[id], 2) << "play " << id;
+    }
+    EXPECT_EQ(SetAsideIds(dir.File(outbox::kRejectedFileName)),
+              (std::vector<int>{1, 3, 5}));
+    if (!cut_happened) break;
+    ++cut_points;
+  }
+  EXPECT_GT(cut_points, 10);
+  RecordProperty("cut_points", static_cast<int>(cut_points));
+}
+
 }  // namespace
 }  // namespace rondel
