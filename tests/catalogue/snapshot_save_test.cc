@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <map>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -27,6 +28,7 @@
 #include "platform/syscall_test_hooks.h"
 #include "scratch_dir.h"
 #include "snapshot_files.h"
+#include "syscall_sweep.h"
 #include "test_system.h"
 
 namespace rondel {
@@ -232,6 +234,20 @@ int MountExchange(int, const char*, int, const char*, unsigned int) {
   return -1;
 }
 
+// Makes the snapshot directory a mount point for the calls from now on.
+// `calls` may replace others.
+void MountSnapshots(const std::string& snapshots, bool read_only,
+                    platform::SyscallFunctions calls = {}) {
+  g_mount = snapshots + "/";
+  g_mount_read_only = read_only;
+  calls.open = &MountOpen;
+  calls.unlink = &MountUnlink;
+  calls.rename = &MountPair<rename>;
+  calls.link = &MountPair<link>;
+  calls.renameat2 = &MountExchange;
+  platform::ReplaceSyscalls(calls);
+}
+
 struct Mount {
   const char* name;
   bool read_only;
@@ -255,15 +271,7 @@ TEST_P(SnapshotMountPointTest, SaveGoesFileByFileOrNamesTheRealCause) {
   const std::vector<std::string> files_b = SetSavedElsewhere();
   const auto before = testing::TreeSizes(dir_.path());
   testing::CapturedLog log(logs_.File("rondel.log"));
-  g_mount = snapshots_ + "/";
-  g_mount_read_only = mount.read_only;
-  platform::SyscallFunctions calls;
-  calls.open = &MountOpen;
-  calls.unlink = &MountUnlink;
-  calls.rename = &MountPair<rename>;
-  calls.link = &MountPair<link>;
-  calls.renameat2 = &MountExchange;
-  platform::ReplaceSyscalls(calls);
+  MountSnapshots(snapshots_, mount.read_only);
   const bool saved = store_.SaveAllTables();
   platform::ResetSyscalls();
 
@@ -305,6 +313,49 @@ INSTANTIATE_TEST_SUITE_P(Mounts, SnapshotMountPointTest,
                          [](const ::testing::TestParamInfo<Mount>& info) {
                            return std::string(info.param.name);
                          });
+
+// On a writable mount point a failure at any call of the save, the calls
+// that write the set again included, leaves the previous set or the new one,
+// and a failed save leaves nothing behind; with an outbox the sibling is
+// given up at its link, without one at the exchange.
+TEST_F(SnapshotSaveTest, EveryFailedCallOnAMountPointLeavesAWholeSet) {
+  const std::vector<std::string> files_a = SaveFirstSet();
+  FillSecondSet(40);
+  const std::vector<std::string> files_b = SetSavedElsewhere();
+  for (const bool outbox : {false, true}) {
+    SCOPED_TRACE(outbox ? "with an outbox" : "without an outbox");
+    std::map<std::string, long long> before;
+    // Flushes that only reach the cache keep the sweep quick; each is still
+    // a call that fails in its turn.
+    platform::SyscallFunctions cached;
+    cached.fsync = [](int) { return 0; };
+    const long points = testing::SweepFailures(
+        [&] {
+          platform::ResetSyscalls();
+          platform::ReplaceSyscalls(cached);
+          testing::FillCatalogue(21);
+          ASSERT_TRUE(store_.SaveAllTables());
+          if (outbox) {
+            testing::WriteFileBytes(snapshots_ + "/PlayRecords.outbox", "kept");
+          }
+          FillSecondSet(40);
+          before = testing::TreeSizes(dir_.path());
+          MountSnapshots(snapshots_, false, cached);
+        },
+        [&] { return store_.SaveAllTables(); },
+        [&](long, bool saved) {
+          platform::ResetSyscalls();
+          EXPECT_EQ(testing::ReadSnapshotSet(snapshots_),
+                    saved ? files_b : files_a);
+          if (!saved) {
+            EXPECT_EQ(
+                testing::NewOrGrown(before, testing::TreeSizes(dir_.path())),
+                "");
+          }
+        });
+    EXPECT_GT(points, 60);
+  }
+}
 
 TEST_F(SnapshotSaveTest, FailedSaveStillLeavesALoadableSet) {
   SaveFirstSet();
