@@ -8,7 +8,10 @@ namespace rondel {
 namespace platform {
 
 FileError FileError::Now(std::string step, std::string file) {
-  return Of(std::move(step), std::move(file), errno);
+  const int error_number = errno;
+  FileError error = Of(std::move(step), std::move(file), error_number);
+  error.system_code = LastSystemCode(error_number);
+  return error;
 }
 
 FileError FileError::Of(std::string step, std::string file, int error_number) {
@@ -21,8 +24,10 @@ FileError FileError::Of(std::string step, std::string file, int error_number) {
 
 std::string FileError::ToString() const {
   if (ok()) return "ok";
-  return step + " \"" + file +
-         "\": " + (error_number != 0 ? ErrorText(error_number) : "failed");
+  const std::string why = system_code != 0    ? SystemCodeText(system_code)
+                          : error_number != 0 ? ErrorText(error_number)
+                                              : "failed";
+  return step + " \"" + file + "\": " + why;
 }
 
 }  // namespace platform

@@ -26,5 +26,9 @@ std::string ErrorText(int error_number) {
                       error_number);
 }
 
+unsigned long LastSystemCode(int) { return 0; }
+
+std::string SystemCodeText(unsigned long) { return std::string(); }
+
 }  // namespace platform
 }  // namespace rondel

@@ -1,7 +1,10 @@
+#include <windows.h>
+
 #include <cstring>
 #include <string>
 
 #include "platform/file_error.h"
+#include "platform/windows_error.h"
 
 namespace rondel {
 namespace platform {
@@ -14,6 +17,26 @@ std::string ErrorText(int error_number) {
     return "error " + std::to_string(error_number);
   }
   return text;
+}
+
+unsigned long LastSystemCode(int error_number) {
+  return SystemCodeBehind(error_number);
+}
+
+std::string SystemCodeText(unsigned long system_code) {
+  char text[512] = {0};
+  DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      static_cast<DWORD>(system_code), 0, text, sizeof text, nullptr);
+  // The system's texts end in a line break, which a log line must not carry.
+  while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
+                        text[length - 1] == ' ')) {
+    --length;
+  }
+  const std::string code =
+      "(Windows error " + std::to_string(system_code) + ")";
+  if (length == 0) return code;
+  return std::string(text, length) + " " + code;
 }
 
 }  // namespace platform

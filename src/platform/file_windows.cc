@@ -149,7 +149,7 @@ size_t File::ReadAt(unsigned long long offset, void* data, size_t length) {
   }
   char* at = static_cast<char*>(data);
   size_t done = 0;
-  int saved_errno = 0;
+  DWORD failure = ERROR_SUCCESS;
   while (done < length) {
     const size_t left = length - done;
     const DWORD wanted =
@@ -161,16 +161,15 @@ size_t File::ReadAt(unsigned long long offset, void* data, size_t length) {
     DWORD got = 0;
     if (!ReadFile(AsHandle(handle_), at + done, wanted, &got, &place)) {
       // Reading at or past the end answers ERROR_HANDLE_EOF.
-      saved_errno = GetLastError() == ERROR_HANDLE_EOF
-                        ? 0
-                        : ErrnoFromWindowsError(GetLastError());
+      failure =
+          GetLastError() == ERROR_HANDLE_EOF ? ERROR_SUCCESS : GetLastError();
       break;
     }
     if (got == 0) break;
     done += got;
   }
   (void)SetFilePointerEx(AsHandle(handle_), position, nullptr, FILE_BEGIN);
-  errno = saved_errno;
+  SetErrnoFromWindowsError(failure);
   return done;
 }
 
@@ -325,18 +324,48 @@ unsigned long LinkCount(const std::string& path) {
   return Examine(path, &info) ? info.nNumberOfLinks : 0;
 }
 
+namespace {
+
+// GetFinalPathNameByHandleA's flags: the normalised name with a drive letter.
+constexpr DWORD kFinalPathFlags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+
+using FinalPathFunction = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);
+
+// GetFinalPathNameByHandleA, which Windows has from Vista on; null on older
+// systems, where the DLL must still load (it is looked up, not imported).
+FinalPathFunction FinalPathByHandle() {
+  static const FinalPathFunction function = [] {
+    const FARPROC found = GetProcAddress(GetModuleHandleA("kernel32.dll"),
+                                         "GetFinalPathNameByHandleA");
+    return reinterpret_cast<FinalPathFunction>(
+        reinterpret_cast<void (*)()>(found));
+  }();
+  return function;
+}
+
+// The path as the system names it: links resolved where the system can say
+// (Vista and later), else the full path.
+DWORD FinalPath(HANDLE handle, const std::string& path,
+                std::vector<char>* resolved) {
+  const FinalPathFunction final_path = FinalPathByHandle();
+  if (final_path != nullptr) {
+    return final_path(handle, resolved->data(),
+                      static_cast<DWORD>(resolved->size()), kFinalPathFlags);
+  }
+  return GetFullPathNameA(path.c_str(), static_cast<DWORD>(resolved->size()),
+                          resolved->data(), nullptr);
+}
+
+}  // namespace
+
 std::string ResolvedPath(const std::string& path) {
   HANDLE handle = OpenForAttributes(path);
   if (handle == INVALID_HANDLE_VALUE) return std::string();
   std::vector<char> resolved(MAX_PATH + 1);
-  DWORD length = GetFinalPathNameByHandleA(
-      handle, resolved.data(), static_cast<DWORD>(resolved.size()),
-      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  DWORD length = FinalPath(handle, path, &resolved);
   if (length >= resolved.size()) {
     resolved.resize(length + 1);
-    length = GetFinalPathNameByHandleA(handle, resolved.data(),
-                                       static_cast<DWORD>(resolved.size()),
-                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    length = FinalPath(handle, path, &resolved);
   }
   if (length == 0 || length >= resolved.size()) SetErrnoFromLastError();
   CloseHandle(handle);

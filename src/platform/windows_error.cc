@@ -59,7 +59,25 @@ int ErrnoFromWindowsError(unsigned long error) {
   }
 }
 
-void SetErrnoFromLastError() { errno = ErrnoFromWindowsError(GetLastError()); }
+namespace {
+
+// The last code turned into errno on this thread, and the errno it became.
+thread_local unsigned long t_code = 0;
+thread_local int t_errno = 0;
+
+}  // namespace
+
+void SetErrnoFromWindowsError(unsigned long error) {
+  t_code = error;
+  t_errno = ErrnoFromWindowsError(error);
+  errno = t_errno;
+}
+
+void SetErrnoFromLastError() { SetErrnoFromWindowsError(GetLastError()); }
+
+unsigned long SystemCodeBehind(int error_number) {
+  return error_number != 0 && error_number == t_errno ? t_code : 0;
+}
 
 }  // namespace platform
 }  // namespace rondel

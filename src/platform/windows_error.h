@@ -18,8 +18,15 @@ int ErrnoFromWindowsError(unsigned long error);
 template <typename Result>
 Result FailWithLastError(Result result);
 
-// Sets errno from GetLastError().
+// Sets errno from GetLastError(), and remembers (per thread) the code behind
+// it for SystemCodeBehind.
 void SetErrnoFromLastError();
+// Sets errno from `error` as SetErrnoFromLastError does.
+void SetErrnoFromWindowsError(unsigned long error);
+// The Windows code the calling thread's last SetErrnoFrom... call turned into
+// `error_number`; 0 when errno was set otherwise since (it no longer holds
+// what that call set).
+unsigned long SystemCodeBehind(int error_number);
 
 template <typename Result>
 Result FailWithLastError(Result result) {

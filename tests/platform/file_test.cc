@@ -14,6 +14,11 @@
 #include "platform/paths.h"
 #ifndef _WIN32
 #include "platform/syscall_test_hooks.h"
+#else
+#include <windows.h>
+
+#include "platform/file_error.h"
+#include "platform/windows_error.h"
 #endif
 #include "scratch_dir.h"
 
@@ -185,6 +190,34 @@ TEST(PathsTest, DirectoryOfAProgramPathHonoursTheCodePage) {
     EXPECT_EQ(DirectoryOf(c.path, c.code_page), c.directory) << c.path;
   }
 }
+
+#ifdef _WIN32
+// A Windows failure names the system's own cause and code, not the errno it
+// folds into: a file another program holds is no "Permission denied", and a
+// code the mapping does not know is no bare "I/O error".
+TEST_F(FileTest, WindowsFailuresNameTheSystemsCauseAndCode) {
+  const std::string held = dir_.File("held.tbl");
+  WriteFileBytes(held, "x");
+  HANDLE other = CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  const bool renamed = RenameFile(held, dir_.File("moved.tbl"));
+  const std::string shared = FileError::Now("rename", held).ToString();
+  CloseHandle(other);
+  EXPECT_FALSE(renamed);
+  EXPECT_NE(shared.find("(Windows error 32)"), std::string::npos) << shared;
+  EXPECT_EQ(shared.find("Permission denied"), std::string::npos) << shared;
+
+  SetLastError(ERROR_CRC);
+  SetErrnoFromLastError();
+  const std::string unmapped = FileError::Now("read", held).ToString();
+  EXPECT_NE(unmapped.find("(Windows error 23)"), std::string::npos) << unmapped;
+  EXPECT_EQ(unmapped.find("I/O error"), std::string::npos) << unmapped;
+  // An errno set since by other means carries no stale code.
+  errno = ENOENT;
+  EXPECT_EQ(FileError::Now("open", held).system_code, 0u);
+}
+#endif  // _WIN32
 
 #ifndef _WIN32  // Linux: the monotonic clock's milliseconds (Windows: its own)
 uint64_t MonotonicMilliseconds() {
