@@ -221,24 +221,30 @@ platform::FileError WriteWhole(const std::string& directory,
 // ends. Changes made while a write is under way are gathered into the next
 // one, so a burst of answers costs two writes, not one per answer. A failed
 // write ends the thread too (the next change tries again) rather than
-// retrying against a disk that refuses.
+// retrying against a disk that refuses. Nothing may leave the thread: an
+// exception there would end the host.
 void WriteUntilSaved() {
   Memory& memory = TheMemory();
   std::unique_lock<std::mutex> hold(memory.mutex);
-  while (memory.saved_version != memory.version) {
-    const std::string bytes = fire_alarm::Encode(memory.answers);
-    const unsigned long version = memory.version;
-    hold.unlock();
-    const std::string directory = SnapshotDirectoryPath();
-    const platform::FileError error =
-        WriteWhole(directory, directory + fire_alarm::kFileName, bytes);
-    if (!error.ok()) {
-      ModuleLog().AddLog(
-          ("fire alarm answers not saved (" + error.ToString() + ")").c_str());
+  try {
+    while (memory.saved_version != memory.version) {
+      const std::string bytes = fire_alarm::Encode(memory.answers);
+      const unsigned long version = memory.version;
+      hold.unlock();
+      const std::string directory = SnapshotDirectoryPath();
+      const platform::FileError error =
+          WriteWhole(directory, directory + fire_alarm::kFileName, bytes);
+      if (!error.ok()) {
+        ModuleLog().AddLog(
+            ("fire alarm answers not saved (" + error.ToString() + ")")
+                .c_str());
+      }
+      hold.lock();
+      if (!error.ok()) break;
+      memory.saved_version = version;
     }
-    hold.lock();
-    if (!error.ok()) break;
-    memory.saved_version = version;
+  } catch (...) {
+    if (!hold.owns_lock()) hold.lock();
   }
   memory.writing = false;
   memory.done.notify_all();
