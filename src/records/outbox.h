@@ -9,8 +9,14 @@
 //   PlayOutbox& outbox = KeptPlays();             // catalogue lock held
 //   if (!connected) { outbox.Keep(play); return; }
 //   for (const PlayRecord& p : outbox.Oldest(50)) {
-//     if (!Send(p)) break;
-//     outbox.MarkSent();                          // p has gone
+//     if (Refused(p)) {                           // its own values' fault
+//       if (!outbox.SetAside(p)) break;           // p stays first
+//       outbox.MarkSetAside();
+//     } else if (Send(p)) {
+//       outbox.MarkSent();                        // p has gone
+//     } else {
+//       break;
+//     }
 //   }
 //   outbox.EndSending();
 //
