@@ -435,13 +435,12 @@ TEST_F(FireAlarmTest, EveryRoomKeepsItsOwnVideoOffline) {
                    "@ipaddress || '.mpg' WHERE @ipaddress <> '10.1.1.9'");
   ReplaceProcedure("sp_getfirealertdefaultvideofile",
                    Defaults({"fire/all.mpg"}));
-  const char* rooms[] = {"10.1.1.7", "10.1.1.8", "10.1.1.9"};
-  for (const char* room : rooms) {
-    std::strcpy(
-        g_catalogue.rooms[g_catalogue.table_records.RoomCount++].RoomAddress,
-        room);
-  }
   testing::InChildProcess([&] {
+    for (const char* room : {"10.1.1.7", "10.1.1.8", "10.1.1.9"}) {
+      std::strcpy(
+          g_catalogue.rooms[g_catalogue.table_records.RoomCount++].RoomAddress,
+          room);
+    }
     PrepareFireAlarmAnswers(true);
     ExitDatabase();
   });
