@@ -151,6 +151,49 @@ TEST(OutboxSweepTest, PowerCutAfterEveryOperationLosesNoKeptPlay) {
   RecordProperty("cut_points", static_cast<int>(cut_points));
 }
 
+TEST(OutboxSweepTest, PowerCutWhileSettingDamageAsideLosesNoIntactPlay) {
+  long cut_points = 0;
+  for (long cut = 1;; ++cut) {
+    SCOPED_TRACE(::testing::Message() << "power cut after operation " << cut);
+    testing::ScratchDir dir;
+    const std::string directory = dir.path() + "/";
+    const std::string path = dir.File(outbox::kFileName);
+    {
+      PlayOutbox earlier(directory, 100);
+      for (int id = 1; id <= 5; ++id) ASSERT_TRUE(earlier.Keep(Play(id)));
+    }
+    std::string file = testing::ReadFileBytes(path);
+    const size_t entry = (file.size() - outbox::kMagicSize) / 5;
+    file[outbox::kMagicSize + entry + 12] ^= 0x40;  // inside play 2
+    testing::WriteFileBytes(path, file);
+    std::map<int, int> delivered;
+    bool cut_happened;
+    {
+      testing::CrashFileSystem disk(dir.path());
+      disk.CutPowerAfter(cut);
+      PlayOutbox outbox(directory, 100);
+      SendRound(outbox, 2, &delivered);
+      cut_happened = disk.cut();
+      disk.LoseUnsyncedData();
+    }
+    PlayOutbox next(directory, 100);
+    while (next.Unsent() > 0) {
+      const size_t before = next.Unsent();
+      SendRound(next, 50, &delivered);
+      ASSERT_LT(next.Unsent(), before);
+    }
+    for (int id : {1, 3, 4, 5}) {
+      EXPECT_GE(delivered[id], 1) << "play " << id << " lost";
+      EXPECT_LE(delivered[id], 2) << "play " << id;
+    }
+    EXPECT_EQ(delivered.count(2), 0u);
+    if (!cut_happened) break;
+    ++cut_points;
+  }
+  EXPECT_GT(cut_points, 5);
+  RecordProperty("cut_points", static_cast<int>(cut_points));
+}
+
 // A drain in which the server refuses the odd plays: each is set aside, then
 // marked; one that cannot be set aside ends the drain.
 void DrainRefusingOdd(PlayOutbox& outbox, std::map<int, int>* delivered) {
