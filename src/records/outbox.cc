@@ -241,7 +241,8 @@ void PlayOutbox::Load() {
         plays.push_back(span);
       } else if (item == EntryScanner::kEntry && entry.sent >= marked &&
                  entry.sent <= plays.size() + hidden) {
-        // A play counts as sent only when it is, whatever the stretches held.
+        // A play counts as sent only when it is so whatever the damaged
+        // stretches held: one may go twice, none is lost.
         marked = entry.sent;
         while (sent < plays.size() && numbers[sent] < marked) ++sent;
       } else {
@@ -273,15 +274,15 @@ void PlayOutbox::Load() {
     }
     uint64_t bytes = 0;
     for (const Span& span : damaged) bytes += span.second;
-    ModuleLog().AddLog(
-        ("play outbox " + Quoted(path_) + ": " +
-         (damaged[0].first == 0 ? std::string("not a play outbox")
-                                : std::to_string(damaged.size()) +
-                                      " stretches of damaged entries skipped") +
-         " (" + std::to_string(bytes) + " bytes, kept in " +
-         Quoted(path_ + kDamagedSuffix) + "); " +
-         std::to_string(unsent.size()) + " unsent plays kept")
-            .c_str());
+    ModuleLog().AddLog(("play outbox " + Quoted(path_) + ": " +
+                        (damaged[0].first == 0
+                             ? std::string("not a play outbox")
+                             : "damaged entries skipped in " +
+                                   std::to_string(damaged.size()) + " places") +
+                        " (" + std::to_string(bytes) + " bytes, kept in " +
+                        Quoted(path_ + kDamagedSuffix) + "); " +
+                        std::to_string(unsent.size()) + " unsent plays kept")
+                           .c_str());
   }
   MarkWhenSetAside();
 }
@@ -298,6 +299,10 @@ platform::FileError PlayOutbox::Rewrite(platform::File& file,
     if (!error.ok()) return error;
   }
   if (!out.Sync()) return platform::FileError::Now("flush", aside);
+  // Its name is durable before the damaged bytes leave the outbox.
+  if (!platform::SyncDirectory(directory_)) {
+    return platform::FileError::Now("flush", directory_);
+  }
   const std::string temporary = path_ + kCompactSuffix;
   out = platform::File::CreateForWrite(temporary);
   if (!out.valid()) return platform::FileError::Now("create", temporary);

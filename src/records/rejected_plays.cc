@@ -54,7 +54,8 @@ platform::FileError RejectedPlays::Locate(platform::File& reading,
     if (reading.ReadAt(0, magic, wanted) != wanted) {
       return platform::FileError::Now("read", path_);
     }
-    // Shorter than the magic and the start of it: a creation cut short.
+    // A file shorter than the magic that starts it is a creation cut short
+    // (end_ stays 0: it is cut); any other first bytes are another file's.
     if (std::memcmp(magic, outbox::kRejectedMagic, wanted) != 0) {
       reading.Close();
       platform::FileError error = MoveAside("another magic");
