@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/file_error.h"
@@ -30,6 +31,19 @@ constexpr char kRotatedSuffix[] = ".1";
 // written to it, and room is sought again after this long.
 constexpr uint32_t kRetryMilliseconds = 10000;
 
+// An entry written less than this long ago is held back when it comes again.
+constexpr uint32_t kRepeatWindowMilliseconds = 60000;
+constexpr size_t kHeldTexts = 64;
+
+// A text written within the repeat window, and how often it came again since
+// its count last went out.
+struct HeldText {
+  std::string text;
+  LogLevel level;
+  uint32_t first_tick;
+  unsigned long long repeats;
+};
+
 // The mutex guards every field, and the file itself: an entry is appended,
 // and the file renamed or cut down, only while it is held, so the size counted
 // here is the file's own and no entry lands in a file already renamed away.
@@ -51,6 +65,8 @@ struct LogSettings {
   uint32_t retry_tick = 0;
   unsigned long long entries_not_written = 0;
   int refused_cut = 0;  // test hook: the error every cut fails with
+  // Texts written within the repeat window, oldest first.
+  std::vector<HeldText> held;
 };
 
 // Created on first use and never destroyed, so instances built or destroyed
@@ -60,26 +76,92 @@ LogSettings& Shared() {
   return *settings.get();
 }
 
-// "YYYY-MM-DD HH:MM:SS.mmm text\n" in local time.
-std::string FormatEntry(const char* text) {
-  std::tm local;
-  int milliseconds = 0;
-  LocalTimeNow(&local, &milliseconds);
-  char stamp[40];
-  int stamp_length =
-      std::snprintf(stamp, sizeof(stamp), "%04d-%02d-%02d %02d:%02d:%02d.%03d ",
-                    local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                    local.tm_hour, local.tm_min, local.tm_sec, milliseconds);
+const char* LevelName(LogLevel level) {
+  switch (level) {
+    case LogLevel::kError:
+      return "error";
+    case LogLevel::kWarning:
+      return "warning";
+    case LogLevel::kNotice:
+      return "notice";
+    case LogLevel::kInfo:
+      return "info";
+  }
+  return "error";
+}
+
+// The text as an entry holds it: cut at kMaxEntryText bytes.
+std::string EntryText(const char* text) {
   size_t text_length = 0;
   while (text_length < kMaxEntryText && text[text_length] != '\0') {
     ++text_length;
   }
+  return std::string(text, text_length);
+}
+
+// "YYYY-MM-DD HH:MM:SS.mmm rondel[PID]: LEVEL: text\n" in local time.
+std::string FormatEntry(const std::string& text,
+                        LogLevel level = LogLevel::kWarning) {
+  std::tm local;
+  int milliseconds = 0;
+  LocalTimeNow(&local, &milliseconds);
+  char stamp[96];
+  int stamp_length = std::snprintf(
+      stamp, sizeof(stamp),
+      "%04d-%02d-%02d %02d:%02d:%02d.%03d rondel[%lu]: %s: ",
+      local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+      local.tm_min, local.tm_sec, milliseconds, ProcessId(), LevelName(level));
   std::string entry;
-  entry.reserve(static_cast<size_t>(stamp_length) + text_length + 1);
+  entry.reserve(static_cast<size_t>(stamp_length) + text.size() + 1);
   entry.append(stamp, static_cast<size_t>(stamp_length));
-  entry.append(text, text_length);
+  entry.append(text);
   entry.push_back('\n');
   return entry;
+}
+
+std::string RepeatEntry(const HeldText& held) {
+  return FormatEntry(
+      held.text + " (repeated " + std::to_string(held.repeats) + " times)",
+      held.level);
+}
+
+// The counts of every held text that came again, as entries; the texts stay
+// held.
+// REQUIRES: settings.mutex held.
+void TakeRepeats(LogSettings& settings, std::vector<std::string>* entries) {
+  for (HeldText& held : settings.held) {
+    if (held.repeats == 0) continue;
+    entries->push_back(RepeatEntry(held));
+    held.repeats = 0;
+  }
+}
+
+// The entries that `text` at `level` brings: the counts of texts whose window
+// has passed, then, unless it is held back as a repeat, the counts of every
+// other held text and its own entry.
+// REQUIRES: settings.mutex held.
+void FoldRepeats(LogSettings& settings, const std::string& text, LogLevel level,
+                 std::vector<std::string>* entries) {
+  const uint32_t now = TickCount();
+  std::vector<HeldText>& held = settings.held;
+  for (size_t i = 0; i < held.size();) {
+    if (now - held[i].first_tick < kRepeatWindowMilliseconds) {
+      ++i;
+      continue;
+    }
+    if (held[i].repeats > 0) entries->push_back(RepeatEntry(held[i]));
+    held.erase(held.begin() + static_cast<std::ptrdiff_t>(i));
+  }
+  for (HeldText& one : held) {
+    if (one.level == level && one.text == text) {
+      ++one.repeats;
+      return;
+    }
+  }
+  TakeRepeats(settings, entries);
+  if (held.size() >= kHeldTexts) held.erase(held.begin());
+  held.push_back(HeldText{text, level, now, 0});
+  entries->push_back(FormatEntry(text, level));
 }
 
 // True when `entry` would take the file past the cap. An entry longer than
@@ -161,8 +243,8 @@ bool MakeRoom(LogSettings& settings, size_t entry) {
   std::string cut_reason;
   if (CutToNewestLines(settings, entry, &cut_reason)) {
     if (settings.refusal_entry.empty()) {
-      settings.refusal_entry = FormatEntry(
-          (refusal + "; cut down to its newest lines instead").c_str());
+      settings.refusal_entry =
+          FormatEntry(refusal + "; cut down to its newest lines instead");
       WriteNotice(settings, settings.refusal_entry);
     }
     return true;
@@ -176,10 +258,9 @@ bool MakeRoom(LogSettings& settings, size_t entry) {
   if (!Overflows(settings, entry)) return true;
   if (!settings.paused) {
     WriteNotice(settings,
-                FormatEntry((refusal + ", nor cut it down: " + cut_reason +
-                             "; file output paused, tried again every " +
-                             std::to_string(kRetryMilliseconds / 1000) + " s")
-                                .c_str()));
+                FormatEntry(refusal + ", nor cut it down: " + cut_reason +
+                            "; file output paused, tried again every " +
+                            std::to_string(kRetryMilliseconds / 1000) + " s"));
     settings.paused = true;
     settings.entries_not_written = 0;
   }
@@ -216,10 +297,10 @@ void AppendToFile(LogSettings& settings, const std::string& entry) {
     settings.paused = false;
     file.reset();
     WriteNotice(settings,
-                FormatEntry(("log: file output resumed; " +
-                             std::to_string(settings.entries_not_written) +
-                             " entries were not written to the file")
-                                .c_str()));
+                FormatEntry("log: file output resumed; " +
+                                std::to_string(settings.entries_not_written) +
+                                " entries were not written to the file",
+                            LogLevel::kNotice));
     file.emplace(settings.file_name);
     if (!file->valid()) return;
   }
@@ -233,8 +314,10 @@ MessageLog::MessageLog() = default;
 MessageLog::~MessageLog() = default;
 
 bool MessageLog::SetLogFileName(const char* name) {
+  FlushRepeats();
   LogSettings& settings = Shared();
   std::lock_guard<std::mutex> hold(settings.mutex);
+  settings.held.clear();
   settings.file_name = name != nullptr ? name : "";
   settings.file_size = -1;
   settings.refusal_entry.clear();
@@ -256,9 +339,13 @@ bool MessageLog::EnableScreenOutput(bool on) {
   return true;
 }
 
-void MessageLog::AddLog(const char* text) {
-  if (text == nullptr) return;
-  std::string entry;
+namespace {
+
+// Writes the entries to the file and, after the mutex is released, to the
+// screen. `fold` takes the entries to write while the mutex is held.
+template <typename Fold>
+void WriteEntries(Fold fold) {
+  std::vector<std::string> entries;
   bool to_screen;
   {
     LogSettings& settings = Shared();
@@ -266,10 +353,42 @@ void MessageLog::AddLog(const char* text) {
     const bool to_file = settings.file_output && !settings.file_name.empty();
     to_screen = settings.screen_output;
     if (!to_file && !to_screen) return;
-    entry = FormatEntry(text);
-    if (to_file) AppendToFile(settings, entry);
+    fold(settings, &entries);
+    if (to_file) {
+      for (const std::string& entry : entries) AppendToFile(settings, entry);
+    }
   }
-  if (to_screen) WriteToScreen(entry.data(), entry.size());
+  if (to_screen) {
+    for (const std::string& entry : entries) {
+      WriteToScreen(entry.data(), entry.size());
+    }
+  }
+}
+
+}  // namespace
+
+void MessageLog::AddLog(const char* text, LogLevel level) {
+  if (text == nullptr) return;
+  const std::string body = EntryText(text);
+  WriteEntries([&](LogSettings& settings, std::vector<std::string>* entries) {
+    FoldRepeats(settings, body, level, entries);
+  });
+}
+
+void MessageLog::FlushRepeats() {
+  WriteEntries([](LogSettings& settings, std::vector<std::string>* entries) {
+    TakeRepeats(settings, entries);
+  });
+}
+
+std::string FileWrittenStamp(const std::string& path) {
+  std::tm local;
+  if (!FileWrittenTime(path, &local)) return "";
+  char stamp[80];
+  std::snprintf(stamp, sizeof(stamp), "%04d-%02d-%02d %02d:%02d:%02d",
+                local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                local.tm_hour, local.tm_min, local.tm_sec);
+  return stamp;
 }
 
 void SetLogSizeCap(size_t bytes) {

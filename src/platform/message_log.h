@@ -1,10 +1,22 @@
-// Module log: one line per entry, "YYYY-MM-DD HH:MM:SS.mmm text\n".
+// Module log: one line per entry, as syslog and journald readers take them:
+//   "YYYY-MM-DD HH:MM:SS.mmm rondel[PID]: LEVEL: text\n"
+// in local time, with the writing process's id (the host and the tools may
+// share one file) and one of the levels "error", "warning", "notice" (a change
+// of state: start-up's source, the database lost and back) or "info".
 //
 // The file name and the two output switches are process-wide: setting them on
 // any instance affects every instance, including ones made before. Until a file
 // name is set nothing is written to a file. AddLog is safe from many threads;
 // each entry is written whole with one append. The relative name "rondel.log"
 // lands in the process's working directory.
+//
+// An entry whose text and level were already written less than a minute ago
+// is not written again, only counted: a failing connection tried hundreds of
+// times a second gives its lines once. The count goes out as the same entry
+// with " (repeated N times)" after its text (N the entries left out) when an
+// entry not among those held back comes, when the minute since its first
+// writing has passed (at the next entry), at FlushRepeats and when the file
+// name changes. At most 64 texts are held at once; the oldest gives way.
 //
 // The file is kept to 16 MiB: when an entry would take it past that, the file
 // is renamed to "<name>.1" (replacing an older one) and a new file is started,
@@ -24,8 +36,12 @@
 #ifndef RONDEL_PLATFORM_MESSAGE_LOG_H_
 #define RONDEL_PLATFORM_MESSAGE_LOG_H_
 
+#include <string>
+
 namespace rondel {
 namespace platform {
+
+enum class LogLevel { kError, kWarning, kNotice, kInfo };
 
 class MessageLog {
  public:
@@ -37,8 +53,15 @@ class MessageLog {
   bool SetLogFileName(const char* name);  // null or "" turns file output off
   bool EnableFileOutput(bool on);
   bool EnableScreenOutput(bool on);  // screen means standard error
-  void AddLog(const char* text);     // null is ignored
+  // null is ignored; an existing failure line keeps the default level.
+  void AddLog(const char* text, LogLevel level = LogLevel::kError);
+  // Writes the counts of entries held back as repeats now.
+  void FlushRepeats();
 };
+
+// "YYYY-MM-DD HH:MM:SS", the local time the file at `path` was last written;
+// empty when it cannot be examined.
+std::string FileWrittenStamp(const std::string& path);
 
 }  // namespace platform
 }  // namespace rondel

@@ -59,6 +59,14 @@ void WriteToScreen(const char* data, size_t length);
 // The local time now, and the milliseconds of its second.
 void LocalTimeNow(std::tm* local, int* milliseconds);
 
+// This process's id, as the system's own tools show it.
+unsigned long ProcessId();
+
+// The local time the file at `path` was last written; false when it cannot
+// be examined. For log lines that say when a file was written (not through
+// the system-call table either).
+bool FileWrittenTime(const std::string& path, std::tm* local);
+
 }  // namespace platform
 }  // namespace rondel
 

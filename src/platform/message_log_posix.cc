@@ -115,5 +115,14 @@ void LocalTimeNow(std::tm* local, int* milliseconds) {
   *milliseconds = static_cast<int>(now.tv_nsec / 1000000);
 }
 
+unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
+
+bool FileWrittenTime(const std::string& path, std::tm* local) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return false;
+  const time_t written = info.st_mtime;
+  return localtime_r(&written, local) != nullptr;
+}
+
 }  // namespace platform
 }  // namespace rondel

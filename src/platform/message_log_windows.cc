@@ -160,5 +160,26 @@ void LocalTimeNow(std::tm* local, int* milliseconds) {
   *milliseconds = now.wMilliseconds;
 }
 
+unsigned long ProcessId() { return GetCurrentProcessId(); }
+
+bool FileWrittenTime(const std::string& path, std::tm* local) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  FILETIME written;
+  SYSTEMTIME when;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+      !FileTimeToLocalFileTime(&data.ftLastWriteTime, &written) ||
+      !FileTimeToSystemTime(&written, &when)) {
+    return false;
+  }
+  *local = std::tm();
+  local->tm_year = when.wYear - 1900;
+  local->tm_mon = when.wMonth - 1;
+  local->tm_mday = when.wDay;
+  local->tm_hour = when.wHour;
+  local->tm_min = when.wMinute;
+  local->tm_sec = when.wSecond;
+  return true;
+}
+
 }  // namespace platform
 }  // namespace rondel

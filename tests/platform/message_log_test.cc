@@ -38,9 +38,11 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// Checks "YYYY-MM-DD HH:MM:SS.mmm text" and hands back the text. (std::regex is
-// avoided: GCC 12 warns inside it under the sanitizer build.)
-bool ParseEntry(const std::string& line, std::string* text) {
+// Checks "YYYY-MM-DD HH:MM:SS.mmm rondel[PID]: LEVEL: text", with this
+// process's id, and hands back "LEVEL: text" in *leveled and the text.
+// (std::regex is avoided: GCC 12 warns inside it under the sanitizer build.)
+bool ParseLeveledEntry(const std::string& line, std::string* leveled,
+                       std::string* text) {
   static const char kShape[] = "dddd-dd-dd dd:dd:dd.ddd ";
   const size_t stamp_length = sizeof(kShape) - 1;
   if (line.size() < stamp_length) return false;
@@ -57,8 +59,29 @@ bool ParseEntry(const std::string& line, std::string* text) {
       minute > 59 || second > 60) {
     return false;
   }
-  *text = line.substr(stamp_length);
+  const std::string tag = "rondel[" + std::to_string(getpid()) + "]: ";
+  if (line.compare(stamp_length, tag.size(), tag) != 0) return false;
+  *leveled = line.substr(stamp_length + tag.size());
+  const size_t level_end = leveled->find(": ");
+  if (level_end == std::string::npos) return false;
+  const std::string level = leveled->substr(0, level_end);
+  if (level != "error" && level != "warning" && level != "notice" &&
+      level != "info") {
+    return false;
+  }
+  *text = leveled->substr(level_end + 2);
   return true;
+}
+
+bool ParseEntry(const std::string& line, std::string* text) {
+  std::string leveled;
+  return ParseLeveledEntry(line, &leveled, text);
+}
+
+// What comes before an entry's text at `level`.
+std::string Prefix(const std::string& level) {
+  return "2026-12-08 05:20:01.123 rondel[" + std::to_string(getpid()) +
+         "]: " + level + ": ";
 }
 
 // "thread T line N ....": the thread and line numbers, with the padding whole.
@@ -219,7 +242,8 @@ TEST_F(MessageLogTest, FullLogIsRenamedAndANewOneStartedUnderManyThreads) {
   constexpr size_t kCap = 64 << 10;
   constexpr int kLinesPerThread = 500;
   const std::string padding(220, '.');
-  const size_t entry = 24 + std::string("thread 7 line 499 ").size() + 220 + 1;
+  const size_t entry = Prefix("error").size() +
+                       std::string("thread 7 line 499 ").size() + 220 + 1;
   SetLogSizeCap(kCap);
   // A log already past the cap is renamed before the first entry.
   testing::WriteFileBytes(path_, std::string(kCap + 1, '\n'));
@@ -356,7 +380,7 @@ TEST_F(MessageLogTest, FullLogThatCanBeNeitherRenamedNorCutPausesFileOutput) {
                             ", nor cut it down: " + ErrorText(EIO) +
                             "; file output paused, tried again every 10 s";
   const std::string text = ReadFileBytes(path_);
-  EXPECT_LE(text.size(), kCap + 24 + pause.size() + 1);
+  EXPECT_LE(text.size(), kCap + Prefix("warning").size() + pause.size() + 1);
   std::vector<std::string> paused = EntryTexts(text);
   ASSERT_GT(paused.size(), 1u);
   EXPECT_EQ(paused.back(), pause);
@@ -378,6 +402,83 @@ TEST_F(MessageLogTest, FullLogThatCanBeNeitherRenamedNorCutPausesFileOutput) {
                 "log: file output resumed; " + std::to_string(401 - written) +
                     " entries were not written to the file",
                 NumberedLine(401)}));
+}
+
+// Each entry says which process wrote it and at which level.
+TEST_F(MessageLogTest, EntryCarriesProcessIdAndLevel) {
+  MessageLog log;
+  log.AddLog("use database \"karaok\" error");
+  log.AddLog("database stopped answering", LogLevel::kWarning);
+  log.AddLog("started from the database", LogLevel::kNotice);
+  log.AddLog("a message", LogLevel::kInfo);
+  std::vector<std::string> leveled;
+  for (const std::string& line : Lines(ReadFileBytes(path_))) {
+    std::string text;
+    leveled.emplace_back();
+    EXPECT_TRUE(ParseLeveledEntry(line, &leveled.back(), &text)) << line;
+  }
+  EXPECT_EQ(leveled,
+            (std::vector<std::string>{"error: use database \"karaok\" error",
+                                      "warning: database stopped answering",
+                                      "notice: started from the database",
+                                      "info: a message"}));
+}
+
+// 8 threads log one line 1,000 times each: it is written once, and its count
+// when another line comes.
+TEST_F(MessageLogTest, RepeatsFromManyThreadsAreFoldedIntoOneCount) {
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([] {
+      MessageLog log;
+      for (int i = 0; i < 1000; ++i) log.AddLog("login database server error");
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  MessageLog().AddLog("database answers again", LogLevel::kNotice);
+  EXPECT_EQ(EntryTexts(ReadFileBytes(path_)),
+            (std::vector<std::string>{
+                "login database server error",
+                "login database server error (repeated 7999 times)",
+                "database answers again"}));
+}
+
+// A line is held back for a minute after it was written, however other held
+// lines interleave; its count goes out when a new line comes, when the minute
+// has passed (and the line is written anew) or when asked.
+TEST_F(MessageLogTest, RepeatsAreCountedForAMinuteAfterTheLineWasWritten) {
+  constexpr uint32_t kTick = 0xFFFFF000u;  // the minute wraps the tick count
+  struct Step {
+    uint32_t after;  // milliseconds since kTick
+    const char* text;
+    LogLevel level;
+  };
+  const Step steps[] = {
+      {0, "A", LogLevel::kError},     {1, "B", LogLevel::kError},
+      {2, "A", LogLevel::kError},     {3, "B", LogLevel::kError},
+      {4, "A", LogLevel::kWarning},   {5, "C", LogLevel::kError},
+      {59999, "A", LogLevel::kError}, {60000, "A", LogLevel::kError},
+      {60001, "A", LogLevel::kError}, {60002, "B", LogLevel::kError},
+      {60003, "A", LogLevel::kError},
+  };
+  MessageLog log;
+  for (const Step& step : steps) {
+    OverrideClock(kTick + step.after, 0);
+    log.AddLog(step.text, step.level);
+  }
+  log.FlushRepeats();
+  log.FlushRepeats();
+  EXPECT_EQ(EntryTexts(ReadFileBytes(path_)),
+            (std::vector<std::string>{
+                "A", "B",
+                // A at another level is another line, and new: the counts go
+                "A (repeated 1 times)", "B (repeated 1 times)", "A", "C",
+                // A's minute has passed: its count, then A anew
+                "A (repeated 1 times)", "A",
+                // B's minute passed without a repeat; then B is new again
+                "A (repeated 1 times)", "B",
+                // asked twice: the one count once
+                "A (repeated 1 times)"}));
 }
 
 }  // namespace
