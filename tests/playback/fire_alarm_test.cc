@@ -136,6 +136,14 @@ class FireAlarmTest : public testing::DatabaseTest {
     }
     return slow;
   }
+  // Rooms 10.1.1.7, 10.1.1.8 and 10.1.1.9 in the catalogue's Rooms.
+  void PutThreeRooms() {
+    for (const char* room : {"10.1.1.7", "10.1.1.8", "10.1.1.9"}) {
+      std::strcpy(
+          g_catalogue.rooms[g_catalogue.table_records.RoomCount++].RoomAddress,
+          room);
+    }
+  }
   // `text` with SNAPSHOTS standing for the snapshot directory.
   std::string Placed(std::string text) {
     const size_t at = text.find("SNAPSHOTS");
@@ -436,11 +444,7 @@ TEST_F(FireAlarmTest, EveryRoomKeepsItsOwnVideoOffline) {
   ReplaceProcedure("sp_getfirealertdefaultvideofile",
                    Defaults({"fire/all.mpg"}));
   testing::InChildProcess([&] {
-    for (const char* room : {"10.1.1.7", "10.1.1.8", "10.1.1.9"}) {
-      std::strcpy(
-          g_catalogue.rooms[g_catalogue.table_records.RoomCount++].RoomAddress,
-          room);
-    }
+    PutThreeRooms();
     PrepareFireAlarmAnswers(true);
     ExitDatabase();
   });
@@ -453,6 +457,16 @@ TEST_F(FireAlarmTest, EveryRoomKeepsItsOwnVideoOffline) {
             "1 vsp://10.9.9.9/fire/all.mpg MPEG1 MPEG / "
             "sp_getfirealertdefaultvideofile,sp_getfirealerthomepage,"
             "sp_lookupfirealerts,sp_lookupfirealerts,sp_lookupfirealerts");
+}
+
+TEST_F(FireAlarmTest, StalledRoomEndsTheStartUpsRoomPass) {
+  AddFault("delay_procedure", "sp_lookupfirealerts", 60000);
+  PutThreeRooms();
+  PrepareFireAlarmAnswers(true);
+  // One lookup's time-out, not one per room.
+  EXPECT_EQ(ProceduresCalled(),
+            "sp_getfirealertdefaultvideofile,sp_getfirealerthomepage,"
+            "sp_lookupfirealerts");
 }
 
 // A file of one entry, a default and a page, byte for byte.
