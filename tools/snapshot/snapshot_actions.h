@@ -18,7 +18,8 @@ namespace tools {
 int VerifySnapshots(const std::string& directory, std::ostream& out);
 
 // Records per table, media per class, play-list lengths as background play
-// counts them, and the identity each file-server address would get. 0.
+// counts them, the identity each file-server address would get, and a line
+// per kept file (SummarizeKeptFiles). 0.
 int SummarizeSnapshots(const std::string& directory, std::ostream& out);
 
 enum class DumpFormat { kTable, kCsv, kJson };
@@ -35,6 +36,30 @@ int DumpSnapshotTable(const std::string& directory, const std::string& table,
 // of either could not be read (the differences of what was read still shown).
 int DiffSnapshots(const std::string& before, const std::string& after,
                   std::ostream& out, std::ostream& err);
+
+// The files kept beside the tables (kept_files.h), by file name in any case.
+enum class KeptFile { kOutbox, kRejected, kFireAlarm, kNone };
+KeptFile FindKeptFile(const std::string& name);
+
+// One line per kept file, as `summary DIR` ends.
+void SummarizeKeptFiles(const std::string& directory, std::ostream& out);
+// One kept file's line, or with `json` its whole model as one object. 0.
+int SummarizeKeptFile(const std::string& directory, KeptFile which, bool json,
+                      std::ostream& out);
+// What in one kept file is damaged and where ("error": skipped or ignored by
+// the library; "warning": read anyway), then a verdict; with `json` the
+// summary's object, whose findings are these. 0 when the file is whole or
+// absent, 1 when it is damaged or cannot be read.
+int VerifyKeptFile(const std::string& directory, KeptFile which, bool json,
+                   std::ostream& out);
+// Every entry of one kept file: plays, sent marks and damaged stretches with
+// their offsets, or the fire alarm's answers. CSV holds the plays alone, one
+// a row. Texts are code page 936 converted with every byte kept (EscapedText
+// of snapshot_view.h) unless `raw`. 0, or 1 when the file is damaged or
+// cannot be read (the reason on `err`).
+int DumpKeptFile(const std::string& directory, KeptFile which,
+                 DumpFormat format, bool raw, std::ostream& out,
+                 std::ostream& err);
 
 // The command line without the program name: parses it and runs one action;
 // usage errors answer 2.

@@ -48,16 +48,6 @@ size_t DisplayWidth(const std::string& text) {
   return width;
 }
 
-std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + "\"";
-}
-
 // One field of a record as text for the table and CSV forms (paths of a file
 // list joined by '|').
 std::string PlainValue(const char* record, const FieldFormat& field, bool raw) {
@@ -116,6 +106,14 @@ void PrintTable(const TableFile& file, const std::vector<FieldFormat>& fields,
     }
     rows.push_back(row);
   }
+  PrintAligned(rows, out);
+}
+
+}  // namespace
+
+void PrintAligned(const std::vector<std::vector<std::string>>& rows,
+                  std::ostream& out) {
+  if (rows.empty()) return;
   std::vector<size_t> widths(rows[0].size(), 0);
   for (const auto& row : rows) {
     for (size_t c = 0; c < row.size(); ++c) {
@@ -133,6 +131,18 @@ void PrintTable(const TableFile& file, const std::vector<FieldFormat>& fields,
     out << line << "\n";
   }
 }
+
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+namespace {
 
 void PrintCsv(const TableFile& file, const std::vector<FieldFormat>& fields,
               bool raw, std::ostream& out) {
@@ -172,7 +182,7 @@ int DumpSnapshotTable(const std::string& directory, const std::string& name,
                       std::ostream& err) {
   const snapshot::Table table = FindTableByName(name);
   if (table == snapshot::kTableCount) {
-    err << "rondel-snapshot: no table \"" << name << "\"\n";
+    err << "rondel-snapshot: \"" << name << "\": not a table or a kept file\n";
     return 2;
   }
   const TableFile file = ReadSnapshotTable(directory, table);

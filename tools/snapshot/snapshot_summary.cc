@@ -106,6 +106,7 @@ int SummarizeSnapshots(const std::string& directory, std::ostream& out) {
     out << "the library refuses this set: "
         << set.tables[set.FirstFailure()].check.reason << "\n";
   }
+  SummarizeKeptFiles(directory, out);
   return 0;
 }
 

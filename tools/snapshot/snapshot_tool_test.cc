@@ -3,15 +3,22 @@
 // warnings, summary, dump and diff as an operator reads them.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <utime.h>
 
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "captured_log.h"
 #include "catalogue/snapshot_store.h"
 #include "catalogue/tables.h"
 #include "catalogue_records.h"
 #include "files.h"
+#include "kept_files.h"
+#include "playback/fire_alarm_memory.h"
+#include "records/outbox.h"
+#include "records/outbox_format.h"
 #include "scratch_dir.h"
 #include "snapshot_actions.h"
 #include "snapshot_damage_cases.h"
@@ -161,7 +168,10 @@ TEST(SnapshotSummaryTest, CountsClassesPlayListsAndIdentities) {
             "  10.0.9.2 -> FileServerId 13, GroupId 5\n"
             "  10.0.9.1 -> FileServerId 12, GroupId 4 (record 0; record 2 "
             "unused)\n"
-            "the library loads this set\n");
+            "the library loads this set\n"
+            "PlayRecords.outbox    absent: no plays kept\n"
+            "PlayRecords.rejected  absent: none set aside\n"
+            "FireAlarm.answers     absent: nothing remembered\n");
 }
 
 TEST(SnapshotDumpTest, JsonHoldsEveryFieldForAnyBytes) {
@@ -260,6 +270,328 @@ TEST_F(SnapshotDiffTest, RemovedRecordsAndReorderedPlayList) {
             "  NewSequence: no change (1 entry)\n"
             "  UserSequence (4 -> 4 entries): 11000@0>3 11003@3>0\n");
   EXPECT_EQ(RunTool({"diff", before_.path(), before_.path()}).status, 0);
+}
+
+// The kept files, written with the library's own encoders and damaged by hand.
+std::string PlayEntry(int32_t media_id, const std::string& room,
+                      const std::string& begin, const std::string& end,
+                      int32_t song_type = 2) {
+  std::string entry;
+  outbox::EncodePlay({media_id, song_type, room, begin, end}, &entry);
+  return entry;
+}
+
+std::string MarkEntry(uint32_t sent) {
+  std::string entry;
+  outbox::EncodeSentMark(sent, &entry);
+  return entry;
+}
+
+std::string Played(int32_t media_id, const char* room, int minute) {
+  char begin[32], end[32];
+  std::snprintf(begin, sizeof begin, "2026-12-08 01:%02d:00", minute);
+  std::snprintf(end, sizeof end, "2026-12-08 01:%02d:00", minute + 4);
+  return PlayEntry(media_id, room, begin, end);
+}
+
+// Plays 1101 (sent), 1102, a play whose body lost a byte's worth of its
+// checksum, 1103, and an append cut short after three bytes.
+std::string DamagedOutbox() {
+  std::string damaged = Played(1199, "10.0.0.29", 30);
+  damaged[20] ^= 0x40;
+  return std::string(outbox::kMagic, outbox::kMagicSize) +
+         Played(1101, "10.0.0.21", 0) + MarkEntry(1) +
+         Played(1102, "10.0.0.22", 10) + damaged +
+         Played(1103, "10.0.0.23", 20) + std::string("\x10\x00\x00", 3);
+}
+
+// A code page 936 room name with a comma and quotes, a begin time ending in a
+// byte no character starts with, an end time with a backslash.
+std::string RejectedFile() {
+  return std::string(outbox::kRejectedMagic, outbox::kMagicSize) +
+         PlayEntry(2201, "\xC4\xE3\xBA\xC3,\"8\"", "2026-12-08 02:00:00\x80",
+                   "02:04\\00", 1) +
+         Played(2202, "10.0.0.24", 40);
+}
+
+std::string FireAlarmFile() {
+  fire_alarm::Answers answers;
+  answers.default_file = "fire.mpg";
+  answers.page =
+      "\xB5\xDA"
+      "3"
+      "\xD2\xB3";  // "page 3" in code page 936
+  answers.files = {{"10.0.0.21", "floor1.mpg"}, {"10.0.0.31", "floor2.mpg"}};
+  return fire_alarm::Encode(answers);
+}
+
+struct KeptCase {
+  const char* name;
+  std::vector<std::pair<std::string, std::string>> files;  // name, bytes
+  std::vector<std::string> arguments;  // "DIR" stands for the directory
+  int status;
+  std::string out;  // the directory's path shown as DIR
+};
+
+void PrintTo(const KeptCase& c, std::ostream* os) { *os << c.name; }
+
+class KeptFilesTest : public ::testing::TestWithParam<KeptCase> {};
+
+TEST_P(KeptFilesTest, ShowsWhatTheLibraryReadsOfIt) {
+  const KeptCase& c = GetParam();
+  testing::ScratchDir dir;
+  for (const auto& [name, bytes] : c.files) {
+    if (bytes == "(a directory)") {
+      ASSERT_EQ(mkdir(dir.File(name).c_str(), 0700), 0);
+      continue;
+    }
+    testing::WriteFileBytes(dir.File(name), bytes);
+    const utimbuf written = {1796702400, 1796702400};  // 2026-12-08 04:00 UTC
+    ASSERT_EQ(utime(dir.File(name).c_str(), &written), 0);
+  }
+  std::vector<std::string> arguments = c.arguments;
+  for (std::string& a : arguments) {
+    if (a == "DIR") a = dir.path();
+  }
+  const ToolRun run = RunTool(arguments);
+  std::string out = run.out;
+  for (size_t at; (at = out.find(dir.path())) != std::string::npos;) {
+    out.replace(at, dir.path().size(), "DIR");
+  }
+  EXPECT_EQ(run.status, c.status) << run.err;
+  EXPECT_EQ(out, c.out);
+}
+
+const KeptCase kKeptCases[] = {
+    {"OutboxSummary",
+     {{"PlayRecords.outbox", DamagedOutbox()}},
+     {"summary", "DIR", "PlayRecords.outbox"},
+     0,
+     "PlayRecords.outbox: 3 plays kept: 1 sent, 2 unsent, oldest unsent "
+     "begun \"2026-12-08 01:10:00\", newest \"2026-12-08 01:20:00\"; 67 "
+     "damaged bytes skipped; a torn end of 3 bytes; written 2026-12-08 "
+     "04:00:00 UTC\n"},
+    {"OutboxVerify",
+     {{"PlayRecords.outbox", DamagedOutbox()}},
+     {"verify", "DIR", "playrecords.OUTBOX"},
+     1,
+     "error    PlayRecords.outbox: 67 bytes at offset 155 do not decode: "
+     "skipped, the entries after them are read (the library sets them aside "
+     "at its next load)\n"
+     "warning  PlayRecords.outbox: 3 bytes at offset 289 end the file "
+     "undecoded, a write cut short: cut off before the next append\n"
+     "verdict  PlayRecords.outbox is damaged: 67 bytes skipped, 3 plays (2 "
+     "unsent) read (1 error, 1 warning)\n"},
+    {"OutboxDump",
+     {{"PlayRecords.outbox", DamagedOutbox()}},
+     {"dump", "DIR", "PlayRecords.outbox"},
+     1,
+     "Offset  Entry      MediaId  RoomAddress  BeginTime            EndTime  "
+     "            SongType  State\n"
+     "8       play       1101     10.0.0.21    2026-12-08 01:00:00  "
+     "2026-12-08 01:04:00  2         sent\n"
+     "75      sent mark                                                       "
+     "                     first 1 sent\n"
+     "88      play       1102     10.0.0.22    2026-12-08 01:10:00  "
+     "2026-12-08 01:14:00  2         unsent\n"
+     "155     damaged                                                         "
+     "                     67 bytes skipped\n"
+     "222     play       1103     10.0.0.23    2026-12-08 01:20:00  "
+     "2026-12-08 01:24:00  2         unsent\n"
+     "289     torn end                                                        "
+     "                     3 bytes cut off\n"},
+    {"OutboxDumpJson",
+     {{"PlayRecords.outbox", DamagedOutbox()}},
+     {"dump", "DIR", "PlayRecords.outbox", "--format", "json"},
+     1,
+     "{\"file\":\"PlayRecords.outbox\",\"entries\":[\n"
+     "{\"offset\":8,\"size\":67,\"entry\":\"play\",\"MediaId\":1101,"
+     "\"RoomAddress\":\"10.0.0.21\",\"BeginTime\":\"2026-12-08 01:00:00\","
+     "\"EndTime\":\"2026-12-08 01:04:00\",\"SongType\":2,\"sent\":true},\n"
+     "{\"offset\":75,\"size\":13,\"entry\":\"sent mark\",\"Sent\":1},\n"
+     "{\"offset\":88,\"size\":67,\"entry\":\"play\",\"MediaId\":1102,"
+     "\"RoomAddress\":\"10.0.0.22\",\"BeginTime\":\"2026-12-08 01:10:00\","
+     "\"EndTime\":\"2026-12-08 01:14:00\",\"SongType\":2,\"sent\":false},\n"
+     "{\"offset\":155,\"size\":67,\"entry\":\"damaged\"},\n"
+     "{\"offset\":222,\"size\":67,\"entry\":\"play\",\"MediaId\":1103,"
+     "\"RoomAddress\":\"10.0.0.23\",\"BeginTime\":\"2026-12-08 01:20:00\","
+     "\"EndTime\":\"2026-12-08 01:24:00\",\"SongType\":2,\"sent\":false},\n"
+     "{\"offset\":289,\"size\":3,\"entry\":\"torn end\"}\n"
+     "]}\n"},
+    {"OutboxSummaryJson",
+     {{"PlayRecords.outbox", DamagedOutbox()},
+      {"PlayRecords.rejected", RejectedFile()}},
+     {"summary", "DIR", "PlayRecords.outbox", "--json"},
+     0,
+     "{\"file\":\"PlayRecords.outbox\",\"state\":\"damaged\",\"error\":null,"
+     "\"size\":292,\"written\":\"2026-12-08T04:00:00Z\",\"plays\":3,"
+     "\"sent\":1,\"unsent\":2,\"oldest_unsent\":{\"MediaId\":1102,"
+     "\"RoomAddress\":\"10.0.0.22\",\"BeginTime\":\"2026-12-08 01:10:00\","
+     "\"EndTime\":\"2026-12-08 01:14:00\",\"SongType\":2},"
+     "\"newest_unsent\":{\"MediaId\":1103,\"RoomAddress\":\"10.0.0.23\","
+     "\"BeginTime\":\"2026-12-08 01:20:00\",\"EndTime\":\"2026-12-08 "
+     "01:24:00\",\"SongType\":2},\"first_unsent_set_aside\":false,"
+     "\"damaged_bytes\":67,\"torn_bytes\":3,\"kept_aside\":[],\"findings\":["
+     "{\"level\":\"error\",\"offset\":155,\"size\":67,\"text\":"
+     "\"PlayRecords.outbox: 67 bytes at offset 155 do not decode: skipped, "
+     "the entries after them are read (the library sets them aside at its "
+     "next load)\"},{\"level\":\"warning\",\"offset\":289,\"size\":3,"
+     "\"text\":\"PlayRecords.outbox: 3 bytes at offset 289 end the file "
+     "undecoded, a write cut short: cut off before the next append\"}]}\n"},
+    {"OutboxFirstUnsentAlreadySetAside",
+     {{"PlayRecords.outbox",
+       std::string(outbox::kMagic, 8) + Played(2202, "10.0.0.24", 40)},
+      {"PlayRecords.rejected", RejectedFile()}},
+     {"verify", "DIR", "PlayRecords.outbox"},
+     0,
+     "warning  PlayRecords.outbox: its oldest unsent play is the last one set "
+     "aside in PlayRecords.rejected (before a stop): the library's next load "
+     "lets it leave unsent\n"
+     "verdict  PlayRecords.outbox is whole: 1 play (1 unsent) (0 errors, 1 "
+     "warning)\n"},
+    {"OutboxAbsentWithBytesKeptAside",
+     {{"PlayRecords.outbox.damaged", "garbage"}},
+     {"verify", "DIR", "PlayRecords.outbox"},
+     0,
+     "warning  PlayRecords.outbox.damaged: 7 bytes set aside earlier, for "
+     "someone to look at\n"
+     "verdict  PlayRecords.outbox is absent: no plays kept (0 errors, 1 "
+     "warning)\n"},
+    {"OutboxOfAnotherMagic",
+     {{"PlayRecords.outbox", "RNDLREJ1 and more"}},
+     {"verify", "DIR", "PlayRecords.outbox"},
+     1,
+     "error    PlayRecords.outbox: not a play outbox (it begins \"RNDLREJ1\"): "
+     "the library sets its 17 bytes aside at its next load\n"
+     "verdict  PlayRecords.outbox is not a file of its kind: nothing is read "
+     "(1 error, 0 warnings)\n"},
+    {"OutboxUnreadable",
+     {{"PlayRecords.outbox", "(a directory)"}},
+     {"summary", "DIR", "PlayRecords.outbox"},
+     0,
+     "PlayRecords.outbox: unreadable: read \"DIR/PlayRecords.outbox\": Is a "
+     "directory\n"},
+    {"RejectedSummary",
+     {{"PlayRecords.rejected", RejectedFile()}},
+     {"summary", "DIR", "PlayRecords.rejected"},
+     0,
+     "PlayRecords.rejected: 2 plays set aside; written 2026-12-08 04:00:00 "
+     "UTC\n"},
+    {"RejectedCsvForEnteringByHand",
+     {{"PlayRecords.rejected", RejectedFile()}},
+     {"dump", "DIR", "PlayRecords.rejected", "--format", "csv"},
+     0,
+     "MediaId,RoomAddress,BeginTime,EndTime,SongType\r\n"
+     "2201,\"你好,\"\"8\"\"\",2026-12-08 02:00:00\\x80,02:04\\\\00,1\r\n"
+     "2202,10.0.0.24,2026-12-08 01:40:00,2026-12-08 01:44:00,2\r\n"},
+    {"FireAlarmSummary",
+     {{"FireAlarm.answers", FireAlarmFile()}},
+     {"summary", "DIR", "FireAlarm.answers"},
+     0,
+     "FireAlarm.answers: 2 addresses remembered, default \"fire.mpg\", page "
+     "\"第3页\"; written 2026-12-08 04:00:00 UTC\n"},
+    {"FireAlarmDump",
+     {{"FireAlarm.answers", FireAlarmFile()}},
+     {"dump", "DIR", "FireAlarm.answers"},
+     0,
+     "Step     Address    Answer\n"
+     "default             fire.mpg\n"
+     "page                第3页\n"
+     "file     10.0.0.21  floor1.mpg\n"
+     "file     10.0.0.31  floor2.mpg\n"},
+    {"FireAlarmWhole",
+     {{"FireAlarm.answers", FireAlarmFile()}},
+     {"verify", "DIR", "FireAlarm.answers"},
+     0,
+     "verdict  FireAlarm.answers is whole: 2 addresses, a default, a page (0 "
+     "errors, 0 warnings)\n"},
+    {"FireAlarmChecksum",
+     {{"FireAlarm.answers", FireAlarmFile().substr(0, 12) + "\xFF\xFF\xFF\xFF" +
+                                FireAlarmFile().substr(16)}},
+     {"verify", "DIR", "FireAlarm.answers", "--json"},
+     1,
+     "{\"file\":\"FireAlarm.answers\",\"state\":\"damaged\",\"error\":null,"
+     "\"size\":76,\"written\":\"2026-12-08T04:00:00Z\",\"fault\":\"Checksum "
+     "0xffffffff does not match the body\",\"default\":null,\"page\":null,"
+     "\"files\":[],\"findings\":[{\"level\":\"error\",\"offset\":null,"
+     "\"size\":0,\"text\":\"FireAlarm.answers: Checksum 0xffffffff does not "
+     "match the body: nothing is served from it\"}]}\n"},
+    {"FireAlarmCutShort",
+     {{"FireAlarm.answers", FireAlarmFile().substr(0, 40)}},
+     {"summary", "DIR", "FireAlarm.answers"},
+     0,
+     "FireAlarm.answers: damaged: BodyLength 60, but 24 bytes follow the "
+     "header; written 2026-12-08 04:00:00 UTC\n"},
+    {"FireAlarmAbsent",
+     {},
+     {"verify", "DIR", "FireAlarm.answers"},
+     0,
+     "verdict  FireAlarm.answers is absent: nothing remembered (0 errors, 0 "
+     "warnings)\n"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Files, KeptFilesTest, ::testing::ValuesIn(kKeptCases),
+                         [](const ::testing::TestParamInfo<KeptCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// A mark behind a damaged stretch: the stretch may have held plays, so the
+// library counts only the plays before it as sent; the tool must agree.
+TEST(KeptFilesCountTest, UnsentAsTheOutboxLoadCountsThem) {
+  testing::ScratchDir dir;
+  std::string damaged = Played(1199, "10.0.0.29", 30);
+  damaged[20] ^= 0x40;
+  testing::WriteFileBytes(dir.File(outbox::kFileName),
+                          std::string(outbox::kMagic, outbox::kMagicSize) +
+                              Played(1101, "10.0.0.21", 0) +
+                              Played(1102, "10.0.0.22", 10) + damaged +
+                              Played(1103, "10.0.0.23", 20) +
+                              Played(1104, "10.0.0.24", 30) + MarkEntry(4));
+
+  const PlaysFile read = ReadPlaysFile(dir.path(), PlaysFileKind::kOutbox);
+  testing::CapturedLog log(dir.File("module.log"));
+  PlayOutbox library(dir.path() + "/", 100);
+  EXPECT_EQ(read.unsent(), library.Unsent());
+}
+
+struct UsageCase {
+  std::vector<std::string> arguments;
+  std::string first_line;  // of standard error
+};
+
+TEST(SnapshotUsageTest, NamesTheArgumentAndTheReason) {
+  const UsageCase cases[] = {
+      {{}, "rondel-snapshot: no command given"},
+      {{"show", "d"},
+       "rondel-snapshot: \"show\": not a command (verify, summary, dump or "
+       "diff)"},
+      {{"summary"}, "rondel-snapshot: summary: DIR is missing"},
+      {{"verify", "d", "--json"},
+       "rondel-snapshot: --json: needs a FILE (PlayRecords.outbox, "
+       "PlayRecords.rejected or FireAlarm.answers); the tables have no JSON "
+       "verify"},
+      {{"summary", "d", "Plays.log"},
+       "rondel-snapshot: \"Plays.log\": not a kept file (PlayRecords.outbox, "
+       "PlayRecords.rejected or FireAlarm.answers)"},
+      {{"dump", "d"}, "rondel-snapshot: dump: TABLE or FILE is missing"},
+      {{"dump", "d", "Medias", "--format", "xml"},
+       "rondel-snapshot: --format: \"xml\" is not table, csv or json"},
+      {{"dump", "d", "Medias", "--all"},
+       "rondel-snapshot: \"--all\": not an option of dump"},
+      {{"diff", "d"}, "rondel-snapshot: diff: needs DIR1 and DIR2, 1 given"},
+  };
+  for (const UsageCase& c : cases) {
+    const ToolRun run = RunTool(c.arguments);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err.substr(0, run.err.find('\n')), c.first_line);
+    EXPECT_EQ(run.out, "");
+  }
+  const ToolRun help = RunTool({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.err, "");
+  EXPECT_EQ(help.out.rfind("usage: rondel-snapshot verify DIR [FILE]", 0), 0u);
+  EXPECT_EQ(RunTool({"--version"}).out,
+            std::string("rondel-snapshot ") + RONDEL_VERSION + "\n");
 }
 
 }  // namespace

@@ -209,7 +209,19 @@ std::vector<std::string> FileListPaths(const char* field, size_t size,
   return paths;
 }
 
-std::string ConvertText(const std::string& bytes) {
+namespace {
+
+void AppendEscape(std::string& out, unsigned char byte) {
+  static const char kHex[] = "0123456789abcdef";
+  out += "\\x";
+  out += kHex[byte >> 4];
+  out += kHex[byte & 0x0f];
+}
+
+// Code page 936 to UTF-8. With `escape`, a byte that does not convert and a
+// control byte are written \xNN and a backslash \\, so that every byte can be
+// read back; else a byte that does not convert is U+FFFD.
+std::string Convert(const std::string& bytes, bool escape) {
   iconv_t cd = iconv_open("UTF-8", "GB18030");
   if (cd == reinterpret_cast<iconv_t>(-1)) return bytes;
   std::string out;
@@ -221,15 +233,39 @@ std::string ConvertText(const std::string& bytes) {
     char* out_at = chunk;
     size_t out_left = sizeof chunk;
     const size_t rc = iconv(cd, &in_at, &in_left, &out_at, &out_left);
-    out.append(chunk, sizeof chunk - out_left);
+    for (const char* c = chunk; c < out_at; ++c) {
+      const unsigned char byte = static_cast<unsigned char>(*c);
+      if (!escape) {
+        out += *c;
+      } else if (byte < 0x20 || byte == 0x7f) {
+        AppendEscape(out, byte);
+      } else {
+        if (*c == '\\') out += '\\';
+        out += *c;
+      }
+    }
     if (rc == static_cast<size_t>(-1) && errno != E2BIG) {
-      out += "\xEF\xBF\xBD";  // U+FFFD for the byte that does not convert
+      if (escape) {
+        AppendEscape(out, static_cast<unsigned char>(*in_at));
+      } else {
+        out += "\xEF\xBF\xBD";  // U+FFFD for the byte that does not convert
+      }
       ++in_at;
       --in_left;
     }
   }
   iconv_close(cd);
   return out;
+}
+
+}  // namespace
+
+std::string ConvertText(const std::string& bytes) {
+  return Convert(bytes, false);
+}
+
+std::string EscapedText(const std::string& bytes) {
+  return Convert(bytes, true);
 }
 
 std::string TerminalText(const std::string& bytes, bool raw) {

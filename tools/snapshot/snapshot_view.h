@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -105,8 +106,18 @@ std::vector<std::string> FileListPaths(const char* field, size_t size,
 // text cut inside a two-byte character) becomes U+FFFD and the rest still
 // converts.
 std::string ConvertText(const std::string& bytes);
+// Code page 936 bytes as UTF-8 that keeps every byte: a byte that does not
+// convert and a control byte show as \xNN, a backslash as \\.
+std::string EscapedText(const std::string& bytes);
 // For a terminal: converted (or raw) text with control bytes as \xNN.
 std::string TerminalText(const std::string& bytes, bool raw);
+// Rows of cells as columns aligned for a terminal (CJK characters two columns
+// wide), two spaces apart; the first row is the header.
+void PrintAligned(const std::vector<std::vector<std::string>>& rows,
+                  std::ostream& out);
+// One CSV field, quoted as RFC 4180 asks when it holds a comma, a quote or a
+// line break.
+std::string CsvField(const std::string& text);
 // A JSON string literal of UTF-8 text.
 std::string JsonString(const std::string& utf8);
 // A JSON string literal of raw bytes, each byte one code point (bytes of 0x80
