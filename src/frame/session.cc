@@ -5,7 +5,13 @@
 // library's text to the module log and always answers INT_CANCEL: this client
 // library ends the whole process on INT_EXIT, while the venue server relies on
 // a failed call simply returning (a dead server must lead to the offline start,
-// not to an exit).
+// not to an exit). The server's own error messages while a connection opens
+// (a refused login, a database it cannot open) go through DbMessageHandler,
+// which only logs them with the server's host:port.
+//
+// Whether the database answers is followed here, where every connection opens:
+// the first opening that fails after one that worked logs "stopped
+// answering", the first that works after a failure "answers again".
 #include "frame/session.h"
 
 #include <algorithm>
@@ -43,6 +49,16 @@ constexpr char kApplicationName[] = "db";
 
 std::atomic<bool> g_started{false};
 
+// Whether the last opening reached the database; kUnknown until one was tried
+// since the client library started.
+enum DatabaseState : int { kUnknown, kAnswering, kSilent };
+std::atomic<int> g_database_state{kUnknown};
+
+// The "host:port" a connection is being opened to on this thread, for the
+// server's messages; empty outside an opening.
+thread_local std::string t_opening_target;
+thread_local int t_opening_messages = 0;
+
 // Copies a settings buffer into a terminated local copy, so that one opening
 // uses one consistent value even while LoadDBOptions rewrites the buffer.
 template <size_t N>
@@ -65,6 +81,54 @@ int DbErrorHandler(DBPROCESS* /*connection*/, int /*severity*/,
   return INT_CANCEL;
 }
 
+// Server messages of class 11 and above that arrive while a connection opens,
+// one line each ("127.0.0.1:1433 says 18456 (class 14, state 1): Login failed
+// for user 'sa'."). Informational ones (a changed database context) come at
+// every opening and are left out, as are errors of procedures, which their
+// callers answer for.
+int DbMessageHandler(DBPROCESS* /*connection*/, DBINT message_number, int state,
+                     int severity, char* message_text, char* /*server_name*/,
+                     char* /*procedure*/, int /*line*/) {
+  if (t_opening_target.empty() || severity <= 10) return 0;
+  ++t_opening_messages;
+  std::string line = t_opening_target + " says " +
+                     std::to_string(message_number) + " (class " +
+                     std::to_string(severity) + ", state " +
+                     std::to_string(state) +
+                     "): " + (message_text != nullptr ? message_text : "");
+  for (char& c : line) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  ModuleLog().AddLog(line.c_str());
+  return 0;
+}
+
+// Notes the outcome of one opening, logging a change.
+void NoteDatabaseAnswered(bool answered, const std::string& database) {
+  const int previous =
+      g_database_state.exchange(answered ? kAnswering : kSilent);
+  if (answered && previous == kSilent) {
+    ModuleLog().AddLog(("database " + database + " answers again").c_str(),
+                       platform::LogLevel::kNotice);
+  } else if (!answered && previous == kAnswering) {
+    ModuleLog().AddLog(("database " + database + " stopped answering").c_str(),
+                       platform::LogLevel::kWarning);
+  }
+}
+
+// Marks the connection being opened on this thread, so its server messages
+// are logged with `target`; cleared on every path.
+class OpeningTarget {
+ public:
+  explicit OpeningTarget(const std::string& target) {
+    t_opening_target = target;
+    t_opening_messages = 0;
+  }
+  ~OpeningTarget() { t_opening_target.clear(); }
+  OpeningTarget(const OpeningTarget&) = delete;
+  OpeningTarget& operator=(const OpeningTarget&) = delete;
+};
+
 }  // namespace
 
 platform::Lock& CatalogueLock() {
@@ -82,6 +146,8 @@ bool StartDbLibrary() {
   if (g_started.load()) return true;
   if (dbinit() == FAIL) return false;
   dberrhandle(DbErrorHandler);
+  dbmsghandle(DbMessageHandler);
+  g_database_state.store(kUnknown);
   g_started.store(true);
   return true;
 }
@@ -158,13 +224,21 @@ Session Session::OpenWithin(int timeout_seconds) {
   // An empty name would make the library pick a server from its environment.
   const std::string target =
       DatabaseServerTarget(server, settings.database_server_port);
+  const std::string named = target + " \"" + database + "\"";
+  OpeningTarget opening(target);
   DBPROCESS* connection =
       server[0] != '\0' ? dbopen(login, target.c_str()) : nullptr;
   if (connection == nullptr) {
     std::string line =
         std::string("login database server \"") + server + "\" error";
     log.AddLog(line.c_str());
+    // The server's refusal is in its own messages above; without one it was
+    // never reached.
+    if (server[0] != '\0' && t_opening_messages == 0) {
+      log.AddLog(("connecting to " + target + " failed").c_str());
+    }
     dbloginfree(login);
+    NoteDatabaseAnswered(false, named);
     return Session();
   }
   if (dbuse(connection, database) != SUCCEED) {
@@ -172,9 +246,11 @@ Session Session::OpenWithin(int timeout_seconds) {
     log.AddLog(line.c_str());
     dbclose(connection);
     dbloginfree(login);
+    NoteDatabaseAnswered(false, named);
     return Session();
   }
   dbloginfree(login);
+  NoteDatabaseAnswered(true, named);
   Session session;
   session.handle_ = connection;
   return session;

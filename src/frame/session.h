@@ -33,12 +33,14 @@ platform::Lock& CatalogueLock();
 // DB-Library's error texts. Made on first use and never destroyed.
 platform::MessageLog& ModuleLog();
 
-// dbinit, then the error handler; true when the client library is ready. Once
-// started, a second call answers true without starting it again. The error
-// handler writes each error text as one line to ModuleLog() and always answers
-// INT_CANCEL (INT_EXIT would end the process), so the failing call returns its
-// failure to the caller. No server-message handler is installed. REQUIRES: no
-// exchange is running (start-up runs before the host's other calls).
+// dbinit, then the error and message handlers; true when the client library is
+// ready. Once started, a second call answers true without starting it again.
+// The error handler writes each error text as one line to ModuleLog() and
+// always answers INT_CANCEL (INT_EXIT would end the process), so the failing
+// call returns its failure to the caller. The message handler only logs: the
+// server's errors (class 11 and above) while a connection opens, with its
+// number, class, state and text. REQUIRES: no exchange is running (start-up
+// runs before the host's other calls).
 bool StartDbLibrary();
 // dbexit when started; otherwise nothing (so a second call does nothing).
 // Takes the catalogue lock around it, so an exchange in flight on another
@@ -64,10 +66,13 @@ class Session {
   // application "db", TDS 7.4, the client character set, 180-second login and
   // query time-outs), then select the database. Logs one line ("dblogin()
   // error", "login database server \"...\" error" or "use database \"...\"
-  // error") on failure and answers an invalid session; the login record is
-  // released on every path. Without a started client library it answers an
-  // invalid session after logging "dblogin() error". An empty server name is
-  // not tried. REQUIRES: the catalogue lock held.
+  // error") on failure, then "connecting to HOST:PORT failed" when the server
+  // sent no message of its own, and answers an invalid session; the login
+  // record is released on every path. Without a started client library it
+  // answers an invalid session after logging "dblogin() error". An empty server
+  // name is not tried. The first failure after an opening that worked logs
+  // "database HOST:PORT "NAME" stopped answering", the first success after a
+  // failure "... answers again". REQUIRES: the catalogue lock held.
   static Session Open();
   // Open with login and query time-outs of `timeout_seconds` (at most the
   // configured ones) for this connection alone, for a call that must answer
