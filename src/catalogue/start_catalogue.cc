@@ -8,7 +8,12 @@
 //     load (tables, counters, play lists, Prefix86List) stays underneath.
 //  3. The class and media-id indexes are built last, on every path, from the
 //     tables as they finally are.
+//  4. Every start-up ends with one log line saying where the catalogue came
+//     from (the database, the snapshot set and when it was written, or
+//     nothing) and how many media, rooms and file servers it holds.
 #include "catalogue/start_catalogue.h"
+
+#include <string>
 
 #include "catalogue/class_index.h"
 #include "catalogue/media_index.h"
@@ -19,7 +24,9 @@
 #include "catalogue/tables.h"
 #include "catalogue/venue_loaders.h"
 #include "frame/exchange.h"
+#include "frame/session.h"
 #include "frame/settings.h"
+#include "platform/message_log.h"
 
 namespace rondel {
 
@@ -30,6 +37,46 @@ namespace {
 bool DatabaseAnswers() {
   Exchange probe;
   return probe.connected();
+}
+
+// The start-up's last line, "started from ...: M media, R rooms, F file
+// servers", at the level a technician should give it: a start from the
+// snapshots serves but no longer changes, one from nothing serves nothing.
+void LogWhereTheCatalogueCameFrom(bool loaded, bool reachable,
+                                  bool snapshot_loaded,
+                                  const SnapshotStore& store) {
+  const TableRecords& counters = g_catalogue.table_records;
+  const std::string counts =
+      ": " + std::to_string(counters.MediaCount) + " media, " +
+      std::to_string(counters.RoomCount) + " rooms, " +
+      std::to_string(counters.FileServerCount) + " file servers";
+  const Settings& settings = CurrentSettings();
+  const std::string database =
+      DatabaseServerTarget(settings.database_server_ip,
+                           settings.database_server_port) +
+      " \"" + settings.database_name + "\"";
+  const std::string why =
+      reachable ? "the load from the database " + database + " failed"
+                : "the database " + database + " does not answer";
+  std::string line;
+  platform::LogLevel level;
+  if (loaded) {
+    line = "started from the database " + database + counts;
+    level = platform::LogLevel::kNotice;
+  } else if (snapshot_loaded) {
+    const std::string written = platform::FileWrittenStamp(
+        SnapshotDirectoryPath() +
+        snapshot::kTables[snapshot::kTableRecords].file_name);
+    line = "started from the snapshot set written " +
+           (written.empty() ? std::string("at an unknown time") : written) +
+           " (" + why + ")" + counts;
+    level = platform::LogLevel::kWarning;
+  } else {
+    line = "started from nothing, every lookup will fail (" + why +
+           "; no whole snapshot set: " + store.LastLoad().reason + ")" + counts;
+    level = platform::LogLevel::kError;
+  }
+  ModuleLog().AddLog(line.c_str(), level);
 }
 
 }  // namespace
@@ -61,6 +108,7 @@ bool StartCatalogue() {
   SnapshotStore store;
   const bool reachable = DatabaseAnswers();
   const bool loaded = reachable && RefreshCatalogue(&store) == 1;
+  bool snapshot_loaded = false;
   if (loaded) {
     // Only a complete load replaces the last good snapshot and play type.
     (void)store.SaveAllTables();
@@ -73,12 +121,13 @@ bool StartCatalogue() {
       ResetCatalogue();
       ClearPlayLists();
     }
-    (void)store.LoadAllTables();
+    snapshot_loaded = store.LoadAllTables();
     (void)IdentifyServer();
     g_play_type = RestoreRandPlayType();
   }
   BuildClassIndexes();
   RebuildLookupIndexes();
+  LogWhereTheCatalogueCameFrom(loaded, reachable, snapshot_loaded, store);
   return loaded;
 }
 

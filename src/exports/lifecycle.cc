@@ -1,6 +1,8 @@
 // Start-up, shutdown, settings re-reading and the diagnostic text: the
 // host-facing frame. Nothing is thrown across this boundary: each function ends
 // in a catch-all.
+#include <cstdlib>
+
 #include "catalogue/start_catalogue.h"
 #include "frame/diag.h"
 #include "frame/session.h"
@@ -18,8 +20,11 @@ RONDEL_API void InitialDatabase() {
     // snapshot files.
     rondel::StartDbLibrary();
     // The log settings are process-wide: they hold for every instance, also the
-    // module's.
-    log.SetLogFileName("rondel.log");
+    // module's. $RONDEL_LOG_FILE puts the log elsewhere than the host's
+    // working directory.
+    const char* log_file = std::getenv("RONDEL_LOG_FILE");
+    log.SetLogFileName(
+        log_file != nullptr && log_file[0] != '\0' ? log_file : "rondel.log");
     log.EnableFileOutput(true);
     log.EnableScreenOutput(false);
     rondel::ReadStartupSettings(rondel::SettingsFilePath().c_str());
@@ -35,6 +40,8 @@ RONDEL_API void ExitDatabase() {
     // No writer of the fire alarm's answers outlives the library's use.
     rondel::FireAlarmMemory::FinishWriting();
     rondel::StopDbLibrary();
+    // Repeats still held back are counted before the host goes.
+    rondel::platform::MessageLog().FlushRepeats();
   } catch (...) {
   }
 }

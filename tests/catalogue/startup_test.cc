@@ -9,9 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "captured_log.h"
 #include "catalogue/tables.h"
 #include "database_test.h"
 #include "files.h"
+#include "platform/file.h"
+#include "platform/message_log.h"
 #include "platform/net_test_hooks.h"
 #include "platform/settings_file.h"
 #include "playback/lookups.h"
@@ -393,6 +396,39 @@ TEST_F(StartupTest, NoDatabaseAndNoSnapshotsStartsEmpty) {
   });
   EXPECT_EQ(StoredPlayType(), -99);
   EXPECT_TRUE(ReadSnapshotFiles(snapshot_dir_).empty());
+}
+
+// Each start-up ends with one line saying where its catalogue came from.
+TEST_F(StartupTest, StartLineSaysWhereTheCatalogueCameFrom) {
+  CapturedLog log(venue_.folder() + "/rondel.log");
+  const std::string database =
+      "127.0.0.1:" + std::to_string(venue_.port()) + " \"karaok\"";
+  FullRefreshInChild();
+  const std::string written =
+      platform::FileWrittenStamp(snapshot_dir_ + "TABLE_RECORDS.tbl");
+  ASSERT_FALSE(written.empty());
+  venue_.Stop();
+  InChildProcess([] { RunStartup(); });
+  for (const snapshot::TableFormat& table : snapshot::kTables) {
+    ASSERT_TRUE(platform::RemoveFile(snapshot_dir_ + table.file_name));
+  }
+  InChildProcess([] { RunStartup(); });
+  std::vector<std::string> started;
+  for (const std::string& line : log.Lines()) {
+    if (line.rfind("started from", 0) == 0) started.push_back(line);
+  }
+  EXPECT_EQ(started,
+            (std::vector<std::string>{
+                "started from the database " + database +
+                    ": 4 media, 3 rooms, 3 file servers",
+                "started from the snapshot set written " + written +
+                    " (the database " + database +
+                    " does not answer): 4 media, 3 rooms, 3 file servers",
+                "started from nothing, every lookup will fail (the database " +
+                    database +
+                    " does not answer; no whole snapshot set: "
+                    "TABLE_RECORDS.tbl: missing): 0 media, 0 rooms, 0 file "
+                    "servers"}));
 }
 
 TEST_F(StartupTest, EmptyRoomTableIsNoFailure) {

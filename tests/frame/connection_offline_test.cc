@@ -187,5 +187,28 @@ TEST_F(OfflineConnectionTest,
   EXPECT_FALSE(DbLibraryStarted());
 }
 
+// RONDEL_LOG_FILE puts the log elsewhere than the working directory; there a
+// start with neither a database nor a snapshot set says it serves nothing.
+TEST_F(OfflineConnectionTest, LogFileVariableMovesTheLogOfAStartFromNothing) {
+  SetEnv("RONDEL_SETTINGS_FILE", scratch_.File("absent.ini"));
+  SetEnv("RONDEL_SNAPSHOT_DIR", scratch_.File("VideoServertable"));
+  SetEnv("RONDEL_LOG_FILE", scratch_.File("venue.log"));
+  char here[4096];
+  ASSERT_NE(nullptr, getcwd(here, sizeof here));
+  ASSERT_EQ(0, chdir(scratch_.path().c_str()));
+  InitialDatabase();
+  ASSERT_EQ(0, chdir(here));
+  ExitDatabase();
+  SetEnv("RONDEL_LOG_FILE", "");
+  CapturedLog start_log(scratch_.File("venue.log"));
+  EXPECT_EQ(1,
+            start_log.Count(
+                "started from nothing, every lookup will fail (the "
+                "database 127.0.0.1 \"karaok\" does not answer; no whole "
+                "snapshot set: TABLE_RECORDS.tbl: missing): 0 media, 0 rooms, "
+                "0 file servers"));
+  EXPECT_FALSE(testing::PathExists(scratch_.File("rondel.log")));
+}
+
 }  // namespace
 }  // namespace rondel
