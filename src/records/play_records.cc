@@ -4,6 +4,7 @@
 
 #include "frame/exchange.h"
 #include "frame/settings.h"
+#include "platform/message_log.h"
 #include "records/outbox.h"
 
 namespace rondel {
@@ -45,8 +46,9 @@ enum class Drained { kAll, kOutOfTime, kConnectionLost };
 
 // Sends kept plays on the open connection, oldest first, until none is left,
 // `*budget` plays have gone or kDrainHold has passed. Each leaves the outbox
-// once sent or set aside.
-Drained SendKeptPlays(Exchange& exchange, PlayOutbox& outbox, size_t* budget) {
+// once sent or set aside; `*delivered` counts the sent ones.
+Drained SendKeptPlays(Exchange& exchange, PlayOutbox& outbox, size_t* budget,
+                      size_t* delivered) {
   const auto until = std::chrono::steady_clock::now() + kDrainHold;
   Drained result = Drained::kAll;
   for (const PlayRecord& play : outbox.Oldest(*budget)) {
@@ -70,6 +72,7 @@ Drained SendKeptPlays(Exchange& exchange, PlayOutbox& outbox, size_t* budget) {
       }
     } else {
       outbox.MarkSent();
+      ++*delivered;
       // The answer does not matter (the play has gone), but it must be read
       // to its end before the next call can go on this connection.
       exchange.Confirm();
@@ -119,6 +122,16 @@ int HarvestErrorCode(Exchange& exchange, int32_t* tradelog_id,
   return code_returned && *error_code == 0 ? 1 : 0;
 }
 
+// One line for the kept plays one call delivered. REQUIRES: the catalogue lock
+// held (the outbox's count).
+void LogDelivered(size_t delivered) {
+  if (delivered == 0) return;
+  ModuleLog().AddLog((std::to_string(delivered) + " kept plays delivered, " +
+                      std::to_string(KeptPlays().Unsent()) + " still kept")
+                         .c_str(),
+                     platform::LogLevel::kNotice);
+}
+
 }  // namespace
 
 void RecordPlay(int32_t media_id, const char* room_address,
@@ -127,6 +140,7 @@ void RecordPlay(int32_t media_id, const char* room_address,
   const PlayRecord play{media_id, song_type, room_address, begin_time,
                         end_time};
   size_t budget = kKeptPlaysPerCall;
+  size_t delivered = 0;
   for (;;) {
     unsigned long holds_at_release = 0;
     {
@@ -139,15 +153,17 @@ void RecordPlay(int32_t media_id, const char* room_address,
       }
       Drained drained = Drained::kAll;
       if (keep && budget > 0 && KeptPlays().Unsent() > 0) {
-        drained = SendKeptPlays(exchange, KeptPlays(), &budget);
+        drained = SendKeptPlays(exchange, KeptPlays(), &budget, &delivered);
       }
       if (drained == Drained::kConnectionLost) {
         // This play's own send was never tried: it waits behind the others.
         KeptPlays().Keep(play);
+        LogDelivered(delivered);
         return;
       }
       if (drained == Drained::kAll) {
         SendOwnPlay(exchange, play, keep);
+        LogDelivered(delivered);
         return;
       }
       holds_at_release = CatalogueLock().holds();

@@ -637,5 +637,31 @@ TEST_F(PlayRecordsTest, KeepUnsentPlaysOffKeepsNothing) {
   EXPECT_FALSE(testing::PathExists(OutboxPath()));
 }
 
+// An outage is logged where it begins and ends, and the kept plays where
+// they are delivered, fifty a call.
+TEST_F(PlayRecordsTest, OutageAndDeliveryOfKeptPlaysAreLogged) {
+  Save(1);
+  const size_t before = log_.Lines().size();
+  PointAtNothing();
+  for (int id = 0; id < 60; ++id) Save(id);
+  PointAtVenue();
+  Save(100);
+  Save(101);
+  std::vector<std::string> logged;
+  const std::vector<std::string> lines = log_.Lines();
+  for (size_t i = before; i < lines.size(); ++i) {
+    if (lines[i].rfind("database ", 0) == 0 ||
+        lines[i].find("kept plays") != std::string::npos) {
+      logged.push_back(lines[i]);
+    }
+  }
+  EXPECT_EQ(logged, (std::vector<std::string>{
+                        "database 127.0.0.1:1 \"karaok\" stopped answering",
+                        "database 127.0.0.1:" + std::to_string(venue_.port()) +
+                            " \"karaok\" answers again",
+                        "50 kept plays delivered, 10 still kept",
+                        "10 kept plays delivered, 0 still kept"}));
+}
+
 }  // namespace
 }  // namespace rondel
