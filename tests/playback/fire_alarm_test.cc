@@ -337,10 +337,13 @@ const char kRemembered[] =
     "1 vsp://10.9.9.9/fire/all.mpg MPEG1 MPEG|1 fire/p.htm";
 const char kNothing[] = "0 (url) (f1) (f2)|0 (url) (f1) (f2)|0 (page)";
 
+// The second video line repeats the first: the log counts it and writes the
+// count when the page's line comes.
 std::string FromMemory(const std::string& why) {
   return "GetFirealarmVideo answers from memory (" + why +
          ")|GetFirealarmVideo answers from memory (" + why +
-         ")|GetFirealarmPage answers from memory (" + why + ")";
+         ") (repeated 1 times)|GetFirealarmPage answers from memory (" + why +
+         ")";
 }
 
 enum class Outage { kDown, kStalledAtLogin, kStalledInProcedure, kLockHeld };
