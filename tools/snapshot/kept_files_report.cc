@@ -1,6 +1,6 @@
-// summary, verify and dump of the kept files (kept_files.h): the plays files
-// first, then the fire alarm's answers. Texts are shown by EscapedText, so no
-// byte is lost; JSON carries the same model as the lines.
+// summary and verify of the kept files (kept_files.h), and what the kept
+// files' views share (kept_files_view.h). Texts are shown by EscapedText, so
+// no byte is lost; JSON carries the same model as the lines.
 #include <strings.h>
 
 #include <ctime>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kept_files.h"
+#include "kept_files_view.h"
 #include "snapshot_actions.h"
 #include "snapshot_view.h"
 
@@ -16,20 +17,8 @@ namespace tools {
 
 namespace {
 
-std::string Plural(uint64_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 std::string Quoted(const std::string& bytes) {
   return "\"" + EscapedText(bytes) + "\"";
-}
-
-std::string Shown(const std::string& bytes, bool raw) {
-  return raw ? TerminalText(bytes, true) : EscapedText(bytes);
-}
-
-std::string JsonText(const std::string& bytes, bool raw = false) {
-  return raw ? JsonBytes(bytes) : JsonString(EscapedText(bytes));
 }
 
 std::string Time(int64_t written, const char* format) {
@@ -62,10 +51,6 @@ const char* StateName(KeptState state) {
       return "unreadable";
   }
   return "";
-}
-
-bool IsOutbox(const PlaysFile& file) {
-  return file.kind == PlaysFileKind::kOutbox;
 }
 
 // What verify reports, and --json carries.
@@ -238,16 +223,8 @@ std::string JsonFindings(const std::vector<Finding>& findings) {
   return json + "]";
 }
 
-std::string JsonPlay(const PlayRecord& play, bool raw = false) {
-  return "\"MediaId\":" + std::to_string(play.media_id) +
-         ",\"RoomAddress\":" + JsonText(play.room_address, raw) +
-         ",\"BeginTime\":" + JsonText(play.begin_time, raw) +
-         ",\"EndTime\":" + JsonText(play.end_time, raw) +
-         ",\"SongType\":" + std::to_string(play.song_type);
-}
-
 std::string JsonPlayOrNull(const KeptEntry* entry) {
-  return entry ? "{" + JsonPlay(entry->play) + "}" : "null";
+  return entry ? "{" + JsonPlay(entry->play, false) + "}" : "null";
 }
 
 std::string JsonHead(const std::string& name, KeptState state,
@@ -287,13 +264,15 @@ std::string FireAlarmJson(const FireAlarmFile& file) {
   std::string json =
       JsonHead(file.name, file.state, file.error, file.size, file.written) +
       ",\"fault\":" + (file.fault.empty() ? "null" : JsonString(file.fault)) +
-      ",\"default\":" + (a.default_file ? JsonText(*a.default_file) : "null") +
-      ",\"page\":" + (a.page ? JsonText(*a.page) : "null") + ",\"files\":[";
+      ",\"default\":" +
+      (a.default_file ? JsonText(*a.default_file, false) : "null") +
+      ",\"page\":" + (a.page ? JsonText(*a.page, false) : "null") +
+      ",\"files\":[";
   bool first = true;
   for (const auto& [address, file_name] : a.files) {
     json += std::string(first ? "" : ",") +
-            "{\"Address\":" + JsonText(address) +
-            ",\"FileName\":" + JsonText(file_name) + "}";
+            "{\"Address\":" + JsonText(address, false) +
+            ",\"FileName\":" + JsonText(file_name, false) + "}";
     first = false;
   }
   return json + "],\"findings\":" + JsonFindings(FireAlarmFindings(file)) +
@@ -353,126 +332,35 @@ std::string FireAlarmVerdict(const FireAlarmFile& file) {
          (file.answers.page ? ", a page" : ", no page");
 }
 
+}  // namespace
+
+std::string Plural(uint64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+std::string Shown(const std::string& bytes, bool raw) {
+  return raw ? TerminalText(bytes, true) : EscapedText(bytes);
+}
+
+std::string JsonText(const std::string& bytes, bool raw) {
+  return raw ? JsonBytes(bytes) : JsonString(EscapedText(bytes));
+}
+
+bool IsOutbox(const PlaysFile& file) {
+  return file.kind == PlaysFileKind::kOutbox;
+}
+
+std::string JsonPlay(const PlayRecord& play, bool raw) {
+  return "\"MediaId\":" + std::to_string(play.media_id) +
+         ",\"RoomAddress\":" + JsonText(play.room_address, raw) +
+         ",\"BeginTime\":" + JsonText(play.begin_time, raw) +
+         ",\"EndTime\":" + JsonText(play.end_time, raw) +
+         ",\"SongType\":" + std::to_string(play.song_type);
+}
+
 bool Failed(KeptState state) {
   return state == KeptState::kDamaged || state == KeptState::kUnreadable;
 }
-
-// --- dump ---
-
-void DumpPlays(const PlaysFile& file, DumpFormat format, bool raw,
-               std::ostream& out) {
-  const bool outbox = IsOutbox(file);
-  if (format == DumpFormat::kCsv) {
-    // Plays only, one a row, for entering them by hand.
-    out << "MediaId,RoomAddress,BeginTime,EndTime,SongType"
-        << (outbox ? ",Sent" : "") << "\r\n";
-    for (const KeptEntry& e : file.entries) {
-      if (e.kind != KeptEntry::kPlay) continue;
-      out << e.play.media_id << "," << CsvField(Shown(e.play.room_address, raw))
-          << "," << CsvField(Shown(e.play.begin_time, raw)) << ","
-          << CsvField(Shown(e.play.end_time, raw)) << "," << e.play.song_type;
-      if (outbox) out << (e.play_sent ? ",yes" : ",no");
-      out << "\r\n";
-    }
-    return;
-  }
-  if (format == DumpFormat::kJson) {
-    out << "{\"file\":" << JsonString(file.name) << ",\"entries\":[";
-    bool first = true;
-    for (const KeptEntry& e : file.entries) {
-      out << (first ? "\n" : ",\n") << "{\"offset\":" << e.offset
-          << ",\"size\":" << e.size << ",\"entry\":";
-      first = false;
-      switch (e.kind) {
-        case KeptEntry::kPlay:
-          out << "\"play\"," << JsonPlay(e.play, raw);
-          if (outbox) out << ",\"sent\":" << (e.play_sent ? "true" : "false");
-          break;
-        case KeptEntry::kSentMark:
-          out << "\"sent mark\",\"Sent\":" << e.sent;
-          break;
-        case KeptEntry::kStrayMark:
-          out << "\"stray sent mark\",\"Sent\":" << e.sent;
-          break;
-        case KeptEntry::kDamaged:
-          out << "\"damaged\"";
-          break;
-        case KeptEntry::kTornTail:
-          out << "\"torn end\"";
-          break;
-      }
-      out << "}";
-    }
-    out << "\n]}\n";
-    return;
-  }
-  std::vector<std::vector<std::string>> rows = {
-      {"Offset", "Entry", "MediaId", "RoomAddress", "BeginTime", "EndTime",
-       "SongType", "State"}};
-  for (const KeptEntry& e : file.entries) {
-    const std::string offset = std::to_string(e.offset);
-    const std::string bytes = Plural(e.size, "byte", "bytes");
-    switch (e.kind) {
-      case KeptEntry::kPlay:
-        rows.push_back(
-            {offset, "play", std::to_string(e.play.media_id),
-             Shown(e.play.room_address, raw), Shown(e.play.begin_time, raw),
-             Shown(e.play.end_time, raw), std::to_string(e.play.song_type),
-             outbox ? (e.play_sent ? "sent" : "unsent") : "set aside"});
-        break;
-      case KeptEntry::kSentMark:
-        rows.push_back({offset, "sent mark", "", "", "", "", "",
-                        "first " + std::to_string(e.sent) + " sent"});
-        break;
-      case KeptEntry::kStrayMark:
-        rows.push_back({offset, "sent mark", "", "", "", "", "",
-                        std::to_string(e.sent) + ": skipped"});
-        break;
-      case KeptEntry::kDamaged:
-        rows.push_back(
-            {offset, "damaged", "", "", "", "", "", bytes + " skipped"});
-        break;
-      case KeptEntry::kTornTail:
-        rows.push_back(
-            {offset, "torn end", "", "", "", "", "", bytes + " cut off"});
-        break;
-    }
-  }
-  PrintAligned(rows, out);
-}
-
-void DumpFireAlarm(const FireAlarmFile& file, DumpFormat format, bool raw,
-                   std::ostream& out) {
-  const fire_alarm::Answers& a = file.answers;
-  if (format == DumpFormat::kJson) {
-    out << "{\"file\":" << JsonString(file.name) << ",\"default\":"
-        << (a.default_file ? JsonText(*a.default_file, raw) : "null")
-        << ",\"page\":" << (a.page ? JsonText(*a.page, raw) : "null")
-        << ",\"files\":[";
-    bool first = true;
-    for (const auto& [address, file_name] : a.files) {
-      out << (first ? "\n" : ",\n") << "{\"Address\":" << JsonText(address, raw)
-          << ",\"FileName\":" << JsonText(file_name, raw) << "}";
-      first = false;
-    }
-    out << "\n]}\n";
-    return;
-  }
-  std::vector<std::vector<std::string>> rows = {{"Step", "Address", "Answer"}};
-  if (a.default_file)
-    rows.push_back({"default", "", Shown(*a.default_file, raw)});
-  if (a.page) rows.push_back({"page", "", Shown(*a.page, raw)});
-  for (const auto& [address, file_name] : a.files) {
-    rows.push_back({"file", Shown(address, raw), Shown(file_name, raw)});
-  }
-  if (format == DumpFormat::kTable) return PrintAligned(rows, out);
-  for (const auto& row : rows) {
-    out << CsvField(row[0]) << "," << CsvField(row[1]) << ","
-        << CsvField(row[2]) << "\r\n";
-  }
-}
-
-}  // namespace
 
 KeptFile FindKeptFile(const std::string& name) {
   if (strcasecmp(name.c_str(), outbox::kFileName) == 0) {
@@ -533,37 +421,6 @@ int VerifyKeptFile(const std::string& directory, KeptFile which, bool json,
   }
   return PrintVerify(PlaysFindings(file), file.name, PlaysVerdict(file),
                      Failed(file.state), out);
-}
-
-int DumpKeptFile(const std::string& directory, KeptFile which,
-                 DumpFormat format, bool raw, std::ostream& out,
-                 std::ostream& err) {
-  const KeptFiles kept = ReadKeptFiles(directory);
-  std::string name, trouble;
-  KeptState state;
-  if (which == KeptFile::kFireAlarm) {
-    DumpFireAlarm(kept.fire_alarm, format, raw, out);
-    name = kept.fire_alarm.name;
-    state = kept.fire_alarm.state;
-    trouble = state == KeptState::kDamaged ? kept.fire_alarm.fault
-                                           : kept.fire_alarm.error;
-  } else {
-    const PlaysFile& file =
-        which == KeptFile::kOutbox ? kept.outbox : kept.rejected;
-    DumpPlays(file, format, raw, out);
-    name = file.name;
-    state = file.state;
-    trouble = state == KeptState::kDamaged
-                  ? Plural(file.damaged_bytes, "byte", "bytes") +
-                        " damaged (verify says where)"
-                  : file.error;
-  }
-  if (state == KeptState::kAbsent) {
-    err << "rondel-snapshot: " << name << ": absent, nothing kept\n";
-  } else if (Failed(state)) {
-    err << "rondel-snapshot: " << name << ": " << trouble << "\n";
-  }
-  return Failed(state) ? 1 : 0;
 }
 
 }  // namespace tools
