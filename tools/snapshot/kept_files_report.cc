@@ -3,6 +3,7 @@
 // no byte is lost; JSON carries the same model as the lines.
 #include <strings.h>
 
+#include <cstdio>
 #include <ctime>
 #include <string>
 #include <vector>
