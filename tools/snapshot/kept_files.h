@@ -15,7 +15,8 @@
 //   if (kept.outbox.state == KeptState::kUnreadable) Say(kept.outbox.error);
 //   Say(kept.outbox.unsent(), "plays wait for the database");
 //
-// Nothing here is thread-hostile: each call reads on its own.
+// Each call opens and reads the files on its own and keeps nothing: calls may
+// run on several threads at once.
 #ifndef RONDEL_TOOLS_SNAPSHOT_KEPT_FILES_H_
 #define RONDEL_TOOLS_SNAPSHOT_KEPT_FILES_H_
 
