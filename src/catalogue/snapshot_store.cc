@@ -13,16 +13,15 @@
 //  2. Only a complete set is put in place. By exchange: the sibling holds the
 //     nine flushed files and a second name of every other file of the live
 //     directory, and is itself flushed, before the exchange; the parent is
-//     flushed after it, so a crash leaves one whole set or the other. File by
-//     file: every live file keeps a second name ("X.tbl.prev") until all nine
-//     renames are done, a failed rename puts back those before it, and the
-//     directory is flushed once at the end. A sibling on another mount than
-//     the snapshot directory (a mount point: the exchange answers EBUSY, a
-//     link across answers EXDEV) is dropped and the set written again beside
-//     the live files, to go in place file by file.
+//     flushed after it, so a crash leaves one whole set or the other. A
+//     sibling on another mount than the snapshot directory (a mount point:
+//     the exchange answers EBUSY, a link across answers EXDEV), or a volume
+//     that refuses the second names, makes the set be written again beside
+//     the live files, to go in place file by file (7. to 10.).
 //  3. A failure before the set is in place removes the new files and leaves
 //     the live set as it was; false is answered only when the previous set is
-//     what a load reads. It gives back the space it took: the sibling
+//     what a load reads (or, per 10., a committed set could neither be
+//     finished nor undone). It gives back the space it took: the sibling
 //     directory and every new file go, and a media file the save opened for
 //     writing (a new one, or the kept one it was reusing) is removed, never
 //     kept as "Medias.tbl.prev", as it may have grown. One line in the log
@@ -39,6 +38,27 @@
 // And a load:
 //  6. Nothing of a table whose load failed is served: its span is zeroed, and
 //     no counter exceeds the records its table brought.
+// File by file (always on Windows), the set is replaced under a commit record
+// (snapshot_commit.h says what a reader makes of it), and uses no hard link:
+//  7. The record "Tables.commit" is written and flushed, with the directory,
+//     only after the nine "X.tbl.new" are flushed and before any live name is
+//     touched. Before it is durable the live set is as it was and the new
+//     files are leftovers; a torn record is no record.
+//  8. While the record is there the set is the new one: "X.tbl.new" where it
+//     exists, else "X.tbl". Each table's two renames ("X.tbl" to
+//     "X.tbl.prev", then "X.tbl.new" to "X.tbl") keep that view, so a kill or
+//     a power cut between any two leaves the new set whole for the next load.
+//     The record goes only after the directory holding the last rename is
+//     flushed (on Windows each rename writes through).
+//  9. A load that finds the record reads that view, then finishes the renames
+//     and removes the record (best effort); a save first finishes an earlier
+//     replacement so committed, and fails when it cannot (its new files would
+//     otherwise become part of the view while being written).
+// 10. A rename that fails after the record (another program holding a live
+//     file) is undone in an order that keeps 8.'s view, and the record goes
+//     last: the previous set stands with nothing of the save beside it. When
+//     even that fails, the record stays and accounts for every file left; the
+//     new set is what loads read.
 #include "catalogue/snapshot_store.h"
 
 #include <errno.h>
@@ -49,7 +69,9 @@
 #include <vector>
 
 #include "catalogue/snapshot_check.h"
+#include "catalogue/snapshot_commit.h"
 #include "catalogue/snapshot_format.h"
+#include "catalogue/snapshot_store_test_hooks.h"
 #include "catalogue/tables.h"
 #include "platform/file.h"
 #include "platform/file_error.h"
@@ -84,6 +106,8 @@ struct TableInfo {
 };
 
 Catalogue& C() { return g_catalogue; }
+
+void (*g_replacement_step_hook)(int step) = nullptr;
 
 // In the order of snapshot::kTables.
 const TableInfo kTables[kTableCount] = {
@@ -172,7 +196,7 @@ bool IsStoreName(const std::string& name) {
       return true;
     }
   }
-  return false;
+  return name == snapshot::kCommitFileName;
 }
 
 // True when `path` may be written over: its only name, and not the live file.
@@ -191,12 +215,27 @@ bool SiblingOnAnotherMount(int error_number) {
   return error_number == EBUSY || error_number == EXDEV;
 }
 
+// True when the save's one use of hard links (the other files of the
+// directory given a second name in the sibling) met a volume that has none
+// (FAT32, exFAT, many network shares; Windows says "not supported" or
+// "access denied"): the file-by-file way needs none.
+bool LinksRefused(const FileError& error) {
+  return error.step == "link" &&
+         (error.error_number == EPERM || error.error_number == EACCES ||
+          error.error_number == EOPNOTSUPP || error.error_number == ENOTSUP ||
+          error.error_number == ENOSYS);
+}
+
 // Drops a name, never its file's contents; a name already gone is fine.
 bool DropName(const std::string& path) {
   return platform::RemoveFile(path) || errno == ENOENT;
 }
 
 }  // namespace
+
+void SetReplacementStepHook(void (*hook)(int step)) {
+  g_replacement_step_hook = hook;
+}
 
 std::string SnapshotDirectoryPath() {
   const char* configured = std::getenv("RONDEL_SNAPSHOT_DIR");
@@ -446,6 +485,7 @@ bool SnapshotStore::StageTable(const char* table_name) {
   if (table == nullptr) return false;
   try {
     PrepareDirectory();
+    if (!FinishReplacement().ok()) return false;
     ChooseSaveWay();
     const int k = static_cast<int>(table - kTables);
     platform::File file;
@@ -510,51 +550,162 @@ FileError SnapshotStore::CarryOtherFilesOver() {
   return FileError();
 }
 
-FileError SnapshotStore::ReplaceFileByFile() {
-  std::string sources[kTableCount];
-  std::string targets[kTableCount];
-  bool kept_old[kTableCount] = {};
-  for (int k = 0; k < kTableCount; ++k) {
-    sources[k] = NewFilePath(k);
-    targets[k] = DirectoryPath + kTables[k].format.file_name;
+void SnapshotStore::ReplacementStep() {
+  ++replacement_steps_;
+  if (g_replacement_step_hook != nullptr) {
+    g_replacement_step_hook(replacement_steps_);
   }
-  FileError error;
-  // Each live file keeps a second name "X.tbl.prev" until all nine are in
-  // place, so that a rename failing half-way can put back those before it.
-  for (int k = 0; k < kTableCount && error.ok(); ++k) {
-    const std::string previous = targets[k] + kPreviousSuffix;
-    if (!DropName(previous)) {
-      error = FileError::Now("remove", previous);
-      break;
-    }
-    kept_old[k] = platform::LinkFile(targets[k], previous);
-    if (!kept_old[k] && errno != ENOENT)
-      error = FileError::Now("link", previous);
+}
+
+FileError SnapshotStore::WriteCommitRecord() {
+  const std::string path = DirectoryPath + snapshot::kCommitFileName;
+  const std::string bytes = snapshot::CommitRecordBytes();
+  if (!DropName(path)) return FileError::Now("remove", path);
+  platform::File file = platform::File::CreateNewForWrite(path);
+  if (!file.valid()) return FileError::Now("create", path);
+  if (!WriteAll(file, bytes.data(), bytes.size())) {
+    return FileError::Now("write", path);
   }
-  int renamed = 0;
-  for (; error.ok() && renamed < kTableCount; ++renamed) {
-    if (!platform::RenameFile(sources[renamed], targets[renamed])) {
-      error = FileError::Now("rename", sources[renamed]);
-      break;
-    }
+  if (!file.Sync()) return FileError::Now("flush", path);
+  file.Close();
+  if (!platform::SyncDirectory(DirectoryPath)) {
+    return FileError::Now("flush", DirectoryPath);
   }
-  const bool ok = error.ok();
-  for (int k = 0; k < kTableCount; ++k) {
-    const std::string previous = targets[k] + kPreviousSuffix;
-    if (!ok && k < renamed) {
-      // Put the previous file back; a table that had none is removed.
-      if (kept_old[k]) {
-        (void)platform::RenameFile(previous, targets[k]);
-      } else {
-        (void)DropName(targets[k]);
-      }
-    } else if (kept_old[k] && !(ok && kTables[k].reuses_space)) {
-      (void)DropName(previous);
-    }
-    if (!ok && k >= renamed) (void)DropName(sources[k]);
+  return FileError();
+}
+
+FileError SnapshotStore::RemoveCommitRecord() {
+  const std::string path = DirectoryPath + snapshot::kCommitFileName;
+  // The renames reach the disk before the record leaves it (8.).
+  if (!platform::SyncDirectory(DirectoryPath)) {
+    return FileError::Now("flush", DirectoryPath);
   }
+  ReplacementStep();
+  if (!DropName(path)) return FileError::Now("remove", path);
   (void)platform::SyncDirectory(DirectoryPath);
+  return FileError();
+}
+
+// 8.'s two renames for one table: the live file (if any) steps aside as
+// "X.tbl.prev", then the new one takes its name.
+FileError SnapshotStore::ReplaceOneFile(int k, bool* moved_aside,
+                                        bool* renamed) {
+  const std::string target = DirectoryPath + kTables[k].format.file_name;
+  const std::string source = target + kTemporarySuffix;
+  ReplacementStep();
+  *moved_aside = platform::RenameFile(target, target + kPreviousSuffix);
+  if (!*moved_aside && errno != ENOENT) return FileError::Now("rename", target);
+  ReplacementStep();
+  *renamed = platform::RenameFile(source, target);
+  return *renamed ? FileError() : FileError::Now("rename", source);
+}
+
+void SnapshotStore::DropReplacedFiles() {
+  for (int k = 0; k < kTableCount; ++k) {
+    if (kTables[k].reuses_space) continue;  // the next save writes over it
+    (void)DropName(DirectoryPath + kTables[k].format.file_name +
+                   kPreviousSuffix);
+  }
+}
+
+FileError SnapshotStore::ReplaceFileByFile() {
+  replacement_steps_ = 0;
+  // Nothing of a previous name may stand in for a replaced file (4., 7.).
+  for (int k = 0; k < kTableCount; ++k) {
+    if (kTables[k].reuses_space) continue;  // already the media temporary
+    const std::string previous =
+        DirectoryPath + kTables[k].format.file_name + kPreviousSuffix;
+    if (!DropName(previous)) {
+      FileError error = FileError::Now("remove", previous);
+      DropNewFiles();
+      return error;
+    }
+  }
+  ReplacementStep();
+  FileError error = WriteCommitRecord();
+  if (!error.ok()) {
+    // A record that cannot be removed may be read as valid: the new files
+    // stay for the next load or save to finish putting in place.
+    if (DropName(DirectoryPath + snapshot::kCommitFileName)) DropNewFiles();
+    return error;
+  }
+  bool moved_aside[kTableCount] = {};
+  bool renamed[kTableCount] = {};
+  for (int k = 0; k < kTableCount && error.ok(); ++k) {
+    error = ReplaceOneFile(k, &moved_aside[k], &renamed[k]);
+  }
+  if (error.ok()) {
+    // Past the last rename the new set is whole under the live names; a
+    // record left now would only be finished again by the next load.
+    (void)RemoveCommitRecord();
+    DropReplacedFiles();
+    return FileError();
+  }
+  // Undone in the order that keeps the record's view on the new set at every
+  // step: the new file goes back to "X.tbl.new", then the previous one to
+  // "X.tbl"; only then does the record go.
+  bool undone = true;
+  for (int k = 0; k < kTableCount && undone; ++k) {
+    const std::string target = DirectoryPath + kTables[k].format.file_name;
+    if (renamed[k]) {
+      undone = platform::RenameFile(target, target + kTemporarySuffix);
+    }
+    if (undone && moved_aside[k]) {
+      undone = platform::RenameFile(target + kPreviousSuffix, target);
+    }
+  }
+  if (undone && RemoveCommitRecord().ok()) {
+    DropNewFiles();
+    (void)platform::SyncDirectory(DirectoryPath);
+  }
+  // Else the record stays and loads read the new set until a load or the
+  // next save finishes it.
   return error;
+}
+
+FileError SnapshotStore::FinishReplacement() {
+  const std::string record = DirectoryPath + snapshot::kCommitFileName;
+  if (platform::LinkCount(record) == 0) return FileError();
+  if (!snapshot::ReplacementCommitted(DirectoryPath)) {
+    // Torn by a crash while it was written: nothing was put in place after
+    // it, and the new files it would have covered are dropped by the save.
+    return DropName(record) ? FileError() : FileError::Now("remove", record);
+  }
+  replacement_steps_ = 0;
+  for (int k = 0; k < kTableCount; ++k) {
+    const std::string source =
+        DirectoryPath + kTables[k].format.file_name + kTemporarySuffix;
+    if (platform::LinkCount(source) == 0) continue;  // already in place
+    bool moved_aside = false;
+    bool renamed = false;
+    FileError error = ReplaceOneFile(k, &moved_aside, &renamed);
+    if (!error.ok()) return error;
+  }
+  FileError error = RemoveCommitRecord();
+  if (error.ok()) DropReplacedFiles();
+  return error;
+}
+
+FileError SnapshotStore::MoveNewSetBeside() {
+  FileError error;
+  for (int k = 0; k < kTableCount && error.ok(); ++k) {
+    const std::string from = NewFilePath(k);
+    const std::string to =
+        DirectoryPath + kTables[k].format.file_name + kTemporarySuffix;
+    if (!DropName(to)) {
+      error = FileError::Now("remove", to);
+    } else if (!platform::RenameFile(from, to)) {
+      error = FileError::Now("rename", from);
+    }
+  }
+  if (!error.ok()) DropNewFiles();  // what is left in the sibling
+  way_ = SaveWay::kRename;
+  if (!error.ok()) {
+    DropNewFiles();  // what was moved beside the live set
+    return error;
+  }
+  DismantleStaging(/*keep_media=*/false);  // the carried second names
+  return FileError();
 }
 
 FileError SnapshotStore::WriteBesideTheLiveSet() {
@@ -574,12 +725,23 @@ FileError SnapshotStore::SaveAllTablesReplacing() {
     DiscardStaged();
     DirectoryPath = moved;
   }
-  if (staged_table_ == nullptr) ChooseSaveWay();
+  if (staged_table_ == nullptr) {
+    FileError unfinished = FinishReplacement();
+    if (!unfinished.ok()) return unfinished;
+    ChooseSaveWay();
+  }
   FileError error = WriteNewSet();
   staged_table_ = nullptr;
   if (error.ok() && way_ == SaveWay::kExchange) {
     error = CarryOtherFilesOver();
-    if (SiblingOnAnotherMount(error.error_number)) {
+    if (LinksRefused(error)) {
+      platform::MessageLog().AddLog(
+          ("snapshot save: \"" + live_ + "\" refuses hard links (" +
+           platform::ErrorText(error.error_number) +
+           "); the files are replaced one by one without them")
+              .c_str());
+    }
+    if (SiblingOnAnotherMount(error.error_number) || LinksRefused(error)) {
       error = WriteBesideTheLiveSet();
     } else if (error.ok() && !platform::SyncDirectory(staging_)) {
       error = FileError::Now("flush", staging_);
@@ -618,9 +780,11 @@ FileError SnapshotStore::SaveAllTablesReplacing() {
       return FileError::Of("exchange", live_, refusal);
     }
   }
-  error = ReplaceFileByFile();
-  if (way_ == SaveWay::kExchange) DismantleStaging(/*keep_media=*/true);
-  return error;
+  if (way_ == SaveWay::kExchange) {
+    error = MoveNewSetBeside();
+    if (!error.ok()) return error;
+  }
+  return ReplaceFileByFile();
 }
 
 bool SnapshotStore::LoadAllTables() {
@@ -631,14 +795,29 @@ bool SnapshotStore::LoadAllTables() {
   } catch (...) {
     return false;
   }
+  bool committed = false;
+  try {
+    committed = snapshot::ReplacementCommitted(DirectoryPath);
+  } catch (...) {
+    return false;
+  }
   bool ok = true;
-  for (const TableInfo& table : kTables) {
-    if (!LoadTable(table.format.file_name, table.format.table_name)) {
+  for (int k = 0; k < kTableCount; ++k) {
+    const std::string path = snapshot::ServedTablePath(
+        DirectoryPath, static_cast<snapshot::Table>(k), committed);
+    if (!LoadTable(path.c_str() + DirectoryPath.size(),
+                   kTables[k].format.table_name)) {
       ok = false;
       break;
     }
   }
   ClampCountersToLoadedRecords();
+  if (committed) {
+    try {
+      (void)FinishReplacement();  // best effort: the next save finishes it too
+    } catch (...) {
+    }
+  }
   return ok;
 }
 

@@ -18,22 +18,26 @@
 //
 // Where the exchange cannot be made (a file system without it, a parent
 // directory that takes no sibling, a snapshot directory that is a mount point
-// or holds anything but files), the new files are renamed into place one by
-// one, each live file keeping a second name until all nine are in, so a
-// failed rename puts the earlier ones back; a crash of the machine still
-// leaves the old set or the new one once the directory is flushed, but a
-// process killed between two renames leaves a mix (which a load serves only
-// as far as its tables agree). The files, names and format are the same
-// either way. When the snapshot directory turns out to be a mount point only
-// once the sibling is written (the exchange refused as busy, or a name
-// refused across mounts), the sibling's files cannot be renamed into it: the
-// new set is written again beside the live files and put in place file by
-// file, and a failure names the step that failed there (a read-only mount:
+// or holds anything but files, a volume without hard links), and always on
+// Windows, the set goes in place file by file under a commit record
+// ("Tables.commit", snapshot_commit.h): the nine "X.tbl.new" are flushed, the
+// record is written and flushed, then each live file steps aside as
+// "X.tbl.prev" and the new one takes its name. While the record is there a
+// load reads the new set ("X.tbl.new" where it is still there, else "X.tbl")
+// and finishes the renames, so a kill or a power cut at any moment leaves the
+// old set or the new one, whole; no hard link is needed. When the snapshot
+// directory turns out to be a mount point only once the sibling is written
+// (the exchange refused as busy, or a name refused across mounts), the
+// sibling's files cannot be renamed into it: the new set is written again
+// beside the live files and put in place file by file, and a failure names
+// the step that failed there (a read-only mount:
 //   snapshot save: remove "/srv/VideoServertable/TABLE_RECORDS.tbl.new":
 //   Read-only file system).
 //
 // A save that fails leaves the previous set as it was and gives back the space
-// it took (no sibling directory, no new file, no media file it wrote into),
+// it took (no sibling directory, no new file, no media file it wrote into;
+// a rename refused after the commit, say because another program holds a
+// live file, is undone),
 // and writes one line to the module log naming the step, the file and the
 // system's error:
 //   snapshot save: write "/srv/VideoServertable.new/Medias.tbl": No space
@@ -73,8 +77,11 @@ class SnapshotStore {
   // one. True when the new set is what a load reads; on false the files of the
   // previous save are what a load reads, byte for byte. (When the flush of the
   // parent after the exchange fails, the previous set is exchanged back and
-  // the answer is false; true again only if even that fails.) A false is
-  // logged, with what LastSave says.
+  // the answer is false; true again only if even that fails. File by file, a
+  // rename refused after the commit whose undoing fails too answers false
+  // with the commit record left: loads then read the new set.) A false is
+  // logged, with what LastSave says. A replacement committed by an earlier
+  // save is finished first; when that fails, so does this save.
   bool SaveAllTables();
 
   // What the last SaveAllTables met: ok, or the step that failed, on which
@@ -87,7 +94,9 @@ class SnapshotStore {
   // media, room and file-server counters are lowered to the records their
   // tables actually brought (a larger stored counter would serve zeroed
   // records; a smaller one is kept). Medias records loaded are reported
-  // through NoteMediasWritten.
+  // through NoteMediasWritten. A commit record found in the directory makes
+  // it read the set the record commits, and then finish putting that set in
+  // place (best effort; the outcome does not change the answer).
   bool LoadAllTables();
 
   // Writes one table's new file now and starts flushing it to the disk in the
@@ -168,9 +177,25 @@ class SnapshotStore {
   platform::FileError WriteNewSet();
   platform::FileError CarryOtherFilesOver();
   platform::FileError ReplaceFileByFile();
+  // Counts a step of a file-by-file replacement and calls the test hook
+  // (snapshot_store_test_hooks.h).
+  void ReplacementStep();
+  platform::FileError WriteCommitRecord();
+  // Flushes the directory, then removes the commit record.
+  platform::FileError RemoveCommitRecord();
+  platform::FileError ReplaceOneFile(int table, bool* moved_aside,
+                                     bool* renamed);
+  // Removes the replaced files but the media file kept for its space.
+  void DropReplacedFiles();
+  // Puts in place the rest of a replacement whose commit record is found,
+  // then removes the record; removes a torn record. Ok when no record is left.
+  platform::FileError FinishReplacement();
   // Where the sibling cannot be put in place: drops it and writes the new set
   // again beside the live files, to be put in place file by file.
   platform::FileError WriteBesideTheLiveSet();
+  // Where the exchange is refused once the sibling is written: its nine files
+  // become the "X.tbl.new" beside the live set, and the sibling goes.
+  platform::FileError MoveNewSetBeside();
 
   // Records each table brought in the current LoadAllTables (0 for a table
   // that failed or was not reached), in the order of the nine tables.
@@ -189,6 +214,7 @@ class SnapshotStore {
   std::string live_;     // the snapshot directory, links resolved, no '/'
   std::string staging_;  // live_ + ".new": where the new set is written
   std::string parent_;   // the directory holding both
+  int replacement_steps_ = 0;
 };
 
 }  // namespace rondel

@@ -5,4 +5,5 @@ set(RONDEL_CATALOGUE_TABLES_SOURCES
   catalogue/media_index.cc
   catalogue/room_index.cc
   catalogue/snapshot_check.cc
+  catalogue/snapshot_commit.cc
   catalogue/snapshot_store.cc)

@@ -2,7 +2,8 @@
 // was never flushed is lost (tests/support/crash_file_system.h states the
 // rules): the snapshot directory then always holds the previous set or the
 // new one, whole, and it loads. The same holds when only the process dies
-// (nothing lost) on the exchange path; the next save always completes.
+// (nothing lost), by exchange or file by file; the next save always
+// completes.
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -121,6 +122,8 @@ const Crash kCrashes[] = {
     {"ExchangeProcessKilled", true, false, false, false},
     {"FileByFilePowerCut", true, true, false, true},
     {"FileByFileAfterRefusalPowerCut", true, false, true, true},
+    {"FileByFileProcessKilled", true, true, false, false},
+    {"FileByFileAfterRefusalProcessKilled", false, false, true, false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Crashes, SnapshotCrashTest,

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/snapshot_commit.h"
 #include "catalogue/snapshot_format.h"
 #include "catalogue/tables.h"
 #include "catalogue_records.h"
@@ -136,11 +137,15 @@ inline void FillCatalogue(int32_t seed) {
 constexpr size_t kFilledBytes[9] = {28, 3 * 52, 5 * 942, 2 * 36, 3 * 4,
                                     0,  2 * 4,  1 * 4,   4 * 4};
 
-// The nine files of a snapshot directory, in table order.
+// The nine files of a snapshot directory, in table order, as a load reads them
+// (a committed replacement's new files where they are still beside the set).
 inline std::vector<std::string> ReadSnapshotSet(const std::string& directory) {
+  const std::string path = directory + "/";
+  const bool committed = snapshot::ReplacementCommitted(path);
   std::vector<std::string> files;
-  for (const SnapshotTable& t : kSnapshotTables) {
-    files.push_back(ReadFileBytes(directory + "/" + t.file_name));
+  for (int k = 0; k < snapshot::kTableCount; ++k) {
+    files.push_back(ReadFileBytes(snapshot::ServedTablePath(
+        path, static_cast<snapshot::Table>(k), committed)));
   }
   return files;
 }
