@@ -6,7 +6,8 @@
 //  - Every function returns a flag (1 or true: done or found; 0 or false: not)
 //    unless its comment says otherwise. Nothing is thrown; failures are not
 //    explained beyond the flag (connection failures go to the log file
-//    "rondel.log", progress to the diagnostic datagrams of KvDebugDb).
+//    "rondel.log" in the working directory, or $RONDEL_LOG_FILE, progress to
+//    the diagnostic datagrams of KvDebugDb).
 //  - Texts are zero-terminated byte strings, passed through unconverted.
 //    Output buffers are owned and sized by the caller: each function states
 //    the size it needs.

@@ -509,6 +509,15 @@ const char kEndOfFile[] = "Unexpected EOF from the server";
 // end.
 const char kReadFailed[] = "Read from the server failed";
 const char kDead[] = "DBPROCESS is dead or not enabled";
+// The server's own refusal, a server never reached, and the changes of state
+// an opening that fails (or works again) logs.
+const char kLoginRefused[] =
+    "says 18456 (class 14, state 1): Login failed for user 'sa'.";
+const char kNoDatabase[] =
+    "says 911 (class 16, state 1): Database 'nowhere' does not exist.";
+const char kNotReached[] = "connecting to 127.0.0.1:";
+const char kStoppedAnswering[] = "\" stopped answering";
+const char kAnswersAgain[] = "\" answers again";
 
 Fault CutAfterRows(const char* name, int rows) {
   return {
@@ -530,7 +539,8 @@ std::vector<Fault> Faults() {
        false,
        -1,
        false,
-       {kLoginFailed, kConnectionFailed, kServerMessage},
+       {kLoginFailed, kConnectionFailed, kServerMessage, kLoginRefused,
+        kStoppedAnswering},
        [](FaultMatrixTest& t) { t.AddFault("refuse_login", "*", 0); },
        clear},
       {"unknown_database",
@@ -538,7 +548,8 @@ std::vector<Fault> Faults() {
        false,
        -1,
        false,
-       {"use database \"nowhere\" error", kServerMessage},
+       {"use database \"nowhere\" error", kServerMessage, kNoDatabase,
+        kStoppedAnswering},
        [](FaultMatrixTest&) {
          std::strcpy(CurrentSettings().database_name, "nowhere");
        },
@@ -550,7 +561,8 @@ std::vector<Fault> Faults() {
        false,
        -1,
        false,
-       {kLoginFailed, kConnectionFailed, kTimedOut},
+       {kLoginFailed, kConnectionFailed, kTimedOut, kNotReached,
+        kStoppedAnswering},
        [](FaultMatrixTest& t) { t.PointAtSilentServer(); },
        [](FaultMatrixTest& t) { t.EndSilentServer(); }},
       {"unknown_procedure",
@@ -589,7 +601,8 @@ std::vector<Fault> Faults() {
        false,
        -1,
        true,
-       {kEndOfFile, kReadFailed, kLoginFailed, kConnectionFailed, kUnavailable},
+       {kEndOfFile, kReadFailed, kLoginFailed, kConnectionFailed, kUnavailable,
+        kNotReached, kStoppedAnswering},
        [](FaultMatrixTest& t) {
          t.AddFault("delay_procedure", "*", 5000 * kTimeoutSeconds);
        },
