@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/snapshot_format.h"
 #include "diag_listener.h"
 #include "host_actions.h"
 #include "host_library.h"
 #include "host_process.h"
+#include "platform/paths.h"
 #include "probe_range.h"
 #include "records_actions.h"
 
@@ -74,6 +76,7 @@ Options:
 // The default library's text goes between the two.
 constexpr const char kUsageTail[] = R"()
   --help               this text
+  --version            the version
 
 Environment (read by the library): RONDEL_SETTINGS_FILE (settings file),
 RONDEL_SNAPSHOT_DIR (snapshot directory), RONDEL_DIAG_TARGET (127.0.0.1:PORT for the
@@ -85,8 +88,34 @@ authorization, a trade-log error code, a connection count without a row), 2 usag
 )";
 
 int UsageError(const std::string& message) {
-  std::cerr << "rondel: " << message << "\n(rondel --help shows the usage)\n";
+  std::cerr << "rondel: " << message
+            << "\nusage: rondel [--library PATH] ACTION [ARGUMENTS] "
+               "(rondel --help lists the actions)\n";
   return rondel::tools::kExitUsage;
+}
+
+// What the library will use, found as it finds them, so that the venue's
+// technician sees which files a run read and wrote. Standard error: the
+// actions' output stays what scripts parse.
+void SayWhatIsUsed(const std::string& library) {
+  const char* settings = std::getenv("RONDEL_SETTINGS_FILE");
+  const char* snapshots = std::getenv("RONDEL_SNAPSHOT_DIR");
+  const char* log = std::getenv("RONDEL_LOG_FILE");
+  const bool settings_set = settings != nullptr && settings[0] != '\0';
+  const bool snapshots_set = snapshots != nullptr && snapshots[0] != '\0';
+  const bool log_set = log != nullptr && log[0] != '\0';
+  std::cerr << "rondel: library " << library << "\n"
+            << "rondel: settings "
+            << (settings_set ? settings
+                             : rondel::platform::DefaultSettingsPath())
+            << "\n"
+            << "rondel: snapshot directory "
+            << (snapshots_set ? std::string(snapshots)
+                              : rondel::platform::ExecutableDirectory() +
+                                    rondel::snapshot::kDirectoryName)
+            << "\n"
+            << "rondel: log "
+            << (log_set ? log : "rondel.log in the working directory") << "\n";
 }
 
 // The parsed command line: the action and its arguments checked before the
@@ -226,6 +255,10 @@ int main(int argc, char** argv) {
       std::cout << kUsageHead << HostLibrary::DefaultPathHelp() << kUsageTail;
       return rondel::tools::kExitOk;
     }
+    if (arg == "--version") {
+      std::cout << "rondel " << RONDEL_VERSION << "\n";
+      return rondel::tools::kExitOk;
+    }
   }
   Command command;
   int parsed = Parse(args, &command);
@@ -276,6 +309,7 @@ int main(int argc, char** argv) {
         << "rondel: note: RONDEL_DIAG_TARGET is not set, so the library's "
            "diagnostic datagrams go to the venue broadcast address\n";
   }
+  SayWhatIsUsed(command.library);
   library->InitialDatabase();
   std::cout << "InitialDatabase: done\n";
   int status = Run(*library, command, listener.get());
