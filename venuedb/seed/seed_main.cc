@@ -12,7 +12,31 @@
 
 namespace venuedb {
 
+namespace {
+
+constexpr char kSeedHelp[] =
+    "Creates the database FILE (schema and procedures) when it is new and\n"
+    "fills it with a generated venue: media with their files, rooms, file\n"
+    "servers in groups, play lists and queued selections. The same options\n"
+    "give the same rows. Prints one line of what it wrote and how long it\n"
+    "took.\n"
+    "exit status: 0 seeded; 1 the database could not be made or written,\n"
+    "named on standard error; 2 a usage error.\n";
+
+}  // namespace
+
 int SeedMain(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "-h" || arg == "--help") {
+      std::printf("%s\n%s", SeedUsage(), kSeedHelp);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::printf("venuedb %s\n", RONDEL_VERSION);
+      return 0;
+    }
+  }
   SeedOptions options;
   std::string error;
   if (!ParseSeedOptions(argc, argv, &options, &error)) {

@@ -42,7 +42,7 @@ bool ParseInt(const char* text, long low, long high, int* out) {
 }  // namespace
 
 const char* SeedUsage() {
-  return "usage: venuedb seed --db FILE [options]\n"
+  return "usage: venuedb seed --db FILE [options] | --help | --version\n"
          "  --medias N           media to write (2000; 0..100000)\n"
          "  --files-per-media K  files per media and server group (3; 1..16)\n"
          "  --vary-files         give each media 1..K files instead of K\n"
@@ -75,14 +75,16 @@ bool ParseSeedOptions(int argc, char** argv, SeedOptions* options,
         if (std::strcmp(arg, option.name) == 0) match = &option;
       }
       if (match == nullptr) {
-        *error = std::string("unknown option ") + arg;
+        *error = std::string("\"") + arg + "\": not an option of seed";
         return false;
       }
       if (i + 1 >= argc || !ParseInt(argv[i + 1], match->low, match->high,
                                      &(options->*(match->field)))) {
-        *error = std::string(arg) + " needs an integer from " +
-                 std::to_string(match->low) + " to " +
-                 std::to_string(match->high);
+        *error = std::string(arg) +
+                 (i + 1 < argc ? std::string(" \"") + argv[i + 1] + "\":"
+                               : std::string(":")) +
+                 " needs an integer from " + std::to_string(match->low) +
+                 " to " + std::to_string(match->high);
         return false;
       }
       ++i;

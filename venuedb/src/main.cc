@@ -16,7 +16,12 @@ const char kUsage[] =
     "usage: venuedb [serve] --db FILE --listen HOST:PORT [-v] "
     "[--allow-remote] [limits]\n"
     "       venuedb init --db FILE\n"
-    "       venuedb seed --db FILE [options]\n"
+    "       venuedb seed --db FILE [options]   (venuedb seed --help lists "
+    "them)\n"
+    "       venuedb [COMMAND] --help | --version\n"
+    "serve answers on HOST:PORT (loopback unless --allow-remote) and, once it\n"
+    "listens, writes \"listening HOST:PORT\" on standard output (the port it\n"
+    "took when PORT is 0).\n"
     "limits of serve:\n"
     "  --lock-timeout MS      wait for another client's write lock "
     "(default 5000)\n"
@@ -29,7 +34,14 @@ const char kUsage[] =
     "(default 30000)\n"
     "  --request-memory MB    memory of requests still arriving, all "
     "connections\n"
-    "                         together (default 128)\n";
+    "                         together (default 128)\n"
+    "exit status: 0 stopped by SIGTERM or SIGINT, or done; 1 a failure, named\n"
+    "on standard error; 2 a usage error.\n";
+
+// The usage's first line, repeated under a usage error.
+const char kUsageLine[] =
+    "usage: venuedb [serve] --db FILE --listen HOST:PORT [options] | init "
+    "--db FILE | seed --db FILE [options] | --help | --version\n";
 
 // A number of the command line within [low, high].
 bool ReadNumber(const char* text, long low, long high, long* value) {
@@ -40,21 +52,43 @@ bool ReadNumber(const char* text, long low, long high, long* value) {
          *value <= high;
 }
 
-int Usage() {
-  std::fputs(kUsage, stderr);
+// A usage error: what is wrong with which argument, then the usage line.
+int Usage(const std::string& problem) {
+  std::fprintf(stderr, "venuedb: %s\n%s", problem.c_str(), kUsageLine);
   return 2;
 }
+
+// --help and --version, which any command answers on standard output; true
+// when `arg` was one of them.
+bool AnswersHelpOrVersion(const std::string& arg, int* status) {
+  if (arg == "-h" || arg == "--help") {
+    std::fputs(kUsage, stdout);
+  } else if (arg == "--version") {
+    std::printf("venuedb %s\n", RONDEL_VERSION);
+  } else {
+    return false;
+  }
+  *status = 0;
+  return true;
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 int Init(int argc, char** argv) {
   std::string db;
   for (int i = 0; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--db") == 0 && i + 1 < argc) {
+    const std::string arg = argv[i];
+    int status = 0;
+    if (AnswersHelpOrVersion(arg, &status)) return status;
+    if (arg == "--db" && i + 1 < argc && argv[i + 1][0] != '\0') {
       db = argv[++i];
+    } else if (arg == "--db") {
+      return Usage("init: --db needs a FILE");
     } else {
-      return Usage();
+      return Usage("init: " + Quoted(arg) + ": not an option of init");
     }
   }
-  if (db.empty()) return Usage();
+  if (db.empty()) return Usage("init: --db FILE is missing");
   std::string error;
   if (!venuedb::InitDatabase(db, &error)) {
     std::fprintf(stderr, "venuedb init: %s\n", error.c_str());
@@ -67,6 +101,11 @@ int Serve(int argc, char** argv) {
   venuedb::ServerOptions options;
   for (int i = 0; i < argc; ++i) {
     std::string arg = argv[i];
+    int status = 0;
+    if (AnswersHelpOrVersion(arg, &status)) return status;
+    if ((arg == "--db" || arg == "--listen") && i + 1 == argc) {
+      return Usage(arg + ": needs a value");
+    }
     if (arg == "--db" && i + 1 < argc) {
       options.session.db_path = argv[++i];
     } else if (arg == "--listen" && i + 1 < argc) {
@@ -75,9 +114,6 @@ int Serve(int argc, char** argv) {
       options.session.verbose = true;
     } else if (arg == "--allow-remote") {
       options.allow_remote = true;
-    } else if (arg == "-h" || arg == "--help") {
-      std::fputs(kUsage, stdout);
-      std::exit(0);
     } else if (i + 1 < argc &&
                (arg == "--lock-timeout" || arg == "--max-connections" ||
                 arg == "--login-timeout" || arg == "--request-timeout" ||
@@ -98,13 +134,18 @@ int Serve(int argc, char** argv) {
                  ReadNumber(text, 1, 1024 * 1024, &n)) {
         options.request_memory_bytes = static_cast<size_t>(n) << 20;
       } else {
-        return Usage();
+        return Usage(arg + " " + Quoted(text) +
+                     ": not a whole number in its range (venuedb --help)");
       }
+    } else if (arg == "--lock-timeout" || arg == "--max-connections" ||
+               arg == "--login-timeout" || arg == "--request-timeout" ||
+               arg == "--request-memory") {
+      return Usage(arg + ": needs a value");
     } else {
-      return Usage();
+      return Usage(Quoted(arg) + ": not an option of serve");
     }
   }
-  if (options.session.db_path.empty()) return Usage();
+  if (options.session.db_path.empty()) return Usage("--db FILE is missing");
   // The file must exist: a server never creates an empty database by accident.
   std::FILE* probe = std::fopen(options.session.db_path.c_str(), "rb");
   if (!probe) {
@@ -120,14 +161,13 @@ int Serve(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage();
+  if (argc < 2) return Usage("no command or option given");
   std::string command = argv[1];
   if (command == "serve") return Serve(argc - 2, argv + 2);
   if (command == "init") return Init(argc - 2, argv + 2);
   if (command == "seed") return venuedb::SeedMain(argc - 1, argv + 1);
-  if (command == "-h" || command == "--help") {
-    std::fputs(kUsage, stdout);
-    return 0;
+  if (command.rfind("-", 0) != 0) {
+    return Usage(Quoted(command) + ": not a command (serve, init or seed)");
   }
   return Serve(argc - 1, argv + 1);
 }
