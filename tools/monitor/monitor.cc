@@ -67,6 +67,7 @@ Options:
   --for SECONDS       exit after SECONDS (a decimal number); otherwise run
                       until Ctrl-C (SIGINT) or SIGTERM
   --help              this text
+  --version           the version
 
 Once listening it writes "rondel-monitor: listening on ADDR:PORT" to standard
 error (with the port taken when 0 was asked for).
@@ -87,7 +88,9 @@ struct Options {
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr,
-               "rondel-monitor: %s\n(rondel-monitor --help shows the usage)\n",
+               "rondel-monitor: %s\n"
+               "usage: rondel-monitor [--listen ADDR:PORT] [--grep PATTERN] "
+               "[--raw] [--json] [--count] [--for SECONDS]\n",
                message.c_str());
   return kExitUsage;
 }
@@ -132,6 +135,10 @@ bool ParseArguments(int argc, char** argv, Options* options, int* status) {
     std::string text;
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
+      *status = kExitOk;
+      return false;
+    } else if (arg == "--version") {
+      std::printf("rondel-monitor %s\n", RONDEL_VERSION);
       *status = kExitOk;
       return false;
     } else if (arg == "--listen") {
