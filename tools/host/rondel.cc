@@ -17,6 +17,7 @@
 #include "platform/paths.h"
 #include "probe_range.h"
 #include "records_actions.h"
+#include "status_action.h"
 
 namespace {
 
@@ -25,7 +26,8 @@ using rondel::tools::HostLibrary;
 constexpr const char kUsageHead[] =
     R"(usage: rondel [--library PATH] ACTION [ARGUMENTS]
 
-Loads the library, calls InitialDatabase, runs one action, calls ExitDatabase.
+Loads the library, calls InitialDatabase, runs one action, calls ExitDatabase (status
+excepted: it never loads the library).
 
 Actions:
   start [--probe-ids A-B] [--rooms RANGE]... [--servers RANGE]...
@@ -70,7 +72,9 @@ Actions:
                        ModifyGroupState: puts a server group in service (1) or not (0)
   Outputs that are outputs only start at -1 and "", so one the call did not write
   shows as such.
-
+)";
+// The status action's lines (status_action.h), then the options.
+constexpr const char kUsageOptions[] = R"(
 Options:
   --library PATH       the library to load (default: )";
 // The default library's text goes between the two.
@@ -83,8 +87,8 @@ RONDEL_SNAPSHOT_DIR (snapshot directory), RONDEL_DIAG_TARGET (127.0.0.1:PORT for
 diagnostic datagrams; `next` and `conn modify` replace it with their own port). The library writes
 rondel.log in the working directory.
 
-Exit status: 0 done, 1 not found or no answer (also a play call answering -1, a refused
-authorization, a trade-log error code, a connection count without a row), 2 usage error, 3 library not loadable or lacking an export the action calls.
+Exit status (status has its own, above): 0 done, 1 not found or no answer (also a play
+call answering -1, a refused authorization, a trade-log error code, a connection count without a row), 2 usage error, 3 library not loadable or lacking an export the action calls.
 )";
 
 int UsageError(const std::string& message) {
@@ -250,9 +254,17 @@ int Run(HostLibrary& library, const Command& command,
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  // `status` never loads the library: its options and --help are its own.
+  const size_t action_at = args.size() >= 2 && args[0] == "--library" ? 2 : 0;
+  if (args.size() > action_at && args[action_at] == "status") {
+    return rondel::tools::RunStatusAction(std::vector<std::string>(
+        args.begin() + static_cast<long>(action_at) + 1, args.end()));
+  }
   for (const std::string& arg : args) {
     if (arg == "--help" || arg == "-h") {
-      std::cout << kUsageHead << HostLibrary::DefaultPathHelp() << kUsageTail;
+      std::cout << kUsageHead << rondel::tools::kStatusActionHelp
+                << kUsageOptions << HostLibrary::DefaultPathHelp()
+                << kUsageTail;
       return rondel::tools::kExitOk;
     }
     if (arg == "--version") {

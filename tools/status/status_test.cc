@@ -1,0 +1,288 @@
+// The status model against a real venuedb and real files: one table of venue
+// states, each compared as the whole report a technician reads (times, ports
+// and the scratch directory normalised), with its exit status; the log's two
+// line formats; and that `rondel status` writes nothing.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "catalogue/snapshot_store.h"
+#include "command.h"
+#include "files.h"
+#include "records/outbox_format.h"
+#include "scratch_dir.h"
+#include "snapshot_files.h"
+#include "status_model.h"
+#include "status_render.h"
+#include "test_system.h"
+#include "venue_server.h"
+
+namespace rondel {
+namespace tools {
+namespace {
+
+using testing::ScratchDir;
+using testing::VenueServer;
+
+enum class Db { kUp, kDown, kWrongPassword, kNoSuchDatabase };
+enum class Set { kWhole, kAbsent, kDamaged };
+enum class Outbox { kEmpty, kKept, kDamaged };
+enum class Conf { kPlain, kMissing, kBom, kNoFileServer };
+
+std::string Play(int32_t media_id, const std::string& begin) {
+  std::string entry;
+  outbox::EncodePlay({media_id, 2, "10.0.0.21", begin, "2026-02-01 21:09:00"},
+                     &entry);
+  return entry;
+}
+
+// The report with what changes from run to run replaced.
+std::string Normalised(std::string text, const std::string& scratch) {
+  for (size_t at; (at = text.find(scratch)) != std::string::npos;) {
+    text.replace(at, scratch.size(), "DIR");
+  }
+  const std::pair<const char*, const char*> kChanging[] = {
+      {R"(127\.0\.0\.1:\d+)", "127.0.0.1:PORT"},
+      {R"((DataBaseServerPort +)\d+)", "$1PORT"},
+      {R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC)", "T"},
+      {R"(\(\d+ \w+ ago\))", "(AGE)"},
+      {R"(in \d+ ms)", "in N ms"},
+  };
+  for (const auto& [pattern, with] : kChanging) {
+    text = std::regex_replace(text, std::regex(pattern), with);
+  }
+  return text;
+}
+
+// The parts of the report the table's states share.
+std::string Settings(const std::string& password = "(empty)",
+                     const std::string& database = "karaok",
+                     const std::string& file_server = "10.9.9.9") {
+  return "settings    DIR/Korvane.ini (--settings)\n"
+         "  [MainServer] DataBaseServerIp   127.0.0.1\n"
+         "  [MainServer] DataBaseServerPort PORT\n"
+         "  [KTV] DataBaseName              " +
+         database +
+         "\n"
+         "  [MainServer] UserName           sa\n"
+         "  [MainServer] PassWord           " +
+         password +
+         "\n"
+         "  [MainServer] ClientCharset      GB18030  (default)\n"
+         "  [MainServer] FileServerIP       " +
+         file_server +
+         "\n"
+         "  [VideoServer] KeepUnsentPlays   1  (default)\n"
+         "  [VideoServer] RandPlayType      2  (default)\n";
+}
+const std::string kServing =
+    "serving from the database: \"karaok\" on 127.0.0.1:PORT\n\n"
+    "database    127.0.0.1:PORT \"karaok\" as sa: reachable; login accepted "
+    "in N ms\n";
+const std::string kDown =
+    "database    127.0.0.1:PORT \"karaok\" as sa: unreachable: Connection "
+    "refused\n";
+const std::string kUnreachable =
+    "is unreachable (127.0.0.1:PORT: Connection refused)";
+std::string Offline(const std::string& why) {
+  return "the database " + why +
+         ", an offline start would serve the snapshot set written at T "
+         "(AGE)\n\n";
+}
+const std::string kSetRecords =
+    "TABLE_RECORDS 1, Rooms 3, Medias 5, FILE_SERVERS 2, AllSequence 0, "
+    "MonthSequence 0, WeekSequence 0, NewSequence 0, UserSequence 0\n";
+const std::string kSetWhole =
+    "snapshots   DIR/VideoServertable/ (--snapshot-dir): writable; written T "
+    "(AGE)\n"
+    "  records   " +
+    kSetRecords +
+    "  verify    the library loads this set (0 errors, 0 warnings)\n";
+const std::string kSetAside =
+    "  set aside 0 plays\n"
+    "  damaged bytes kept aside: none\n";
+const std::string kNoPlays =
+    "plays       none kept in the outbox\n" + kSetAside;
+const std::string kTwoPlays =
+    "plays       2 plays kept in the outbox, waiting for the database "
+    "(oldest 2026-02-01 21:01:00, newest 2026-02-01 21:03:00)\n";
+const std::string kRest =
+    "fire alarm  no answers remembered (absent)\n"
+    "log         DIR/rondel.log (--log): no such file yet\n";
+
+struct StateCase {
+  const char* name;
+  Db db;
+  Set set;
+  Outbox outbox;
+  Conf conf;
+  int exit_status;
+  std::string report;  // normalised
+};
+
+class StatusStateTest : public ::testing::TestWithParam<StateCase> {
+ protected:
+  void WriteSettings(const StateCase& c) {
+    if (c.conf == Conf::kMissing) return;
+    std::ofstream(scratch_.File("Korvane.ini"), std::ios::binary)
+        << (c.conf == Conf::kBom ? "\xEF\xBB\xBF" : "")
+        << "[MainServer]\nDataBaseServerIp=127.0.0.1\nDataBaseServerPort="
+        << venue_.port() << "\nUserName=sa\nPassWord="
+        << (c.db == Db::kWrongPassword ? "wrong" : "") << "\nFileServerIP="
+        << (c.conf == Conf::kNoFileServer ? "" : "10.9.9.9")
+        << "\nDataBaseServerPot=1433\n[KTV]\nDataBaseName="
+        << (c.db == Db::kNoSuchDatabase ? "nosuch" : "karaok") << "\n";
+  }
+  void WriteSet(Set set) {
+    if (set == Set::kAbsent) return;
+    testing::SetEnv("RONDEL_SNAPSHOT_DIR", set_dir());
+    testing::FillCatalogue(5);
+    testing::ClearPlayLists();
+    SnapshotStore store;
+    ASSERT_TRUE(store.SaveAllTables());
+    if (set == Set::kDamaged) {
+      ASSERT_EQ(0, truncate((set_dir() + "Medias.tbl").c_str(), 500));
+    }
+  }
+  void WriteOutbox(Outbox kind) {
+    if (kind == Outbox::kEmpty) return;
+    std::string damaged = Play(1199, "2026-02-01 21:05:00");
+    damaged[20] ^= 0x40;
+    std::ofstream(set_dir() + "PlayRecords.outbox", std::ios::binary)
+        << std::string(outbox::kMagic, outbox::kMagicSize)
+        << Play(1101, "2026-02-01 21:01:00")
+        << (kind == Outbox::kDamaged ? damaged : "")
+        << Play(1102, "2026-02-01 21:03:00");
+  }
+  std::string set_dir() const { return scratch_.File("VideoServertable/"); }
+
+  ScratchDir scratch_;
+  VenueServer venue_;
+};
+
+TEST_P(StatusStateTest, ReportsWhatAStartWouldServe) {
+  const StateCase& c = GetParam();
+  ASSERT_NE(venue_.port(), 0);
+  WriteSettings(c);
+  WriteSet(c.set);
+  WriteOutbox(c.outbox);
+  if (c.db == Db::kDown) venue_.Stop();
+  StatusSources sources;
+  sources.settings_file = scratch_.File("Korvane.ini");
+  sources.settings_from = "--settings";
+  sources.snapshot_dir = set_dir();
+  sources.snapshot_from = "--snapshot-dir";
+  sources.log_file = scratch_.File("rondel.log");
+  sources.log_from = "--log";
+  const VenueStatus status = GatherStatus(sources);
+  std::ostringstream report;
+  PrintStatusText(status, report);
+  EXPECT_EQ(c.report, Normalised(report.str(), scratch_.path()));
+  EXPECT_EQ(c.exit_status, StatusExitCode(status));
+}
+
+// Every settings file of the table has a misspelt key.
+const std::string kMisspelt =
+    "  warning: [MainServer] DataBaseServerPot= is not a key this library "
+    "reads; did you mean DataBaseServerPort?\n";
+
+const StateCase kStates[] = {
+    {"DatabaseUp", Db::kUp, Set::kWhole, Outbox::kEmpty, Conf::kPlain, 0,
+     kServing + Settings() + kMisspelt + kSetWhole + kNoPlays + kRest},
+    {"DatabaseDownPlaysKept", Db::kDown, Set::kWhole, Outbox::kKept,
+     Conf::kPlain, 1,
+     Offline(kUnreachable) + kDown + Settings() + kMisspelt + kSetWhole +
+         kTwoPlays + kSetAside + kRest},
+    {"WrongPassword", Db::kWrongPassword, Set::kWhole, Outbox::kEmpty,
+     Conf::kPlain, 1,
+     Offline("refuses the login (18456: Login failed for user 'sa'.)") +
+         "database    127.0.0.1:PORT \"karaok\" as sa: reachable; login "
+         "refused in N ms\n"
+         "  server says 18456 (class 14, state 1): Login failed for user "
+         "'sa'.\n" +
+         Settings("********") + kMisspelt + kSetWhole + kNoPlays + kRest},
+    {"NoSuchDatabase", Db::kNoSuchDatabase, Set::kWhole, Outbox::kEmpty,
+     Conf::kPlain, 1,
+     Offline("refuses the login (4060: Cannot open database \"nosuch\" "
+             "requested by the login. The login failed.; 18456: Login failed "
+             "for user 'sa'.)") +
+         "database    127.0.0.1:PORT \"nosuch\" as sa: reachable; login "
+         "refused in N ms\n"
+         "  server says 4060 (class 11, state 1): Cannot open database "
+         "\"nosuch\" requested by the login. The login failed.\n"
+         "  server says 18456 (class 14, state 1): Login failed for user "
+         "'sa'.\n" +
+         Settings("(empty)", "nosuch") + kMisspelt + kSetWhole + kNoPlays +
+         kRest},
+    {"NothingToServe", Db::kDown, Set::kAbsent, Outbox::kEmpty, Conf::kPlain, 2,
+     "NOTHING to serve: the database " + kUnreachable +
+         " and no whole snapshot set (no directory "
+         "DIR/VideoServertable/)\n\n" +
+         kDown + Settings() + kMisspelt +
+         "snapshots   DIR/VideoServertable/ (--snapshot-dir): no such "
+         "directory\n" +
+         kNoPlays + kRest},
+    {"DamagedSet", Db::kDown, Set::kDamaged, Outbox::kEmpty, Conf::kPlain, 2,
+     "NOTHING to serve: the database " + kUnreachable +
+         " and no whole snapshot set (the library refuses this set: its load "
+         "stops at Medias.tbl (1 error, 0 warnings))\n\n" +
+         kDown + Settings() + kMisspelt +
+         "snapshots   DIR/VideoServertable/ (--snapshot-dir): writable; "
+         "written T (AGE)\n"
+         "  records   TABLE_RECORDS 1, Rooms 3, Medias -, FILE_SERVERS 2, "
+         "AllSequence 0, MonthSequence 0, WeekSequence 0, NewSequence 0, "
+         "UserSequence 0\n"
+         "  verify    the library refuses this set: its load stops at "
+         "Medias.tbl (1 error, 0 warnings)\n"
+         "  error    Medias.tbl: 420 bytes of records, 4710 expected\n" +
+         kNoPlays + kRest},
+    {"DamagedOutbox", Db::kUp, Set::kWhole, Outbox::kDamaged, Conf::kPlain, 0,
+     kServing + Settings() + kMisspelt + kSetWhole + kTwoPlays +
+         "  the outbox is damaged: 67 bytes skipped; the next start sets them "
+         "aside\n" +
+         kSetAside + kRest},
+    {"SettingsMissing", Db::kUp, Set::kWhole, Outbox::kEmpty, Conf::kMissing, 3,
+     Offline("is unreachable (127.0.0.1: Connection refused)") +
+         "database    127.0.0.1 \"karaok\" as sa: unreachable: Connection "
+         "refused\n"
+         "settings    DIR/Korvane.ini (--settings): cannot be read (open "
+         "\"DIR/Korvane.ini\": No such file or directory); the library would "
+         "use these defaults\n"
+         "  [MainServer] DataBaseServerIp   127.0.0.1  (default)\n"
+         "  [MainServer] DataBaseServerPort (none: the client library's "
+         "default)  (default)\n"
+         "  [KTV] DataBaseName              karaok  (default)\n"
+         "  [MainServer] UserName           sa  (default)\n"
+         "  [MainServer] PassWord           (empty)  (default)\n"
+         "  [MainServer] ClientCharset      GB18030  (default)\n"
+         "  [MainServer] FileServerIP       (empty)  (default)\n"
+         "  [VideoServer] KeepUnsentPlays   1  (default)\n"
+         "  [VideoServer] RandPlayType      2  (default)\n"
+         "  warning: FileServerIP is empty: play and fire-alarm URLs would "
+         "name no server\n" +
+         kSetWhole + kNoPlays + kRest},
+    {"ByteOrderMark", Db::kUp, Set::kWhole, Outbox::kEmpty, Conf::kBom, 0,
+     kServing + Settings() +
+         "  warning: the file starts with a UTF-8 byte-order mark: read here, "
+         "but the Windows library takes it for part of the first line, so its "
+         "first section is not found there; save the file without it\n" +
+         kMisspelt + kSetWhole + kNoPlays + kRest},
+    {"EmptyFileServerIp", Db::kUp, Set::kWhole, Outbox::kEmpty,
+     Conf::kNoFileServer, 0,
+     kServing + Settings("(empty)", "karaok", "(empty)") +
+         "  warning: FileServerIP is empty: play and fire-alarm URLs would "
+         "name no server\n" +
+         kMisspelt + kSetWhole + kNoPlays + kRest},
+};
+
+INSTANTIATE_TEST_SUITE_P(States, StatusStateTest, ::testing::ValuesIn(kStates),
+                         [](const auto& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace tools
+}  // namespace rondel
