@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "play_outcomes.h"
 #include "rondel.h"
 #include "venue.h"
 #include "venue_options.h"
@@ -51,8 +52,11 @@ std::string Json(const std::string& text) {
   return out + "\"";
 }
 
-void PrintView(const rondel::venue::Venue& venue, double elapsed,
-               bool final_view) {
+// The live view; with `outcomes` (at the end) the summary, whose last line
+// tells the plays apart.
+void PrintView(const rondel::venue::Venue& venue, const std::string& database,
+               double elapsed, const rondel::venue::PlayOutcomes* outcomes) {
+  const bool final_view = outcomes != nullptr;
   const auto figures = venue.calls().Figures();
   const auto per_server = venue.plays().PerServer();
   const auto per_room = venue.plays().PerRoom();
@@ -63,6 +67,7 @@ void PrintView(const rondel::venue::Venue& venue, double elapsed,
       venue.options().rooms, venue.options().threads, elapsed, plays,
       elapsed > 0 ? venue.calls().TotalCalls() / elapsed : 0.0, venue.refused(),
       final_view ? "  (done)" : "");
+  std::printf("database %s\n\n", database.c_str());
   std::printf("%-28s %8s %8s %9s %9s\n", "export", "calls", "failures",
               "p50 ms", "p99 ms");
   for (const auto& [name, f] : figures) {
@@ -81,15 +86,32 @@ void PrintView(const rondel::venue::Venue& venue, double elapsed,
                 ++column % 4 == 0 ? "\n" : "");
   }
   std::printf("%s", column % 4 == 0 ? "" : "\n");
+  if (outcomes != nullptr) {
+    std::printf("\n%s\n",
+                rondel::venue::DescribePlayOutcomes(*outcomes).c_str());
+  }
 }
 
-void PrintJson(const rondel::venue::Venue& venue, double elapsed) {
+void PrintJson(const rondel::venue::Venue& venue, const std::string& database,
+               double elapsed, const rondel::venue::PlayOutcomes& outcomes) {
   const auto figures = venue.calls().Figures();
   std::printf(
-      "{\"rooms\": %d, \"threads\": %d, \"seconds\": %.3f, "
-      "\"plays\": %ld, \"calls\": %ld, \"refused\": %ld,\n \"exports\": {",
-      venue.options().rooms, venue.options().threads, elapsed,
-      venue.plays().Total(), venue.calls().TotalCalls(), venue.refused());
+      "{\"database\": %s, \"rooms\": %d, \"threads\": %d, \"seconds\": "
+      "%.3f, \"plays\": %ld, \"calls\": %ld, \"refused\": %ld,\n",
+      Json(database).c_str(), venue.options().rooms, venue.options().threads,
+      elapsed, venue.plays().Total(), venue.calls().TotalCalls(),
+      venue.refused());
+  if (outcomes.error.empty()) {
+    std::printf(
+        " \"plays_saved\": {\"saved\": %ld, \"delivered\": %ld, \"kept\": "
+        "%ld, \"kept_before\": %ld, \"set_aside\": %ld},\n",
+        outcomes.saved, outcomes.delivered, outcomes.kept, outcomes.kept_before,
+        outcomes.set_aside);
+  } else {
+    std::printf(" \"plays_saved\": {\"saved\": %ld, \"error\": %s},\n",
+                outcomes.saved, Json(outcomes.error).c_str());
+  }
+  std::printf(" \"exports\": {");
   const char* separator = "";
   for (const auto& [name, f] : figures) {
     std::printf(
@@ -123,8 +145,15 @@ int main(int argc, char** argv) {
     std::fputs(rondel::venue::kUsage, stdout);
     return rondel::venue::kExitDone;
   }
+  if (request.version) {
+    std::printf("rondel-venue %s\n", RONDEL_VERSION);
+    return rondel::venue::kExitDone;
+  }
   if (request.status != rondel::venue::kExitDone) {
-    std::fprintf(stderr, "rondel-venue: %s\n", request.reason.c_str());
+    std::fprintf(stderr,
+                 "rondel-venue: %s\nusage: rondel-venue (--diag-target "
+                 "IP:PORT | --broadcast) [--settings FILE] [options]\n",
+                 request.reason.c_str());
     return request.status;
   }
   const std::string settings_fault =
@@ -144,6 +173,9 @@ int main(int argc, char** argv) {
   signal(SIGTERM, OnSignal);
   const bool live = !options.json && isatty(STDOUT_FILENO);
 
+  const std::string database =
+      rondel::venue::DatabaseNamed(request.settings_file);
+  const rondel::venue::KeptPlays kept_before = rondel::venue::CountKeptPlays();
   rondel::venue::Venue venue(options);
   venue.Open();
   double elapsed = 0;
@@ -151,17 +183,22 @@ int main(int argc, char** argv) {
     elapsed = seconds;
     if (live) {
       std::printf("\x1b[H\x1b[J");  // home, clear: the view is redrawn in place
-      PrintView(venue, seconds, false);
+      PrintView(venue, database, seconds, nullptr);
       std::fflush(stdout);
     }
   });
   venue.Close();
+  const auto figures = venue.calls().Figures();
+  const auto saves = figures.find("SaveVideoTime");
+  const rondel::venue::PlayOutcomes outcomes = rondel::venue::TellPlaysApart(
+      saves == figures.end() ? 0 : saves->second.calls, kept_before,
+      rondel::venue::CountKeptPlays());
 
   if (options.json) {
-    PrintJson(venue, elapsed);
+    PrintJson(venue, database, elapsed, outcomes);
   } else {
     if (live) std::printf("\x1b[H\x1b[J");
-    PrintView(venue, elapsed, true);
+    PrintView(venue, database, elapsed, &outcomes);
   }
   return rondel::venue::kExitDone;
 }

@@ -49,6 +49,12 @@ const char kUsage[] =
     "                         (10.0.1.10)\n"
     "  --json                 the summary as JSON\n"
     "  --help                 this text\n"
+    "  --version              the version\n"
+    "\n"
+    "The summary's header names the database; its last line tells the plays\n"
+    "saved apart: delivered, kept in the outbox to send later, and set aside\n"
+    "as refused, counted from PlayRecords.outbox and PlayRecords.rejected in\n"
+    "the snapshot directory before and after the run.\n"
     "\n"
     "Exit status: 0 the run ended (failed calls are counted in the summary);\n"
     "1 the settings file cannot be read or does not name the database; 2 a\n"
@@ -261,6 +267,10 @@ Request ParseRequest(const std::vector<std::string>& arguments,
       request.help = true;
       return request;
     }
+    if (argument == "--version") {
+      request.version = true;
+      return request;
+    }
   }
   bool target_given = false;
   if (settings_variable != nullptr) request.settings_file = settings_variable;
@@ -303,15 +313,34 @@ Request ParseRequest(const std::vector<std::string>& arguments,
   return request;
 }
 
-std::string SettingsFault(const std::string& path) {
+// The settings file's first bytes, as many as the library reads; false when
+// it cannot be read.
+bool ReadSettings(const std::string& path, std::string* text) {
   std::ifstream in(path, std::ios::binary);
-  std::string text;
   if (in) {
-    text.resize(kMostSettingsBytes);
-    in.read(&text[0], static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<size_t>(in.gcount()));
+    text->resize(kMostSettingsBytes);
+    in.read(&(*text)[0], static_cast<std::streamsize>(text->size()));
+    text->resize(static_cast<size_t>(in.gcount()));
   }
-  if (!in && !in.eof()) {
+  return in || in.eof();
+}
+
+std::string DatabaseNamed(const std::string& path) {
+  std::string text;
+  ReadSettings(path, &text);
+  std::string server = ProfileValue(text, "mainserver", "databaseserverip");
+  const long port = std::strtol(
+      ProfileValue(text, "mainserver", "databaseserverport").c_str(), nullptr,
+      10);
+  if (port > 0 && server.find(':') == std::string::npos) {
+    server += ":" + std::to_string(port);
+  }
+  return server + ", database " + ProfileValue(text, "ktv", "databasename");
+}
+
+std::string SettingsFault(const std::string& path) {
+  std::string text;
+  if (!ReadSettings(path, &text)) {
     const int error = errno != 0 ? errno : EIO;
     return "settings file " + Quoted(path) + ": " + std::strerror(error) +
            "; give a readable settings file naming the database with "

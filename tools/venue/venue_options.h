@@ -31,6 +31,7 @@ extern const char kUsage[];  // the --help text
 struct Request {
   Options options;
   bool help = false;
+  bool version = false;
   // --settings, else $RONDEL_SETTINGS_FILE.
   std::string settings_file;
   // --diag-target, else $RONDEL_DIAG_TARGET ("ip:port"); empty with
@@ -51,6 +52,12 @@ Request ParseRequest(const std::vector<std::string>& arguments,
 // ([MainServer] DataBaseServerIp) and the database ([KTV] DataBaseName), read
 // as the library reads its settings file; else why not, and what to do.
 std::string SettingsFault(const std::string& path);
+
+// The database the settings file at `path` names, read as SettingsFault reads
+// it: "HOST:PORT, database NAME" ([MainServer] DataBaseServerIp and
+// DataBaseServerPort, as the library joins them; the host alone when the port
+// is not above 0, and the client library's own port applies).
+std::string DatabaseNamed(const std::string& path);
 
 }  // namespace venue
 }  // namespace rondel

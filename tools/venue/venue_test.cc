@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <set>
 #include <string>
+#include <tuple>
 
 #include "command.h"
 #include "files.h"
@@ -105,11 +106,17 @@ TEST_P(VenueRefusalTest, RefusesWithTheCauseAndTheFix) {
              dir.path());
   std::string error;
   const int status = rondel::testing::RunCommand(command, &error);
-  EXPECT_EQ(std::make_tuple(status, error),
-            std::make_tuple(
-                refusal.status,
-                Expand(std::string("rondel-venue: ") + refusal.error + "\n",
-                       dir.path())));
+  // A usage error ends with the usage line.
+  const std::string usage =
+      refusal.status == 2
+          ? "usage: rondel-venue (--diag-target IP:PORT | --broadcast) "
+            "[--settings FILE] [options]\n"
+          : "";
+  EXPECT_EQ(
+      std::make_tuple(status, error),
+      std::make_tuple(refusal.status, Expand(std::string("rondel-venue: ") +
+                                                 refusal.error + "\n" + usage,
+                                             dir.path())));
 }
 
 const Refusal kRefusals[] = {
@@ -244,6 +251,55 @@ TEST(VenueSimulatorTest, ShortRunCallsEveryExportAndSpreadsPlaysByTheCounts) {
   ASSERT_GT(total, 20) << output;
   EXPECT_GT(first * 10, total * 3) << part;
   EXPECT_LT(first * 10, total * 7) << part;
+}
+
+// The plays a run saved, as its --json summary tells them apart.
+std::tuple<long, long, long, long, long> PlaysSaved(const std::string& output) {
+  long saved = -1, delivered = -1, kept = -1, before = -1, set_aside = -1;
+  const size_t at = output.find("\"plays_saved\": ");
+  if (at != std::string::npos) {
+    std::sscanf(output.c_str() + at,
+                "\"plays_saved\": {\"saved\": %ld, \"delivered\": %ld, "
+                "\"kept\": %ld, \"kept_before\": %ld, \"set_aside\": %ld",
+                &saved, &delivered, &kept, &before, &set_aside);
+  }
+  return {saved, delivered, kept, before, set_aside};
+}
+
+// SaveVideoTime answers nothing, so the summary counts where the plays went
+// from the files the library keeps: online all are delivered; with the
+// database stopped all are kept; once it is back the kept ones go with the
+// new. The database holds every play counted delivered.
+TEST(VenueSimulatorTest, SummaryTellsDeliveredKeptAndSetAsidePlaysApart) {
+  rondel::testing::VenueServer venue(
+      {"--rooms", "8", "--file-servers", "2", "--groups", "1"});
+  ASSERT_NE(venue.port(), 0);
+  const std::string environment =
+      "RONDEL_SETTINGS_FILE=" + venue.WriteSettingsFile("127.0.0.1") +
+      " RONDEL_SNAPSHOT_DIR=" + venue.folder() +
+      "/snapshots RONDEL_LOG_FILE=" + venue.folder() +
+      "/rondel.log RONDEL_DIAG_TARGET=127.0.0.1:9";
+  const auto online = PlaysSaved(RunVenue(environment));
+  const int port = venue.port();
+  venue.Stop();
+  const auto offline = PlaysSaved(RunVenue(environment));
+  venue.Start(port);
+  ASSERT_EQ(venue.port(), port);
+  const auto back = PlaysSaved(RunVenue(environment));
+
+  const long online_saved = std::get<0>(online);
+  const long offline_saved = std::get<0>(offline);
+  const long back_saved = std::get<0>(back);
+  ASSERT_GT(online_saved, 0);
+  ASSERT_GT(offline_saved, 0);
+  EXPECT_EQ(online, std::make_tuple(online_saved, online_saved, 0L, 0L, 0L));
+  EXPECT_EQ(offline, std::make_tuple(offline_saved, 0L, offline_saved, 0L, 0L));
+  EXPECT_EQ(back, std::make_tuple(back_saved, back_saved + offline_saved, 0L,
+                                  offline_saved, 0L));
+  const auto rows = venue.Query("SELECT count(*) FROM play_records");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][0].value_or(""),
+            std::to_string(online_saved + back_saved + offline_saved));
 }
 
 }  // namespace
