@@ -4,6 +4,7 @@
 
 #include "frame/exchange.h"
 #include "frame/settings.h"
+#include "platform/clock.h"
 #include "platform/message_log.h"
 #include "records/outbox.h"
 
@@ -122,14 +123,33 @@ int HarvestErrorCode(Exchange& exchange, int32_t* tradelog_id,
   return code_returned && *error_code == 0 ? 1 : 0;
 }
 
-// One line for the kept plays one call delivered. REQUIRES: the catalogue lock
-// held (the outbox's count).
-void LogDelivered(size_t delivered) {
-  if (delivered == 0) return;
-  ModuleLog().AddLog((std::to_string(delivered) + " kept plays delivered, " +
-                      std::to_string(KeptPlays().Unsent()) + " still kept")
-                         .c_str(),
-                     platform::LogLevel::kNotice);
+// Kept plays delivered since the last line about them, and when that line
+// went. Guarded by the catalogue lock, as the outbox is.
+size_t g_delivered_unlogged = 0;
+uint32_t g_delivered_logged_tick = 0;
+// While plays are still kept, a line about their delivery goes at most this
+// often: an outbox of thousands drains fifty a call.
+constexpr uint32_t kDeliveredLineMilliseconds = 10000;
+
+// Counts the kept plays a call delivered; one line says how many went and how
+// many are still kept when the outbox is empty or the last line is old enough.
+// REQUIRES: the catalogue lock held.
+void NoteDelivered(size_t delivered) {
+  g_delivered_unlogged += delivered;
+  if (g_delivered_unlogged == 0) return;
+  const size_t still_kept = KeptPlays().Unsent();
+  const uint32_t now = platform::TickCount();
+  if (still_kept > 0 &&
+      now - g_delivered_logged_tick < kDeliveredLineMilliseconds) {
+    return;
+  }
+  ModuleLog().AddLog(
+      (std::to_string(g_delivered_unlogged) + " kept plays delivered, " +
+       std::to_string(still_kept) + " still kept")
+          .c_str(),
+      platform::LogLevel::kNotice);
+  g_delivered_unlogged = 0;
+  g_delivered_logged_tick = now;
 }
 
 }  // namespace
@@ -158,12 +178,12 @@ void RecordPlay(int32_t media_id, const char* room_address,
       if (drained == Drained::kConnectionLost) {
         // This play's own send was never tried: it waits behind the others.
         KeptPlays().Keep(play);
-        LogDelivered(delivered);
+        NoteDelivered(delivered);
         return;
       }
       if (drained == Drained::kAll) {
         SendOwnPlay(exchange, play, keep);
-        LogDelivered(delivered);
+        NoteDelivered(delivered);
         return;
       }
       holds_at_release = CatalogueLock().holds();

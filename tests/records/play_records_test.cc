@@ -23,6 +23,7 @@
 #include "files.h"
 #include "frame/session.h"
 #include "frame/settings.h"
+#include "platform/clock_test_hooks.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "records/outbox_format.h"
@@ -637,16 +638,23 @@ TEST_F(PlayRecordsTest, KeepUnsentPlaysOffKeepsNothing) {
   EXPECT_FALSE(testing::PathExists(OutboxPath()));
 }
 
-// An outage is logged where it begins and ends, and the kept plays where
-// they are delivered, fifty a call.
+// An outage is logged where it begins and ends, and the delivery of the
+// kept plays, fifty a call, at its start, every ten seconds and at its end.
 TEST_F(PlayRecordsTest, OutageAndDeliveryOfKeptPlaysAreLogged) {
   Save(1);
   const size_t before = log_.Lines().size();
   PointAtNothing();
-  for (int id = 0; id < 60; ++id) Save(id);
+  for (int id = 0; id < 210; ++id) Save(id);
   PointAtVenue();
-  Save(100);
+  platform::OverrideClock(20000, 0);
+  Save(100);  // the first line of a delivery
   Save(101);
+  platform::OverrideClock(29999, 0);
+  Save(102);
+  platform::OverrideClock(30000, 0);
+  Save(103);  // ten seconds on
+  platform::ClearClockOverride();
+  Save(104);
   std::vector<std::string> logged;
   const std::vector<std::string> lines = log_.Lines();
   for (size_t i = before; i < lines.size(); ++i) {
@@ -659,7 +667,8 @@ TEST_F(PlayRecordsTest, OutageAndDeliveryOfKeptPlaysAreLogged) {
                         "database 127.0.0.1:1 \"karaok\" stopped answering",
                         "database 127.0.0.1:" + std::to_string(venue_.port()) +
                             " \"karaok\" answers again",
-                        "50 kept plays delivered, 10 still kept",
+                        "50 kept plays delivered, 160 still kept",
+                        "150 kept plays delivered, 10 still kept",
                         "10 kept plays delivered, 0 still kept"}));
 }
 
