@@ -84,8 +84,10 @@ constexpr const char kUsageTail[] = R"()
 
 Environment (read by the library): RONDEL_SETTINGS_FILE (settings file),
 RONDEL_SNAPSHOT_DIR (snapshot directory), RONDEL_DIAG_TARGET (127.0.0.1:PORT for the
-diagnostic datagrams; `next` and `conn modify` replace it with their own port). The library writes
-rondel.log in the working directory.
+diagnostic datagrams; `next` and `conn modify` replace it with their own port), RONDEL_LOG_FILE
+(the log; rondel.log in the working directory when unset). Before the library starts, the
+command names on standard error the library it loaded and the settings file, snapshot
+directory and log the run uses.
 
 Exit status (status has its own, above): 0 done, 1 not found or no answer (also a play
 call answering -1, a refused authorization, a trade-log error code, a connection count without a row), 2 usage error, 3 library not loadable or lacking an export the action calls.
