@@ -31,7 +31,8 @@ void LogIfUnreadable(const char* path) {
   if (error.ok()) return;
   ModuleLog().AddLog(
       ("settings file: " + error.ToString() + "; the defaults are used")
-          .c_str());
+          .c_str(),
+      platform::LogLevel::kWarning);
 }
 
 void ReadClientCharset(const char* path) {
@@ -122,7 +123,8 @@ platform::FileError PersistRandPlayType(int32_t play_type) {
   platform::FileError error = platform::WriteProfileString(
       SettingsFilePath().c_str(), "VideoServer", "RandPlayType", text);
   if (!error.ok()) {
-    ModuleLog().AddLog(("RandPlayType not saved: " + error.ToString()).c_str());
+    ModuleLog().AddLog(("RandPlayType not saved: " + error.ToString()).c_str(),
+                       platform::LogLevel::kWarning);
   }
   return error;
 }
