@@ -15,9 +15,10 @@
 //     directory, and is itself flushed, before the exchange; the parent is
 //     flushed after it, so a crash leaves one whole set or the other. A
 //     sibling on another mount than the snapshot directory (a mount point:
-//     the exchange answers EBUSY, a link across answers EXDEV), or a volume
-//     that refuses the second names, makes the set be written again beside
-//     the live files, to go in place file by file (7. to 10.).
+//     the exchange answers EBUSY, a link across answers EXDEV) is dropped and
+//     the set written again beside the live files; on a volume that refuses
+//     the second names (no hard links) the sibling's files are renamed beside
+//     them; either way the set then goes in place file by file (7. to 10.).
 //  3. A failure before the set is in place removes the new files and leaves
 //     the live set as it was; false is answered only when the previous set is
 //     what a load reads (or, per 10., a committed set could neither be
@@ -735,13 +736,15 @@ FileError SnapshotStore::SaveAllTablesReplacing() {
   if (error.ok() && way_ == SaveWay::kExchange) {
     error = CarryOtherFilesOver();
     if (LinksRefused(error)) {
+      // The sibling is on this volume: its new files can be renamed beside
+      // the live ones, with no second write of the set.
       platform::MessageLog().AddLog(
           ("snapshot save: \"" + live_ + "\" refuses hard links (" +
            platform::ErrorText(error.error_number) +
            "); the files are replaced one by one without them")
               .c_str());
-    }
-    if (SiblingOnAnotherMount(error.error_number) || LinksRefused(error)) {
+      error = MoveNewSetBeside();
+    } else if (SiblingOnAnotherMount(error.error_number)) {
       error = WriteBesideTheLiveSet();
     } else if (error.ok() && !platform::SyncDirectory(staging_)) {
       error = FileError::Now("flush", staging_);
