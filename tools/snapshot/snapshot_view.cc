@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/snapshot_commit.h"
 #include "text_view.h"
 
 namespace rondel {
@@ -29,9 +30,11 @@ TableFile ReadSnapshotTable(const std::string& directory, Table table) {
   TableFile file;
   file.record_size = snapshot::kTables[table].record_size;
   std::vector<char> buffer;
+  // A replacement interrupted after its commit is read as a load reads it.
   file.check = snapshot::CheckTableFile(
-      path + snapshot::kTables[table].file_name, table,
-      [&buffer, &file](int32_t count) -> void* {
+      snapshot::ServedTablePath(path, table,
+                                snapshot::ReplacementCommitted(path)),
+      table, [&buffer, &file](int32_t count) -> void* {
         buffer.assign(
             static_cast<size_t>(count) * file.record_size + kSpareBytes, '\0');
         return buffer.data();
