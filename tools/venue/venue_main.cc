@@ -67,7 +67,7 @@ void PrintView(const rondel::venue::Venue& venue, const std::string& database,
       venue.options().rooms, venue.options().threads, elapsed, plays,
       elapsed > 0 ? venue.calls().TotalCalls() / elapsed : 0.0, venue.refused(),
       final_view ? "  (done)" : "");
-  std::printf("database %s\n\n", database.c_str());
+  std::printf("database server %s\n\n", database.c_str());
   std::printf("%-28s %8s %8s %9s %9s\n", "export", "calls", "failures",
               "p50 ms", "p99 ms");
   for (const auto& [name, f] : figures) {

@@ -269,7 +269,8 @@ std::tuple<long, long, long, long, long> PlaysSaved(const std::string& output) {
 // SaveVideoTime answers nothing, so the summary counts where the plays went
 // from the files the library keeps: online all are delivered; with the
 // database stopped all are kept; once it is back the kept ones go with the
-// new. The database holds every play counted delivered.
+// new. The database holds every play counted delivered; the header names
+// the database.
 TEST(VenueSimulatorTest, SummaryTellsDeliveredKeptAndSetAsidePlaysApart) {
   rondel::testing::VenueServer venue(
       {"--rooms", "8", "--file-servers", "2", "--groups", "1"});
@@ -279,7 +280,8 @@ TEST(VenueSimulatorTest, SummaryTellsDeliveredKeptAndSetAsidePlaysApart) {
       " RONDEL_SNAPSHOT_DIR=" + venue.folder() +
       "/snapshots RONDEL_LOG_FILE=" + venue.folder() +
       "/rondel.log RONDEL_DIAG_TARGET=127.0.0.1:9";
-  const auto online = PlaysSaved(RunVenue(environment));
+  const std::string first_run = RunVenue(environment);
+  const auto online = PlaysSaved(first_run);
   const int port = venue.port();
   venue.Stop();
   const auto offline = PlaysSaved(RunVenue(environment));
@@ -296,6 +298,10 @@ TEST(VenueSimulatorTest, SummaryTellsDeliveredKeptAndSetAsidePlaysApart) {
   EXPECT_EQ(offline, std::make_tuple(offline_saved, 0L, offline_saved, 0L, 0L));
   EXPECT_EQ(back, std::make_tuple(back_saved, back_saved + offline_saved, 0L,
                                   offline_saved, 0L));
+  EXPECT_NE(first_run.find("{\"database\": \"" + venue.address() +
+                           ", database karaok\""),
+            std::string::npos)
+      << first_run;
   const auto rows = venue.Query("SELECT count(*) FROM play_records");
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0][0].value_or(""),
