@@ -6,9 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <regex>
 #include <sstream>
 #include <string>
 
@@ -42,20 +42,45 @@ std::string Play(int32_t media_id, const std::string& begin) {
   return entry;
 }
 
-// The report with what changes from run to run replaced.
+// Replaces each run of digits between `before` and `after` with `with`.
+void ReplaceNumbers(std::string& text, const std::string& before,
+                    const std::string& after, const std::string& with) {
+  for (size_t at = text.find(before); at != std::string::npos;
+       at = text.find(before, at + 1)) {
+    const size_t digits = at + before.size();
+    size_t end = digits;
+    while (end < text.size() &&
+           std::isdigit(static_cast<unsigned char>(text[end])))
+      ++end;
+    if (end > digits && text.compare(end, after.size(), after) == 0) {
+      text.replace(digits, end - digits, with);
+    }
+  }
+}
+
+// The report with what changes from run to run replaced: the scratch
+// directory, ports, times, ages and the login's milliseconds.
 std::string Normalised(std::string text, const std::string& scratch) {
   for (size_t at; (at = text.find(scratch)) != std::string::npos;) {
     text.replace(at, scratch.size(), "DIR");
   }
-  const std::pair<const char*, const char*> kChanging[] = {
-      {R"(127\.0\.0\.1:\d+)", "127.0.0.1:PORT"},
-      {R"((DataBaseServerPort +)\d+)", "$1PORT"},
-      {R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC)", "T"},
-      {R"(\(\d+ \w+ ago\))", "(AGE)"},
-      {R"(in \d+ ms)", "in N ms"},
-  };
-  for (const auto& [pattern, with] : kChanging) {
-    text = std::regex_replace(text, std::regex(pattern), with);
+  ReplaceNumbers(text, "127.0.0.1:", "", "PORT");
+  ReplaceNumbers(text, "DataBaseServerPort ", "\n", "PORT");
+  ReplaceNumbers(text, " in ", " ms", "N");
+  static const char kUtc[] = "dddd-dd-dd dd:dd:dd UTC";
+  const size_t size = sizeof kUtc - 1;
+  for (size_t at = 0; at + size <= text.size(); ++at) {
+    bool time = true;
+    for (size_t i = 0; i < size && time; ++i) {
+      time = kUtc[i] == 'd'
+                 ? std::isdigit(static_cast<unsigned char>(text[at + i])) != 0
+                 : text[at + i] == kUtc[i];
+    }
+    if (time) text.replace(at, size, "T");
+  }
+  for (size_t end; (end = text.find(" ago)")) != std::string::npos;) {
+    const size_t open = text.rfind('(', end);
+    text.replace(open, end + 5 - open, "(AGE)");
   }
   return text;
 }
@@ -249,8 +274,8 @@ const StateCase kStates[] = {
          kSetAside + kRest},
     {"SettingsMissing", Db::kUp, Set::kWhole, Outbox::kEmpty, Conf::kMissing, 3,
      Offline("is unreachable (127.0.0.1: Connection refused)") +
-         "database    127.0.0.1 \"karaok\" as sa: unreachable: Connection "
-         "refused\n"
+         "database    127.0.0.1 (no DataBaseServerPort: the client library's "
+         "default port) \"karaok\" as sa: unreachable: Connection refused\n"
          "settings    DIR/Korvane.ini (--settings): cannot be read (open "
          "\"DIR/Korvane.ini\": No such file or directory); the library would "
          "use these defaults\n"

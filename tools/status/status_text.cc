@@ -93,8 +93,11 @@ const char* StateWords(KeptState state) {
 }
 
 void PrintDatabase(const DatabaseStatus& database, std::ostream& out) {
-  out << "database    " << database.target << " \"" << database.database
-      << "\" as " << database.user << ": ";
+  out << "database    " << database.target;
+  if (database.target.find(':') == std::string::npos) {
+    out << " (no DataBaseServerPort: the client library's default port)";
+  }
+  out << " \"" << database.database << "\" as " << database.user << ": ";
   if (!database.reached) {
     out << "unreachable: " << database.connect_error << "\n";
     return;
