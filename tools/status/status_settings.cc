@@ -22,19 +22,21 @@ struct KnownKey {
   const char* section;
   const char* key;
   const char* default_value;
+  size_t read_length;  // texts: the library's read length, which keeps one
+                       // byte less (frame/settings.cc); 0 for numbers
 };
 
 // Every key the library reads, in the order shown.
 constexpr KnownKey kKnownKeys[] = {
-    {"MainServer", "DataBaseServerIp", "127.0.0.1"},
-    {"MainServer", "DataBaseServerPort", ""},
-    {"KTV", "DataBaseName", "karaok"},
-    {"MainServer", "UserName", "sa"},
-    {"MainServer", "PassWord", ""},
-    {"MainServer", "ClientCharset", "GB18030"},
-    {"MainServer", "FileServerIP", ""},
-    {"VideoServer", "KeepUnsentPlays", "1"},
-    {"VideoServer", "RandPlayType", "2"},
+    {"MainServer", "DataBaseServerIp", "127.0.0.1", 20},
+    {"MainServer", "DataBaseServerPort", "", 0},
+    {"KTV", "DataBaseName", "karaok", 255},
+    {"MainServer", "UserName", "sa", 255},
+    {"MainServer", "PassWord", "", 255},
+    {"MainServer", "ClientCharset", "GB18030", sizeof Settings::client_charset},
+    {"MainServer", "FileServerIP", "", 20},
+    {"VideoServer", "KeepUnsentPlays", "1", 0},
+    {"VideoServer", "RandPlayType", "2", 0},
 };
 
 // The reader's own bound: nothing past it is read.
@@ -162,10 +164,16 @@ SettingsStatus ReadSettingsStatus(const std::string& file,
   if (!status.readable) status.error = error.ToString();
   for (const KnownKey& known : kKnownKeys) {
     SettingValue setting{known.section, known.key, "", false};
-    const std::string value = status.readable
-                                  ? Read(file, known, &setting.from_file)
-                                  : known.default_value;
+    std::string value = status.readable ? Read(file, known, &setting.from_file)
+                                        : known.default_value;
     const std::string key = known.key;
+    if (known.read_length != 0 && value.size() >= known.read_length) {
+      value.resize(known.read_length - 1);
+      status.warnings.push_back(
+          key + " is longer than the library keeps: it uses its first " +
+          std::to_string(known.read_length - 1) + " bytes" +
+          (key == "PassWord" ? "" : " (\"" + value + "\")"));
+    }
     if (key == "PassWord") {
       setting.shown = value.empty() ? "(empty)" : "********";
       status.password = value;

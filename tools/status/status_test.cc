@@ -33,7 +33,7 @@ using testing::VenueServer;
 enum class Db { kUp, kDown, kWrongPassword, kNoSuchDatabase };
 enum class Set { kWhole, kAbsent, kDamaged };
 enum class Outbox { kEmpty, kKept, kDamaged };
-enum class Conf { kPlain, kMissing, kBom, kNoFileServer };
+enum class Conf { kPlain, kMissing, kBom, kNoFileServer, kPortOutOfRange };
 
 std::string Play(int32_t media_id, const std::string& begin) {
   std::string entry;
@@ -158,7 +158,8 @@ class StatusStateTest : public ::testing::TestWithParam<StateCase> {
     std::ofstream(scratch_.File("Korvane.ini"), std::ios::binary)
         << (c.conf == Conf::kBom ? "\xEF\xBB\xBF" : "")
         << "[MainServer]\nDataBaseServerIp=127.0.0.1\nDataBaseServerPort="
-        << venue_.port() << "\nUserName=sa\nPassWord="
+        << (c.conf == Conf::kPortOutOfRange ? 70000 : venue_.port())
+        << "\nUserName=sa\nPassWord="
         << (c.db == Db::kWrongPassword ? "wrong" : "") << "\nFileServerIP="
         << (c.conf == Conf::kNoFileServer ? "" : "10.9.9.9")
         << "\nDataBaseServerPot=1433\n[KTV]\nDataBaseName="
@@ -303,6 +304,15 @@ const StateCase kStates[] = {
      kServing + Settings("(empty)", "karaok", "(empty)") +
          "  warning: FileServerIP is empty: play and fire-alarm URLs would "
          "name no server\n" +
+         kMisspelt + kSetWhole + kNoPlays + kRest},
+    {"PortOutOfRange", Db::kUp, Set::kWhole, Outbox::kEmpty,
+     Conf::kPortOutOfRange, 1,
+     Offline("is unreachable (127.0.0.1: Connection refused)") +
+         "database    127.0.0.1 (no DataBaseServerPort: the client library's "
+         "default port) \"karaok\" as sa: unreachable: Connection refused\n" +
+         Settings() +
+         "  warning: DataBaseServerPort 70000 is out of range (1-65535): the "
+         "client library's default port is used\n" +
          kMisspelt + kSetWhole + kNoPlays + kRest},
 };
 
