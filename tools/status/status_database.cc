@@ -30,6 +30,9 @@ struct Heard {
 };
 Heard g_heard;
 std::mutex g_heard_mutex;
+// The client library's start, handlers and time-outs are process-wide: one
+// check at a time, however many threads ask (a console serving several pages).
+std::mutex g_check_mutex;
 
 std::string OneLine(const char* text) {
   std::string line = text != nullptr ? text : "";
@@ -74,6 +77,7 @@ DatabaseStatus CheckDatabase(const SettingsStatus& settings,
     status.connect_error = "no server named (DataBaseServerIp is empty)";
     return status;
   }
+  std::lock_guard<std::mutex> one_check(g_check_mutex);
   if (dbinit() == FAIL) {
     status.connect_error = "the client library does not start";
     return status;

@@ -11,7 +11,9 @@
 // the database is asked as a client of its own (DB-Library, the settings'
 // server, login and database) with a short time-out, never through the
 // library's exports. Times are seconds since 1970 UTC (0: unknown or absent);
-// texts from the venue's files stay the bytes stored.
+// texts from the venue's files stay the bytes stored. Calls may come from
+// several threads: database checks take turns (the client library's handlers
+// are process-wide), the rest shares nothing.
 #ifndef RONDEL_TOOLS_STATUS_STATUS_MODEL_H_
 #define RONDEL_TOOLS_STATUS_STATUS_MODEL_H_
 
