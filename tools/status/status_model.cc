@@ -9,6 +9,7 @@
 #include <ctime>
 #include <sstream>
 
+#include "catalogue/snapshot_commit.h"
 #include "catalogue/snapshot_format.h"
 #include "frame/settings.h"
 #include "platform/paths.h"
@@ -19,10 +20,6 @@ namespace rondel {
 namespace tools {
 
 namespace {
-
-// The name of the commit record an interrupted file-by-file replacement
-// leaves (the store's snapshot_commit.h): only its presence is reported.
-constexpr char kCommitRecordName[] = "Tables.commit";
 
 const char* Environment(const char* name) {
   const char* value = std::getenv(name);
@@ -75,14 +72,17 @@ SnapshotStatus ReadSnapshotStatus(const std::string& directory,
   status.writable =
       status.exists && access(status.directory.c_str(), W_OK) == 0;
   if (!status.exists) return status;
+  // A committed replacement's set is the one a start loads (and finishes).
+  status.replacement_pending = snapshot::ReplacementCommitted(status.directory);
   const SnapshotSet set = ReadSnapshotSet(status.directory);
   for (int k = 0; k < snapshot::kTableCount; ++k) {
     const TableFile& file = set.tables[k];
     status.tables.push_back(TableStatus{snapshot::kTables[k].file_name,
                                         file.check.ok,
                                         file.check.ok ? file.count() : 0});
-    const int64_t written =
-        WrittenTime(status.directory + snapshot::kTables[k].file_name);
+    const int64_t written = WrittenTime(snapshot::ServedTablePath(
+        status.directory, static_cast<snapshot::Table>(k),
+        status.replacement_pending));
     if (written > status.written) status.written = written;
   }
   status.loads = set.Loads();
@@ -97,8 +97,6 @@ SnapshotStatus ReadSnapshotStatus(const std::string& directory,
       status.verify_findings.push_back(line);
     }
   }
-  status.replacement_pending =
-      access((status.directory + kCommitRecordName).c_str(), F_OK) == 0;
   return status;
 }
 

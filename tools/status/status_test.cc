@@ -31,7 +31,7 @@ using testing::ScratchDir;
 using testing::VenueServer;
 
 enum class Db { kUp, kDown, kWrongPassword, kNoSuchDatabase };
-enum class Set { kWhole, kAbsent, kDamaged };
+enum class Set { kWhole, kAbsent, kDamaged, kMidReplacement };
 enum class Outbox { kEmpty, kKept, kDamaged };
 enum class Conf { kPlain, kMissing, kBom, kNoFileServer, kPortOutOfRange };
 
@@ -175,6 +175,13 @@ class StatusStateTest : public ::testing::TestWithParam<StateCase> {
     if (set == Set::kDamaged) {
       ASSERT_EQ(0, truncate((set_dir() + "Medias.tbl").c_str(), 500));
     }
+    if (set == Set::kMidReplacement) {
+      // Committed, Rooms.tbl.new not yet renamed over Rooms.tbl.
+      std::ofstream(set_dir() + snapshot::kCommitFileName, std::ios::binary)
+          << snapshot::CommitRecordBytes();
+      ASSERT_EQ(0, rename((set_dir() + "Rooms.tbl").c_str(),
+                          (set_dir() + "Rooms.tbl.new").c_str()));
+    }
   }
   void WriteOutbox(Outbox kind) {
     if (kind == Outbox::kEmpty) return;
@@ -314,6 +321,11 @@ const StateCase kStates[] = {
          "  warning: DataBaseServerPort 70000 is out of range (1-65535): the "
          "client library's default port is used\n" +
          kMisspelt + kSetWhole + kNoPlays + kRest},
+    {"ReplacementInterrupted", Db::kDown, Set::kMidReplacement, Outbox::kEmpty,
+     Conf::kPlain, 1,
+     Offline(kUnreachable) + kDown + Settings() + kMisspelt + kSetWhole +
+         "  a replacement was interrupted; the next start finishes it\n" +
+         kNoPlays + kRest},
 };
 
 INSTANTIATE_TEST_SUITE_P(States, StatusStateTest, ::testing::ValuesIn(kStates),
