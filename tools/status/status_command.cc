@@ -30,6 +30,7 @@ Options:
   --log FILE           the log (default: RONDEL_LOG_FILE, else rondel.log in the working
                        directory)
   --help               this text
+  --version            the version
 
 Exit status: 0 a start would serve from the database, 1 the database cannot be used but a
 whole snapshot set would serve, 2 nothing to serve, 3 usage error or a settings file that
@@ -44,6 +45,10 @@ int RunStatusCommand(const std::vector<std::string>& arguments,
     const std::string& option = arguments[i];
     if (option == "--help" || option == "-h") {
       out << kStatusHelp;
+      return 0;
+    }
+    if (option == "--version") {
+      out << "rondel status " << RONDEL_VERSION << "\n";
       return 0;
     }
     if (option == "--json") {
