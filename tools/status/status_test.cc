@@ -32,7 +32,7 @@ using testing::VenueServer;
 
 enum class Db { kUp, kDown, kWrongPassword, kNoSuchDatabase };
 enum class Set { kWhole, kAbsent, kDamaged, kMidReplacement };
-enum class Outbox { kEmpty, kKept, kDamaged };
+enum class Outbox { kEmpty, kKept, kDamaged, kSetAside };
 enum class Conf { kPlain, kMissing, kBom, kNoFileServer, kPortOutOfRange };
 
 std::string Play(int32_t media_id, const std::string& begin) {
@@ -185,6 +185,12 @@ class StatusStateTest : public ::testing::TestWithParam<StateCase> {
   }
   void WriteOutbox(Outbox kind) {
     if (kind == Outbox::kEmpty) return;
+    if (kind == Outbox::kSetAside) {
+      std::ofstream(set_dir() + "PlayRecords.rejected", std::ios::binary)
+          << std::string(outbox::kRejectedMagic, outbox::kMagicSize)
+          << Play(1201, "2026-02-01 20:00:00");
+      return;
+    }
     std::string damaged = Play(1199, "2026-02-01 21:05:00");
     damaged[20] ^= 0x40;
     std::ofstream(set_dir() + "PlayRecords.outbox", std::ios::binary)
@@ -326,6 +332,14 @@ const StateCase kStates[] = {
      Offline(kUnreachable) + kDown + Settings() + kMisspelt + kSetWhole +
          "  a replacement was interrupted; the next start finishes it\n" +
          kNoPlays + kRest},
+    {"PlaysSetAside", Db::kUp, Set::kWhole, Outbox::kSetAside, Conf::kPlain, 0,
+     kServing + Settings() + kMisspelt + kSetWhole +
+         "plays       none kept in the outbox\n"
+         "  set aside 1 play\n"
+         "    media 1201 in room 10.0.0.21, 2026-02-01 20:00:00 to 2026-02-01 "
+         "21:09:00, song type 2\n"
+         "  damaged bytes kept aside: none\n" +
+         kRest},
 };
 
 INSTANTIATE_TEST_SUITE_P(States, StatusStateTest, ::testing::ValuesIn(kStates),
