@@ -55,8 +55,10 @@ enum DatabaseState : int { kUnknown, kAnswering, kSilent };
 std::atomic<int> g_database_state{kUnknown};
 
 // The "host:port" a connection is being opened to on this thread, for the
-// server's messages; empty outside an opening.
-thread_local std::string t_opening_target;
+// server's messages; empty outside an opening. A plain array: a thread_local
+// with a destructor would make the Windows DLL import what XP lacks
+// (GetModuleHandleExW, through the runtime's thread-exit hooks).
+thread_local char t_opening_target[48];
 thread_local int t_opening_messages = 0;
 
 // Copies a settings buffer into a terminated local copy, so that one opening
@@ -89,9 +91,9 @@ int DbErrorHandler(DBPROCESS* /*connection*/, int /*severity*/,
 int DbMessageHandler(DBPROCESS* /*connection*/, DBINT message_number, int state,
                      int severity, char* message_text, char* /*server_name*/,
                      char* /*procedure*/, int /*line*/) {
-  if (t_opening_target.empty() || severity <= 10) return 0;
+  if (t_opening_target[0] == '\0' || severity <= 10) return 0;
   ++t_opening_messages;
-  std::string line = t_opening_target + " says " +
+  std::string line = std::string(t_opening_target) + " says " +
                      std::to_string(message_number) + " (class " +
                      std::to_string(severity) + ", state " +
                      std::to_string(state) +
@@ -121,10 +123,12 @@ void NoteDatabaseAnswered(bool answered, const std::string& database) {
 class OpeningTarget {
  public:
   explicit OpeningTarget(const std::string& target) {
-    t_opening_target = target;
+    const size_t length = std::min(target.size(), sizeof t_opening_target - 1);
+    std::memcpy(t_opening_target, target.data(), length);
+    t_opening_target[length] = '\0';
     t_opening_messages = 0;
   }
-  ~OpeningTarget() { t_opening_target.clear(); }
+  ~OpeningTarget() { t_opening_target[0] = '\0'; }
   OpeningTarget(const OpeningTarget&) = delete;
   OpeningTarget& operator=(const OpeningTarget&) = delete;
 };
