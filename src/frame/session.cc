@@ -56,8 +56,8 @@ std::atomic<int> g_database_state{kUnknown};
 
 // The "host:port" a connection is being opened to on this thread, for the
 // server's messages; empty outside an opening. A plain array: a thread_local
-// with a destructor would make the Windows DLL import what XP lacks
-// (GetModuleHandleExW, through the runtime's thread-exit hooks).
+// with a destructor would bring the runtime's thread-exit hooks into the
+// Windows DLL, each thread then registering a destructor there.
 thread_local char t_opening_target[48];
 thread_local int t_opening_messages = 0;
 
