@@ -9,7 +9,7 @@ saves a screenshot to SCREENSHOT, and prints one JSON line of what the page
 shows: the banner's class, text and computed background colour, and the kept
 plays' count. With DIAG_PORT and TEXT it then sends TEXT as one diagnostic
 datagram to 127.0.0.1:DIAG_PORT and waits for the page to list it without a
-reload ("datagram_seen", "reloaded").
+reload ("datagram_seen", "reloaded"), before the screenshot.
 
 Chromium is driven over its DevTools protocol through the websocket client
 below (the standard library has none). Exit status: 0 looked; 1 the page
@@ -177,8 +177,6 @@ def main(argv):
         shown = wait_for(page, 'document.getElementById("banner") && '
                          'document.getElementById("banner").className === %s' % json.dumps(verdict))
         seen = json.loads(page.evaluate(LOOK))
-        with open(screenshot, "wb") as f:
-            f.write(base64.b64decode(page.call("Page.captureScreenshot", format="png")["data"]))
         if len(argv) == 7:
             # A mark that a reload would lose.
             page.evaluate("window.rondelLooking = true")
@@ -189,6 +187,8 @@ def main(argv):
                 page, 'document.getElementById("datagrams").textContent.includes(%s)'
                 % json.dumps(argv[6]))
             seen["reloaded"] = page.evaluate("window.rondelLooking !== true")
+        with open(screenshot, "wb") as f:
+            f.write(base64.b64decode(page.call("Page.captureScreenshot", format="png")["data"]))
         print(json.dumps(seen, sort_keys=True))
         return 0 if shown else 1
     finally:

@@ -108,7 +108,8 @@ function showStatus(s, live) {
 
   const fire = s.fire_alarm;
   const fireLines = [line(fire.answers === "whole"
-      ? "answers remembered for " + fire.rooms + " rooms, written " + fire.written
+      ? "answers remembered for " + fire.rooms + (fire.rooms === 1 ? " room" : " rooms") +
+        ", written " + fire.written
       : "no answers remembered (" + fire.answers + ")")];
   if (fire.answers === "whole") {
     fireLines.push(line("default: " + (fire.default ?? "none")), line("page: " + (fire.page ?? "none")));
