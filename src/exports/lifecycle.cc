@@ -37,9 +37,11 @@ RONDEL_API void InitialDatabase() {
 
 RONDEL_API void ExitDatabase() {
   try {
-    // No writer of the fire alarm's answers outlives the library's use.
-    rondel::FireAlarmMemory::FinishWriting();
+    // The client first: it waits for a lookup still under way, whose answer
+    // is then remembered. Then no writer of the fire alarm's answers outlives
+    // the library's use, and the newest answers are in the file.
     rondel::StopDbLibrary();
+    rondel::FireAlarmMemory::FinishWriting();
     // Repeats still held back are counted before the host goes.
     rondel::platform::MessageLog().FlushRepeats();
   } catch (...) {

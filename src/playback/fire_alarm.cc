@@ -1,6 +1,7 @@
 #include "playback/fire_alarm.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -13,6 +14,7 @@
 #include "frame/settings.h"
 #include "platform/message_log.h"
 #include "playback/fire_alarm_memory.h"
+#include "playback/fire_alarm_test_hooks.h"
 
 namespace rondel {
 
@@ -23,6 +25,10 @@ using Clock = std::chrono::steady_clock;
 // The longest a room of the start-up's pass waits for other threads to take
 // the lock before asking the next room.
 constexpr std::chrono::milliseconds kRoomYieldLimit{1000};
+
+// The room pass's limit in force: kRoomPassLimit but in tests.
+std::atomic<std::chrono::milliseconds::rep> g_room_pass_limit{
+    kRoomPassLimit.count()};
 
 // How one step (one exchange) of a fire-alarm call went.
 enum class Step {
@@ -162,24 +168,43 @@ void CopyRemembered(const std::string& text, char (&buffer)[N]) {
 // gets its own evacuation video, not only those that raised an alarm before.
 // Each room is one bounded exchange of its own; threads waiting for the lock
 // go first between two rooms. A room the database does not answer ends the
-// pass: it has gone, and every further room would wait out its time-out.
+// pass: it has gone, and every further room would wait out its time-out. A
+// database that answers each room slowly, but in time, is not waited for
+// either: no room is begun once the pass's limit has passed, so the start-up
+// is held up by at most about that limit and one room.
 void AskEveryRoom() {
   const int32_t count =
       std::clamp(g_catalogue.table_records.RoomCount, 0, kRoomCapacity);
+  const std::chrono::milliseconds limit(g_room_pass_limit.load());
+  const Clock::time_point pass_deadline = Clock::now() + limit;
+  int32_t asked = 0;
   for (int32_t i = 0; i < count; ++i) {
     const char* field = g_catalogue.rooms[i].RoomAddress;
     const std::string address(
         field, strnlen(field, sizeof g_catalogue.rooms[i].RoomAddress));
     if (address.empty()) continue;
+    if (Clock::now() >= pass_deadline) {
+      ModuleLog().AddLog(("fire alarm start-up pass stopped at its " +
+                          std::to_string(limit.count()) +
+                          " ms limit: " + std::to_string(asked) + " of " +
+                          std::to_string(count) + " rooms asked")
+                             .c_str());
+      return;
+    }
     char file_name[kFireAlarmFileNameSize] = "";
     const Step step = LookupFireAlertFile(
         address.c_str(), Clock::now() + kFireAlarmCallBudget, file_name);
+    ++asked;
     if (!Answered(step)) return;
     CatalogueLock().LetWaitersIn(CatalogueLock().holds(), kRoomYieldLimit);
   }
 }
 
 }  // namespace
+
+void SetRoomPassLimit(std::chrono::milliseconds limit) {
+  g_room_pass_limit.store(limit.count());
+}
 
 bool FindFirealarmVideo(const char* address, char* url, char* format1,
                         char* format2) {

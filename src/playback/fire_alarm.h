@@ -61,8 +61,11 @@ bool FindFirealarmPage(char* page);
 // start-up that loaded the catalogue from the database, asks the default file,
 // the page and the lookup of every room in Rooms (table order), each a bounded
 // exchange of its own, and remembers their answers. The rooms' pass stops at
-// the first room the database does not answer. Nothing here waits for the
-// disk: the file is written by FireAlarmMemory's writer.
+// the first room the database does not answer, and begins no room once
+// kRoomPassLimit has passed since it began: it then logs one line, "fire
+// alarm start-up pass stopped at its MS ms limit: ASKED of ROOMS rooms
+// asked" (ROOMS is RoomCount). Nothing here waits for the disk: the file is
+// written by FireAlarmMemory's writer.
 // REQUIRES: the catalogue lock not held; Rooms loaded.
 void PrepareFireAlarmAnswers(bool database_started);
 
@@ -75,6 +78,11 @@ constexpr std::chrono::milliseconds kFireAlarmLockWait{2000};
 constexpr int kFireAlarmTimeoutSeconds = 1;
 constexpr std::chrono::milliseconds kFireAlarmExchangeAllowance{2000};
 constexpr std::chrono::milliseconds kFireAlarmCallBudget{4500};
+
+// The start-up's pass over the rooms begins no room after this long, so a
+// database answering each room just within its time-out holds the start-up up
+// for seconds, not for one time-out per room.
+constexpr std::chrono::milliseconds kRoomPassLimit{10000};
 
 }  // namespace rondel
 

@@ -8,9 +8,10 @@
 //     leftover temporary is never read.
 //  2. A file that is not whole (a length or checksum that does not match, a
 //     body that does not parse to exactly its length) is never served from.
-//  3. Only the writer thread writes the file, one write at a time, each of
-//     the answers as they stood when it began; the last write of a run holds
-//     the newest answers. No other thread waits for the disk.
+//  3. One write run at a time writes the file (the writer thread's, or
+//     FinishWriting's own last one), one write at a time, each of the answers
+//     as they stood when it began; the last write of a run holds the newest
+//     answers. No thread but the stopping one waits for the disk.
 #include "playback/fire_alarm_memory.h"
 
 #include <errno.h>
@@ -166,8 +167,12 @@ struct Memory {
   // Bumped at every change; the file holds the answers of saved_version.
   unsigned long version = 0;        // guarded by mutex
   unsigned long saved_version = 0;  // guarded by mutex
-  // True from the start of a writer until it has nothing left to write.
-  bool writing = false;          // guarded by mutex
+  // True from the start of a write run (the writer's, or FinishWriting's own)
+  // until it has nothing left to write.
+  bool writing = false;  // guarded by mutex
+  // FinishWriting calls under way: while any runs no writer starts, and
+  // FinishWriting itself writes what is left.
+  int stopping = 0;              // guarded by mutex
   std::condition_variable done;  // signalled when writing turns false
   std::thread writer;            // the last writer started; joined by
                                  // the next start or FinishWriting
@@ -217,15 +222,14 @@ platform::FileError WriteWhole(const std::string& directory,
   return {};
 }
 
-// The writer's thread: brings the file up to the answers in memory, then
-// ends. Changes made while a write is under way are gathered into the next
-// one, so a burst of answers costs two writes, not one per answer. A failed
-// write ends the thread too (the next change tries again) rather than
-// retrying against a disk that refuses. Nothing may leave the thread: an
-// exception there would end the host.
-void WriteUntilSaved() {
-  Memory& memory = TheMemory();
-  std::unique_lock<std::mutex> hold(memory.mutex);
+// Brings the file up to the answers in memory: writes until it holds the
+// newest version or a write fails. Changes made while a write is under way
+// are gathered into the next one, so a burst of answers costs two writes, not
+// one per answer. A failed write ends the run rather than retrying against a
+// disk that refuses; the next answer, or FinishWriting, tries again. Nothing
+// leaves it: an exception on the writer's thread would end the host.
+// REQUIRES: `hold` holds memory.mutex; it holds it again on return.
+void WriteUntilSaved(Memory& memory, std::unique_lock<std::mutex>& hold) {
   try {
     while (memory.saved_version != memory.version) {
       const std::string bytes = fire_alarm::Encode(memory.answers);
@@ -246,18 +250,26 @@ void WriteUntilSaved() {
   } catch (...) {
     if (!hold.owns_lock()) hold.lock();
   }
+}
+
+// The writer's thread: one write run, then it ends.
+void RunWriter() {
+  Memory& memory = TheMemory();
+  std::unique_lock<std::mutex> hold(memory.mutex);
+  WriteUntilSaved(memory, hold);
   memory.writing = false;
   memory.done.notify_all();
 }
 
-// Starts the writer unless one is at work (it will see the change).
+// Starts the writer unless one is at work (it will see the change) or
+// FinishWriting runs (it writes the change itself).
 // REQUIRES: memory.mutex held.
 void StartWriter(Memory& memory) {
-  if (memory.writing) return;
+  if (memory.writing || memory.stopping > 0) return;
   // The last writer has left its loop; joining only waits for its return.
   if (memory.writer.joinable()) memory.writer.join();
   try {
-    memory.writer = std::thread(WriteUntilSaved);
+    memory.writer = std::thread(RunWriter);
     memory.writing = true;
   } catch (const std::system_error& error) {
     ModuleLog().AddLog((std::string("fire alarm answers not saved (writer: ") +
@@ -266,14 +278,17 @@ void StartWriter(Memory& memory) {
   }
 }
 
-// Applies `change` to the answers; when it changed them, has the writer save
-// them.
+// Applies `change` to the answers; when it changed them, or the file is still
+// behind them (its last write failed), has the writer save them.
 template <typename Change>
 void Update(Change change) {
   Memory& memory = TheMemory();
   std::lock_guard<std::mutex> hold(memory.mutex);
-  if (!change(memory.answers)) return;
-  ++memory.version;
+  if (change(memory.answers)) {
+    ++memory.version;
+  } else if (memory.saved_version == memory.version) {
+    return;
+  }
   StartWriter(memory);
 }
 
@@ -390,8 +405,19 @@ void FireAlarmMemory::Load() {
 void FireAlarmMemory::FinishWriting() {
   Memory& memory = TheMemory();
   std::unique_lock<std::mutex> hold(memory.mutex);
+  // From here on a change starts no writer: a thread started now could outlive
+  // this call. What changes while it runs is written below.
+  ++memory.stopping;
   memory.done.wait(hold, [&] { return !memory.writing; });
+  // The writer has left its run; joining only waits for its return.
   if (memory.writer.joinable()) memory.writer.join();
+  // One last attempt at what the file lacks: answers given since the writer's
+  // last write, or those of a write that failed.
+  memory.writing = true;
+  WriteUntilSaved(memory, hold);
+  memory.writing = false;
+  --memory.stopping;
+  memory.done.notify_all();
 }
 
 }  // namespace rondel

@@ -99,9 +99,10 @@ bool Decode(const char* data, size_t size, Answers* answers);
 // returns: no caller waits for the disk. The file is brought up to date by a
 // writer thread of this class, started at a change when none is at work and
 // ending once the file holds what memory holds; changes made during a write
-// go into the next one. A call that changes nothing writes nothing. A write
-// that fails logs one line (the step, the file and the system's error text)
-// and keeps the answers in memory; the next change tries again.
+// go into the next one. A call that changes nothing writes nothing while the
+// file holds what memory holds. A write that fails logs one line (the step,
+// the file and the system's error text) and keeps the answers in memory; the
+// next answer, changed or not, tries again, and so does FinishWriting.
 class FireAlarmMemory {
  public:
   // A lookup that found `file_name` for `address` (null: none). An address
@@ -123,9 +124,12 @@ class FireAlarmMemory {
   // Replaces what is in memory by the file's answers. An absent file leaves
   // memory as it was; a damaged or unreadable one is logged and leaves it too.
   static void Load();
-  // Waits until no write is under way or due: the file then holds every
-  // answer remembered so far, or its last write failed. The library stops with
-  // it (ExitDatabase), so no writer outlives the library's use.
+  // Waits for the writer, then makes one last write when the file lacks
+  // answers (given since, or of a failed write): on return the file holds
+  // every answer remembered so far, or that write failed. No writer starts
+  // while it runs; an answer given meanwhile is written by this call. The
+  // library stops with it (ExitDatabase, once no lookup can answer any more),
+  // so no writer outlives the library's use.
   static void FinishWriting();
   // The file's path: SnapshotDirectoryPath() + kFileName.
   static std::string Path();

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -26,6 +27,7 @@
 #include "frame/settings.h"
 #include "platform/coding.h"
 #ifndef _WIN32
+#include <dirent.h>
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
@@ -36,6 +38,7 @@
 #include "platform/syscall_test_hooks.h"
 #endif
 #include "playback/fire_alarm_memory.h"
+#include "playback/fire_alarm_test_hooks.h"
 #include "rondel.h"
 #include "startup_harness.h"
 #include "test_system.h"
@@ -472,6 +475,27 @@ TEST_F(FireAlarmTest, StalledRoomEndsTheStartUpsRoomPass) {
             "sp_lookupfirealerts");
 }
 
+TEST_F(FireAlarmTest, SlowRoomsEndTheStartUpsRoomPassAtItsLimit) {
+  // Each room answered within its time-out, all of them well beyond the limit.
+  AddFault("delay_procedure", "sp_lookupfirealerts", 300);
+  for (int i = 0; i < 64; ++i) {
+    std::snprintf(
+        g_catalogue.rooms[g_catalogue.table_records.RoomCount++].RoomAddress,
+        sizeof g_catalogue.rooms[0].RoomAddress, "10.1.2.%d", i);
+  }
+  SetRoomPassLimit(std::chrono::milliseconds(1000));
+  PrepareFireAlarmAnswers(true);
+  SetRoomPassLimit(kRoomPassLimit);
+  const size_t asked = Requests("rpc", "sp_lookupfirealerts").size();
+  EXPECT_LT(asked, 64u);
+  std::string lines;
+  for (const std::string& line : log_.Lines()) {
+    if (line.find("start-up pass") != std::string::npos) lines += line + "|";
+  }
+  EXPECT_EQ(lines, "fire alarm start-up pass stopped at its 1000 ms limit: " +
+                       std::to_string(asked) + " of 64 rooms asked|");
+}
+
 // A file of one entry, a default and a page, byte for byte.
 const fire_alarm::Answers kSmallAnswers{
     {{"10.1.1.7", "a.mpg"}}, std::string("all.mpg"), std::string("p.htm")};
@@ -574,8 +598,9 @@ TEST_P(FireAlarmWriteTest, FailedWriteSaysWhyAndKeepsTheAnswerInMemory) {
   venue_.Stop();
   EXPECT_EQ(Video("10.1.1.7"), "1 vsp://10.9.9.9/fire/exit_a.mpg MPEG1 MPEG");
   EXPECT_EQ(log_.Count(Placed(GetParam().line)), 1);
-  // Nothing the failed write made stays behind.
-  EXPECT_EQ(testing::ListDirectory(snapshots_), "");
+  // Nothing the failed write made stays behind, and the stop's last attempt
+  // saved the answer.
+  EXPECT_EQ(testing::ListDirectory(snapshots_), "FireAlarm.answers\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -629,6 +654,80 @@ TEST_F(FireAlarmTest, AnswersWithoutWaitingForTheDisk) {
             fire_alarm::Encode({{{"10.1.1.7", "fire/exit_a.mpg"}},
                                 std::string("fire/all.mpg"),
                                 std::string("fire/p.htm")}));
+}
+
+// Threads of this process.
+int ThreadCount() {
+  int threads = 0;
+  if (DIR* tasks = opendir("/proc/self/task")) {
+    while (dirent* entry = readdir(tasks)) threads += entry->d_name[0] != '.';
+    closedir(tasks);
+  }
+  return threads;
+}
+
+// ThreadCount once a thread has come and gone: a sanitizer's runtime starts a
+// thread of its own with the process's first.
+int ThreadsAtRest() {
+  std::thread([] {}).join();
+  return ThreadCount();
+}
+
+// True once `condition` holds, false when it still does not after ten seconds.
+bool Eventually(const std::function<bool()>& condition) {
+  for (int i = 0; i < 1000; ++i) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return condition();
+}
+
+// The file's answers encoded again; "damaged" when it is not whole.
+std::string SavedAnswers() {
+  const std::string bytes = testing::ReadFileBytes(FireAlarmMemory::Path());
+  fire_alarm::Answers saved;
+  return fire_alarm::Decode(bytes.data(), bytes.size(), &saved)
+             ? fire_alarm::Encode(saved)
+             : "damaged";
+}
+
+const std::string kExitAOnly =
+    fire_alarm::Encode({{{"10.1.1.7", "fire/exit_a.mpg"}}, {}, {}});
+
+TEST_F(FireAlarmTest, LookupEndingDuringExitIsSavedBeforeExitReturns) {
+  ReplaceProcedure("sp_lookupfirealerts", Entries({"fire/exit_a.mpg"}));
+  // The lookup is still under way when ExitDatabase begins.
+  AddFault("delay_procedure", "sp_lookupfirealerts", 500);
+  // A writer started for its answer would still be flushing afterwards.
+  platform::SyscallFunctions slow_disk;
+  slow_disk.fsync = SlowFsync;
+  platform::ReplaceSyscalls(slow_disk);
+  const int threads = ThreadsAtRest();
+  std::string answer;
+  std::thread host([&] { answer = Video("10.1.1.7"); });
+  while (Requests("rpc", "sp_lookupfirealerts").empty()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ExitDatabase();
+  const std::string saved = SavedAnswers();
+  host.join();
+  EXPECT_EQ(answer + " / " + saved + " / " + std::to_string(ThreadCount()),
+            "1 vsp://10.9.9.9/fire/exit_a.mpg MPEG1 MPEG / " + kExitAOnly +
+                " / " + std::to_string(threads));
+}
+
+TEST_F(FireAlarmTest, FailedWriteIsRetriedByTheNextAnswerEvenUnchanged) {
+  ReplaceProcedure("sp_lookupfirealerts", Entries({"fire/exit_a.mpg"}));
+  platform::FailSyscallAt("write", 1, ENOSPC);
+  const int threads = ThreadsAtRest();
+  Video("10.1.1.7");
+  // The writer has failed and ended.
+  ASSERT_TRUE(Eventually([&] { return ThreadCount() == threads; }));
+  ASSERT_FALSE(testing::PathExists(FireAlarmMemory::Path()));
+  Video("10.1.1.7");
+  EXPECT_TRUE(
+      Eventually([] { return testing::PathExists(FireAlarmMemory::Path()); }));
+  EXPECT_EQ(SavedAnswers(), kExitAOnly);
 }
 
 // A thread sent kPauseSignal stops where it is until ResumePausedThread (at
