@@ -10,15 +10,19 @@
 //     anything else is appended, so a whole entry never follows a torn one; a
 //     torn append is dropped, never delivered garbled. Bytes damaged inside
 //     the file (whole entries follow them) are never delivered and never cut
-//     off unread: they are copied to "PlayRecords.outbox.damaged" and flushed
-//     before the file is rewritten without them (as in 5).
+//     off unread: they are copied to "PlayRecords.outbox.damaged" and flushed,
+//     once, before the file is rewritten without them (as in 5). While the
+//     rewrite fails (a replacement the system refuses), they stay in the
+//     file, skipped, and plays are appended behind them; the rewrite is
+//     tried again after each round of sends.
 //  3. A play leaves the outbox through a sent mark appended after its
 //     dbrpcsend succeeded, never before. A mark carries the count of plays
-//     sent from the file's start, so a mark that is lost or torn is made good
-//     by any later one. Marks are written as each play goes (a crash of the
-//     process keeps them) and flushed at the end of the round (a crash of the
-//     machine can send the plays of that round, at most 50, a second time;
-//     never lose one).
+//     sent from the file's start (a damaged stretch still in the file counted
+//     as the most plays its bytes could hold, as loading reads it), so a mark
+//     that is lost or torn is made good by any later one. Marks are written as
+//     each play goes (a crash of the process keeps them) and flushed at the end
+//     of the round (a crash of the machine can send the plays of that round, at
+//     most 50, a second time; never lose one).
 //  4. The file is removed only after all its plays are marked and the marks
 //     flushed: a crash before the removal leaves a file whose plays are all
 //     marked sent.
@@ -33,7 +37,10 @@
 //     written and flushed, and only then is its own mark appended and
 //     flushed. A crash between the two leaves it in both files, as the
 //     rejected file's last entry and the outbox's first unsent play; loading
-//     recognises that pair and only marks the play.
+//     recognises that pair and only marks the play. Past the rejected file's
+//     capacity the play is not set aside: one log line gives its values, then
+//     its mark is appended and flushed (a crash before the mark sends it, and
+//     logs it, again).
 #include "records/outbox.h"
 
 #include <errno.h>
@@ -74,17 +81,22 @@ void Log(const std::string& what, const platform::FileError& error) {
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
+using Span = std::pair<uint64_t, uint64_t>;  // an offset and a size
+
 // Whole entries one after another from `offset`, up to `end` or the end of the
-// file, read in chunks.
+// file, read in chunks, passing over the stretches in `skipped` (in file
+// order; not owned, or null).
 class EntryReader {
  public:
-  EntryReader(platform::File& file, uint64_t offset, uint64_t end)
-      : file_(file), offset_(offset), end_(end) {}
+  EntryReader(platform::File& file, uint64_t offset, uint64_t end,
+              const std::vector<Span>* skipped = nullptr)
+      : file_(file), offset_(offset), end_(end), skipped_(skipped) {}
 
   // The next whole entry; false at the end, or at an entry that is not whole
   // (then broken_tail() is true).
   bool Next(Entry* entry) {
     for (;;) {
+      PassSkipped();
       if (offset_ >= end_) return false;
       size_t available = buffer_.size() - at_;
       if (available > end_ - offset_) available = end_ - offset_;
@@ -114,6 +126,16 @@ class EntryReader {
   size_t raw_size() const { return raw_size_; }
 
  private:
+  void PassSkipped() {
+    for (; skipped_ != nullptr && next_skipped_ < skipped_->size() &&
+           (*skipped_)[next_skipped_].first <= offset_;
+         ++next_skipped_) {
+      if ((*skipped_)[next_skipped_].first < offset_) continue;
+      offset_ += (*skipped_)[next_skipped_].second;
+      buffer_.clear();
+      at_ = 0;
+    }
+  }
   // Reads more of the file behind what is buffered; false when nothing came.
   bool Refill() {
     buffer_.erase(0, at_);
@@ -129,6 +151,8 @@ class EntryReader {
   platform::File& file_;
   uint64_t offset_;
   const uint64_t end_;
+  const std::vector<Span>* skipped_;
+  size_t next_skipped_ = 0;
   std::string buffer_;
   size_t at_ = 0;  // buffer_[at_] is the byte at offset_
   const char* raw_ = nullptr;
@@ -220,10 +244,12 @@ void PlayOutbox::Load() {
   std::vector<Span> plays;        // every whole play
   std::vector<uint64_t> numbers;  // each one's highest possible number
   std::vector<Span> damaged;
+  std::vector<std::pair<uint32_t, uint64_t>> damaged_plays;
   size_t sent = 0;
   uint64_t end = 0;
   if (std::memcmp(magic, outbox::kMagic, magic_read) != 0) {
     damaged.push_back({0, length});  // another file: set aside whole
+    damaged_plays.push_back({0, 0});
   } else if (length >= outbox::kMagicSize) {
     EntryScanner scanner(file, outbox::kMagicSize);
     uint64_t hidden = 0;  // plays the damaged stretches so far may have held
@@ -248,52 +274,72 @@ void PlayOutbox::Load() {
       } else {
         // Damaged, or a mark no writer makes (of plays never kept, or fewer
         // than an earlier one).
+        const uint64_t held = item == EntryScanner::kDamaged
+                                  ? span.second / kSmallestPlayEntry
+                                  : 0;
         damaged.push_back(span);
-        if (item == EntryScanner::kDamaged)
-          hidden += span.second / kSmallestPlayEntry;
+        damaged_plays.push_back({static_cast<uint32_t>(plays.size()), held});
+        hidden += held;
       }
     }
   }
+  file.Close();  // not every system replaces an open file
   loaded_ = true;
-  if (damaged.empty()) {
-    end_ = end;
-    plays_ = static_cast<uint32_t>(plays.size());
-    sent_ = static_cast<uint32_t>(sent);
-    next_unsent_ = sent == 0 ? outbox::kMagicSize
-                             : plays[sent - 1].first + plays[sent - 1].second;
-  } else {
-    const std::vector<Span> unsent(plays.begin() + static_cast<long>(sent),
-                                   plays.end());
-    const platform::FileError error = Rewrite(file, damaged, unsent);
-    if (!error.ok()) {
-      Log("play outbox " + Quoted(path_) +
-              ": cannot set damaged entries aside, its plays wait",
-          error);
-      loaded_ = false;
-      return;
-    }
-    uint64_t bytes = 0;
-    for (const Span& span : damaged) bytes += span.second;
-    ModuleLog().AddLog(("play outbox " + Quoted(path_) + ": " +
-                        (damaged[0].first == 0
-                             ? std::string("not a play outbox")
-                             : "damaged entries skipped in " +
-                                   std::to_string(damaged.size()) + " places") +
-                        " (" + std::to_string(bytes) + " bytes, kept in " +
-                        Quoted(path_ + kDamagedSuffix) + "); " +
-                        std::to_string(unsent.size()) + " unsent plays kept")
-                           .c_str());
-  }
+  end_ = end;
+  plays_ = static_cast<uint32_t>(plays.size());
+  sent_ = static_cast<uint32_t>(sent);
+  next_unsent_ = sent == 0 ? outbox::kMagicSize
+                           : plays[sent - 1].first + plays[sent - 1].second;
+  skipped_ = std::move(damaged);
+  skipped_plays_ = std::move(damaged_plays);
+  if (!skipped_.empty() && !SetDamagedAside()) return;
   MarkWhenSetAside();
 }
 
-platform::FileError PlayOutbox::Rewrite(platform::File& file,
-                                        const std::vector<Span>& damaged,
-                                        const std::vector<Span>& unsent) {
+// The plays stay readable whether or not the rewrite succeeds; only a file
+// under another magic whose bytes could not be copied aside keeps the outbox
+// unloaded, as the first append would cut them off.
+bool PlayOutbox::SetDamagedAside() {
+  uint64_t bytes = 0;
+  for (const Span& span : skipped_) bytes += span.second;
+  const std::string found =
+      "play outbox " + Quoted(path_) + ": " +
+      (end_ == 0 ? std::string("not a play outbox")
+                 : "damaged entries skipped in " +
+                       std::to_string(skipped_.size()) + " places") +
+      " (" + std::to_string(bytes) + " bytes";
+  const std::string kept = "kept in " + Quoted(path_ + kDamagedSuffix) + "); " +
+                           std::to_string(plays_ - sent_) +
+                           " unsent plays kept";
+  const platform::FileError error = Rewrite();
+  if (error.ok()) {
+    ModuleLog().AddLog((found + ", " + kept).c_str());
+    return true;
+  }
+  if (end_ == 0 && !damaged_copied_) {
+    Log(found + "), cannot be set aside: no play is kept until it is", error);
+    loaded_ = false;
+    return false;
+  }
+  Log(found + (damaged_copied_ ? ", " + kept : "); its plays kept") +
+          ", but the file cannot be rewritten without them yet: tried again "
+          "after the next sends",
+      error);
+  if (end_ == 0) {  // the first play kept writes over the file
+    skipped_.clear();
+    skipped_plays_.clear();
+    damaged_copied_ = false;
+  }
+  return true;
+}
+
+platform::FileError PlayOutbox::CopyDamagedAside() {
+  platform::File file = platform::File::OpenForRead(path_);
+  if (!file.valid()) return platform::FileError::Now("open", path_);
   const std::string aside = path_ + kDamagedSuffix;
   platform::File out = platform::File::OpenForAppend(aside);
   if (!out.valid()) return platform::FileError::Now("open", aside);
-  for (const Span& span : damaged) {
+  for (const Span& span : skipped_) {
     platform::FileError error =
         CopyBytes(file, path_, span.first, span.second, out, aside);
     if (!error.ok()) return error;
@@ -303,42 +349,52 @@ platform::FileError PlayOutbox::Rewrite(platform::File& file,
   if (!platform::SyncDirectory(directory_)) {
     return platform::FileError::Now("flush", directory_);
   }
-  const std::string temporary = path_ + kCompactSuffix;
-  out = platform::File::CreateForWrite(temporary);
-  if (!out.valid()) return platform::FileError::Now("create", temporary);
-  if (out.Write(outbox::kMagic, outbox::kMagicSize) != outbox::kMagicSize) {
-    return platform::FileError::Now("write", temporary);
-  }
-  uint64_t bytes = 0;
-  for (const Span& span : unsent) {
-    platform::FileError error =
-        CopyBytes(file, path_, span.first, span.second, out, temporary);
+  return {};
+}
+
+platform::FileError PlayOutbox::Rewrite() {
+  if (!skipped_.empty() && !damaged_copied_) {
+    const platform::FileError error = CopyDamagedAside();
     if (!error.ok()) return error;
-    bytes += span.second;
+    damaged_copied_ = true;  // never appended twice
   }
-  if (!out.Sync()) return platform::FileError::Now("flush", temporary);
-  // Closed before the replacement: not every system replaces an open file.
-  out.Close();
-  file.Close();
+  const std::string temporary = path_ + kCompactSuffix;
+  uint32_t copied = 0;
+  uint64_t bytes = 0;
+  platform::FileError error = CopyUnsentTo(temporary, &copied, &bytes);
+  // Closed before the replacement: not every system replaces an open file. A
+  // failed replacement leaves the old file, which the next append reopens.
   append_.Close();
-  if (!platform::RenameFile(temporary, path_)) {
-    platform::FileError error = platform::FileError::Now("rename", temporary);
+  if (error.ok() && !platform::RenameFile(temporary, path_)) {
+    error = platform::FileError::Now("rename", temporary);
+  }
+  if (!error.ok()) {
     platform::RemoveFile(temporary);
     return error;
   }
   platform::SyncDirectory(directory_);
   end_ = outbox::kMagicSize + bytes;
-  plays_ = static_cast<uint32_t>(unsent.size());
+  plays_ = copied;
   sent_ = 0;
   next_unsent_ = outbox::kMagicSize;
-  cut_before_append_ = true;
+  skipped_.clear();
+  skipped_plays_.clear();
+  damaged_copied_ = false;
   return {};
+}
+
+uint32_t PlayOutbox::MarkCount() const {
+  uint64_t count = sent_;
+  for (const std::pair<uint32_t, uint64_t>& held : skipped_plays_) {
+    if (held.first < sent_) count += held.second;
+  }
+  return static_cast<uint32_t>(count);
 }
 
 void PlayOutbox::MarkWhenSetAside() {
   if (plays_ == sent_) return;
   platform::File file = platform::File::OpenForRead(path_);
-  EntryReader reader(file, next_unsent_, end_);
+  EntryReader reader(file, next_unsent_, end_, &skipped_);
   Entry entry;
   while (reader.Next(&entry) && entry.kind != outbox::kPlay) {
   }
@@ -447,7 +503,7 @@ std::vector<PlayRecord> PlayOutbox::Oldest(size_t max) {
   if (!loaded_ || plays_ == sent_ || max == 0) return plays;
   platform::File file = platform::File::OpenForRead(path_);
   if (!file.valid()) return plays;
-  EntryReader reader(file, next_unsent_, end_);
+  EntryReader reader(file, next_unsent_, end_, &skipped_);
   Entry entry;
   while (plays.size() < max && reader.Next(&entry)) {
     if (entry.kind != outbox::kPlay) continue;
@@ -464,7 +520,7 @@ void PlayOutbox::MarkSent() {
   ++sent_;
   full_logged_ = false;
   std::string mark;
-  outbox::EncodeSentMark(sent_, &mark);
+  outbox::EncodeSentMark(MarkCount(), &mark);
   // A failed mark is made good by the next one (invariant 3); in this process
   // the play has left the outbox either way.
   const platform::FileError error = Append(mark);
@@ -505,16 +561,24 @@ bool PlayOutbox::SetAside(const PlayRecord& play) {
           (what + ": set aside in " + Quoted(rejected_.path())).c_str());
       return true;
     case RejectedPlays::Appended::kFull:
+      // Kept, it would be refused again at every call and hold back every
+      // play behind it: like the outbox past its own capacity, the file
+      // takes no more, and the log keeps the play's values.
       if (!rejected_full_logged_) {
         ModuleLog().AddLog(
             ("rejected plays " + Quoted(rejected_.path()) + " is full (" +
              std::to_string(rejected_.capacity()) +
-             " bytes): refused plays wait in the play outbox, and the plays "
-             "behind them, until the file is moved away")
+             " bytes): later refused plays are not kept, each named in the "
+             "log, until the file is moved away")
                 .c_str());
         rejected_full_logged_ = true;
       }
-      return false;
+      ModuleLog().AddLog((what + ", and is not kept: the set-aside file " +
+                          Quoted(rejected_.path()) +
+                          " is full (move it away; set-asides resume in a "
+                          "new file)")
+                             .c_str());
+      return true;
     case RejectedPlays::Appended::kFailed:
       break;
   }
@@ -532,7 +596,9 @@ void PlayOutbox::EndSending() {
         platform::FileError::Now("flush", path_));
     return;  // neither removed nor rewritten while its marks may be lost
   }
-  if (sent_ == plays_) {
+  if (!skipped_.empty()) {
+    Compact();  // the rewrite that loading could not finish
+  } else if (sent_ == plays_) {
     RemoveFile();
   } else if (sent_ >= compact_after_ && sent_ >= plays_ - sent_) {
     Compact();
@@ -555,28 +621,15 @@ void PlayOutbox::RemoveFile() {
 }
 
 void PlayOutbox::Compact() {
-  const std::string temporary = path_ + kCompactSuffix;
-  uint32_t copied = 0;
-  uint64_t bytes = 0;
-  platform::FileError error = CopyUnsentTo(temporary, &copied, &bytes);
-  // Closed before the replacement: not every system replaces an open file. A
-  // failed replacement leaves the old file, which the next append reopens.
-  append_.Close();
-  if (error.ok() && !platform::RenameFile(temporary, path_)) {
-    error = platform::FileError::Now("rename", temporary);
-  }
+  const uint32_t sent = sent_;
+  const bool damaged = !skipped_.empty();
+  const platform::FileError error = Rewrite();
   if (!error.ok()) {
-    platform::RemoveFile(temporary);
     Log("play outbox " + Quoted(path_) + ": cannot cut out " +
-            std::to_string(sent_) + " sent plays",
+            std::to_string(sent) + " sent plays" +
+            (damaged ? " and its damaged entries" : ""),
         error);
-    return;
   }
-  platform::SyncDirectory(directory_);
-  end_ = outbox::kMagicSize + bytes;
-  plays_ = copied;
-  sent_ = 0;
-  next_unsent_ = outbox::kMagicSize;
 }
 
 platform::FileError PlayOutbox::CopyUnsentTo(const std::string& temporary,
@@ -589,7 +642,7 @@ platform::FileError PlayOutbox::CopyUnsentTo(const std::string& temporary,
   if (out.Write(outbox::kMagic, outbox::kMagicSize) != outbox::kMagicSize) {
     return platform::FileError::Now("write", temporary);
   }
-  EntryReader reader(in, next_unsent_, end_);
+  EntryReader reader(in, next_unsent_, end_, &skipped_);
   Entry entry;
   while (reader.Next(&entry)) {
     if (entry.kind != outbox::kPlay) continue;

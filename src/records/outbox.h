@@ -11,7 +11,7 @@
 //   for (const PlayRecord& p : outbox.Oldest(50)) {
 //     if (Refused(p)) {                           // its own values' fault
 //       if (!outbox.SetAside(p)) break;           // p stays first
-//       outbox.MarkSetAside();
+//       outbox.MarkSetAside();                    // set aside, or logged
 //     } else if (Send(p)) {
 //       outbox.MarkSent();                        // p has gone
 //     } else {
@@ -43,7 +43,7 @@ namespace rondel {
 // Unsent plays the library keeps at most: about 7 MB of typical plays.
 constexpr size_t kKeptPlaysCapacity = 100000;
 // Bytes the rejected-plays file grows to at most: about 100,000 typical
-// plays. Past it, refused plays wait in the outbox (PlayOutbox::SetAside).
+// plays. Past it, refused plays are only logged (PlayOutbox::SetAside).
 constexpr uint64_t kRejectedCapacity = 8 << 20;
 // Sent plays that, once half of the file, are cut out of it.
 constexpr uint32_t kCompactAfter = 1024;
@@ -61,11 +61,14 @@ class PlayOutbox {
   // "PlayRecords.outbox.damaged", the file is rewritten with its unsent plays
   // only, and one log line gives the count; a sent mark behind it is read
   // as if the stretch held as many plays as its bytes could (a play may go
-  // twice, none is lost). A torn tail (bytes no whole entry follows) is cut
-  // off. A file under another magic is set aside whole the same way. When the
-  // first unsent play is the last entry of the rejected-plays file (set aside
-  // just before a stop, not yet marked), it is marked sent without being
-  // sent again.
+  // twice, none is lost). When the file cannot be rewritten (a replacement
+  // the system refuses), the stretch stays in it, skipped, plays are kept
+  // behind it, and the rewrite is tried again after each round of sends;
+  // its bytes are copied aside once. A torn tail (bytes no whole entry
+  // follows) is cut off. A file under another magic is set aside whole the
+  // same way. When the first unsent play is the last entry of the
+  // rejected-plays file (set aside just before a stop, not yet marked), it
+  // is marked sent without being sent again.
   PlayOutbox(std::string directory, size_t capacity,
              uint32_t compact_after = kCompactAfter,
              uint64_t rejected_capacity = kRejectedCapacity);
@@ -103,11 +106,13 @@ class PlayOutbox {
 
   // Sets aside a play the server refused for its own values: appends it whole
   // to the rejected-plays file beside the outbox (records/rejected_plays.h)
-  // and flushes it, with one log line naming the play. True when it reached
-  // the disk; only then may a play from the outbox leave it through MarkSent.
-  // False when the file cannot be written (one log line naming the play and
-  // the error) or is full (one log line until a play is set aside again):
-  // the play is to stay in, or be kept in, the outbox.
+  // and flushes it, with one log line naming the play. True when the play is
+  // done with: it reached the disk, or the file is full (then the play is
+  // not kept: one log line gives its values and where the file is, and one
+  // more says the file is full, until a play is set aside again). Only then
+  // may a play from the outbox leave it through MarkSetAside. False when
+  // the file cannot be written (one log line naming the play and the
+  // error): the play is to stay in, or be kept in, the outbox.
   bool SetAside(const PlayRecord& play);
 
   // Ends a round of sends: flushes its marks, then removes the file when every
@@ -117,12 +122,19 @@ class PlayOutbox {
 
  private:
   void Load();
-  // After a Load that found damaged entries: keeps their bytes aside and
-  // rewrites the file with the unsent plays at `unsent` (start, size).
-  using Span = std::pair<uint64_t, uint64_t>;  // an offset and a size
-  platform::FileError Rewrite(platform::File& file,
-                              const std::vector<Span>& damaged,
-                              const std::vector<Span>& unsent);
+  // After a Load that found damaged entries (skipped_): rewrites the file
+  // without them, with one log line. False when the outbox stays unloaded.
+  bool SetDamagedAside();
+  // Appends the bytes of skipped_ to "PlayRecords.outbox.damaged" and
+  // flushes it and the directory.
+  platform::FileError CopyDamagedAside();
+  // Rewrites the file with its unsent plays only (after copying skipped_
+  // aside, once).
+  platform::FileError Rewrite();
+  // The count a sent mark carries for sent_ plays: as loading reads it, each
+  // damaged stretch still in the file before the last of them counts as the
+  // most plays it could hold.
+  uint32_t MarkCount() const;
   // Marks the first unsent play sent when it is the rejected file's last.
   void MarkWhenSetAside();
   platform::FileError PrepareAppend();
@@ -146,6 +158,12 @@ class PlayOutbox {
   uint32_t plays_ = 0;             // plays in the file
   uint32_t sent_ = 0;              // the first sent_ of them have been sent
   uint64_t next_unsent_ = 0;       // offset at or before the first unsent play
+  // Damaged stretches still in the file (a rewrite failed), in file order,
+  // and for each the whole plays before it and the plays it could hold.
+  using Span = std::pair<uint64_t, uint64_t>;  // an offset and a size
+  std::vector<Span> skipped_;
+  std::vector<std::pair<uint32_t, uint64_t>> skipped_plays_;
+  bool damaged_copied_ = false;        // skipped_ is in ".damaged", flushed
   std::vector<uint64_t> oldest_ends_;  // end offsets of Oldest's plays
   size_t marked_ = 0;                  // of them, marked sent
   bool full_logged_ = false;

@@ -54,11 +54,12 @@ Drained SendKeptPlays(Exchange& exchange, PlayOutbox& outbox, size_t* budget,
   Drained result = Drained::kAll;
   for (const PlayRecord& play : outbox.Oldest(*budget)) {
     const SendOutcome outcome = SendPlay(exchange, play);
-    // A refused play leaves the outbox only once it is set aside (outbox.cc,
-    // invariant 6); one that cannot be stays first, and the drain stops as
-    // for a dead connection. After a refusal the connection cannot carry
-    // another call (the next would reach the server malformed while its own
-    // send reports success): the next goes on a fresh one.
+    // A refused play leaves the outbox only once it is set aside, or logged
+    // when the rejected file is full (outbox.cc, invariant 6); one that
+    // cannot be written there stays first, and the drain stops as for a dead
+    // connection. After a refusal the connection cannot carry another call
+    // (the next would reach the server malformed while its own send reports
+    // success): the next goes on a fresh one.
     if (outcome == SendOutcome::kConnectionLost ||
         (outcome == SendOutcome::kRefused && !outbox.SetAside(play))) {
       result = Drained::kConnectionLost;
@@ -98,8 +99,8 @@ void SendOwnPlay(Exchange& exchange, const PlayRecord& play, bool keep) {
       exchange.Confirm();  // its answer is not used
       break;
     case SendOutcome::kRefused:
-      // One that cannot be set aside is kept like a play that found no
-      // connection.
+      // One the rejected file cannot be written with is kept like a play
+      // that found no connection (one past its capacity is only logged).
       if (!KeptPlays().SetAside(play) && keep) KeptPlays().Keep(play);
       break;
     case SendOutcome::kConnectionLost:

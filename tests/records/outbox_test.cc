@@ -3,6 +3,7 @@
 // plays; the rejected-plays file beside it after the same damage.
 #include "records/outbox.h"
 
+#include <errno.h>
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -304,6 +305,51 @@ ssize_t CountingPRead(int fd, void* data, size_t length, off_t offset) {
       platform::SystemSyscalls().pread(fd, data, length, offset);
   if (got > 0) g_bytes_read += got;
   return got;
+}
+
+// The outbox the replacement of which is refused, as on a system where
+// another program holds it open.
+std::string g_held_outbox;
+
+int RenameRefusedOverHeldOutbox(const char* from, const char* to) {
+  if (g_held_outbox == to) {
+    errno = EACCES;
+    return -1;
+  }
+  return platform::SystemSyscalls().rename(from, to);
+}
+
+TEST_F(OutboxTest, DamagedOutboxThatCannotBeRewrittenKeepsPlaysBehindIt) {
+  Keep({1, 2, 3});
+  WriteFileBytes(FilePath(),
+                 Flip(ReadFileBytes(FilePath()), kMagic + kEntry + 14));
+  g_held_outbox = FilePath();
+  platform::SyscallFunctions refusing;
+  refusing.rename = RenameRefusedOverHeldOutbox;
+  platform::ReplaceSyscalls(refusing);
+  std::vector<bool> kept;
+  std::vector<int> sent;
+  {
+    PlayOutbox outbox(Directory(), 100);
+    for (int id = 4; id <= 6; ++id) kept.push_back(outbox.Keep(Play(id)));
+    for (const PlayRecord& play : outbox.Oldest(2)) {
+      sent.push_back(play.media_id);
+      outbox.MarkSent();
+    }
+    outbox.EndSending();  // the rewrite is refused again
+  }
+  platform::ResetSyscalls();
+  const std::string aside = ReadFileBytes(FilePath() + ".damaged");
+  PlayOutbox next(Directory(), 100);  // its marks read as they were meant
+  std::vector<int> unsent;
+  for (const PlayRecord& play : next.Oldest(10))
+    unsent.push_back(play.media_id);
+  EXPECT_EQ(kept, std::vector<bool>(3, true));
+  EXPECT_EQ(sent, (std::vector<int>{1, 3}));
+  EXPECT_EQ(aside, Flip(EntryAt(1), 14));  // once, however many tries
+  EXPECT_EQ(unsent, (std::vector<int>{4, 5, 6}));
+  EXPECT_EQ(ReadFileBytes(FilePath()),
+            "RNDLPLY1" + PlayEntry(4) + PlayEntry(5) + PlayEntry(6));
 }
 
 TEST_F(OutboxTest, SettingAsideReadsOnlyTheEndOfTheRejectedFile) {

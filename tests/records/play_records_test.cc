@@ -502,7 +502,8 @@ TEST_F(PlayRecordsTest, APlayTheServerCannotTakeIsSetAsideAndTheOthersArrive) {
       log_.CountContaining("cannot be sent as its texts stand: set aside"), 2);
 }
 
-// What keeps a refused play from being set aside, and what lets it go again.
+// What keeps a refused play from being set aside, and what lets set-asides go
+// on again.
 struct BlockedCase {
   const char* name;
   uint64_t rejected_capacity;
@@ -510,7 +511,9 @@ struct BlockedCase {
   void (*unblock)(const std::string& rejected_path);
   const char* logged;  // one line per refused attempt, or once
   int lines;
-  size_t kept_from;  // the file holds kRefused from this one on
+  size_t unsent_while_blocked;
+  std::vector<Row> recorded_while_blocked;
+  std::vector<PlayRecord> set_aside;  // the file at the end
 };
 
 void PrintTo(const BlockedCase& c, std::ostream* os) { *os << c.name; }
@@ -519,25 +522,23 @@ class PlayRecordsBlockedTest
     : public PlayRecordsTest,
       public ::testing::WithParamInterface<BlockedCase> {};
 
-TEST_P(PlayRecordsBlockedTest, ARefusedPlayStaysInTheOutboxUntilSetAside) {
+TEST_P(PlayRecordsBlockedTest, ARefusedPlayWaitsOnlyForAFileThatFails) {
   const BlockedCase& c = GetParam();
   ResetOutbox(kKeptPlaysCapacity, c.rejected_capacity);
   SaveRecord(kRefused[0]);  // set aside while there is room
   c.block(RejectedPath());
-  SaveRecord(kRefused[1]);  // the call's own play: kept
-  Save(4);                  // stops at the kept refused play: kept behind it
+  SaveRecord(kRefused[1]);  // the call's own play
+  Save(4);
   const size_t unsent = Unsent();
   const std::vector<Row> recorded = Recorded();
   c.unblock(RejectedPath());
   Save(6);
-  EXPECT_EQ(unsent, 2u);
-  EXPECT_EQ(recorded, std::vector<Row>{});
+  SaveRecord(kRefused[0]);
+  EXPECT_EQ(unsent, c.unsent_while_blocked);
+  EXPECT_EQ(recorded, c.recorded_while_blocked);
   EXPECT_EQ(Recorded(), (std::vector<Row>{{"4"}, {"6"}}));
   EXPECT_EQ(Unsent(), 0u);
-  EXPECT_EQ(
-      SetAsidePlays(),
-      std::vector<PlayRecord>(kRefused.begin() + static_cast<long>(c.kept_from),
-                              kRefused.end()));
+  EXPECT_EQ(SetAsidePlays(), c.set_aside);
   EXPECT_EQ(log_.CountContaining(c.logged), c.lines);
 }
 
@@ -550,7 +551,10 @@ const uint64_t kOneEntry = [] {
 INSTANTIATE_TEST_SUITE_P(
     Cases, PlayRecordsBlockedTest,
     ::testing::Values(
-        BlockedCase{"FileCannotBeWritten", kRejectedCapacity,
+        // The refused play waits first in the outbox, the plays behind it
+        // too.
+        BlockedCase{"FileCannotBeWritten",
+                    kRejectedCapacity,
                     [](const std::string& path) {
                       ASSERT_TRUE(platform::RenameFile(path, path + ".old"));
                       ASSERT_TRUE(platform::MakeDirectory(path));
@@ -559,17 +563,47 @@ INSTANTIATE_TEST_SUITE_P(
                       ASSERT_TRUE(platform::RemoveDirectory(path));
                       ASSERT_TRUE(platform::RenameFile(path + ".old", path));
                     },
-                    "cannot be set aside", 2, 0},
-        // Past its capacity the file takes nothing more until it is moved
-        // away; the next set-aside starts a new one.
-        BlockedCase{"FileFull", kOneEntry, [](const std::string&) {},
+                    "cannot be set aside",
+                    2,
+                    2,
+                    {},
+                    {kRefused[0], kRefused[1], kRefused[0]}},
+        // Past its capacity the file takes nothing more: the refused play is
+        // logged (a line for it, one for the file) and not kept. Once the
+        // file is moved away the next set-aside starts a new one.
+        BlockedCase{"FileFull",
+                    kOneEntry,
+                    [](const std::string&) {},
                     [](const std::string& path) {
                       ASSERT_TRUE(platform::RemoveFile(path));
                     },
-                    "is full", 1, 1}),
+                    "is full",
+                    2,
+                    0,
+                    {{"4"}},
+                    {kRefused[0]}}),
     [](const ::testing::TestParamInfo<BlockedCase>& info) {
       return std::string(info.param.name);
     });
+
+TEST_F(PlayRecordsTest, AKeptPlayPastAFullRejectedFileHoldsNoPlayBack) {
+  ResetOutbox(kKeptPlaysCapacity, kOneEntry);
+  SaveRecord(kRefused[0]);  // fills the file
+  PointAtNothing();
+  Save(1), SaveRecord(kRefused[1]), Save(3);
+  PointAtVenue();
+  Save(4);
+  EXPECT_EQ(Recorded(), (std::vector<Row>{{"1"}, {"3"}, {"4"}}));
+  EXPECT_EQ(Unsent(), 0u);
+  EXPECT_EQ(SetAsidePlays(), std::vector<PlayRecord>{kRefused[0]});
+  EXPECT_EQ(log_.Count("play of media 5 in room \"10.0.0.9\" from \"\\xFF\" "
+                       "to \"E\" (song type 1) cannot be sent as its texts "
+                       "stand, and is not kept: the set-aside file \"" +
+                       RejectedPath() +
+                       "\" is full (move it away; set-asides resume in a new "
+                       "file)"),
+            1);
+}
 
 TEST_F(PlayRecordsTest, APlaySetAsideButNotYetMarkedIsOnlyMarked) {
   // A stop between the set-aside and the outbox's mark leaves the refused
