@@ -3,6 +3,7 @@
 // Three threads: the HTTP server's (its own pool), the datagram receiver's,
 // and the main thread, which waits for SIGINT or SIGTERM with every signal
 // blocked in all threads and then stops the other two.
+#include <iconv.h>
 #include <signal.h>
 
 #include <cstdio>
@@ -142,6 +143,14 @@ int main(int argc, char** argv) {
   sigaddset(&stop_signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
+  // The C library loads a character-set converter on its first use and
+  // unloads it after its last user closes it. The datagram thread (texts shown
+  // as UTF-8) and the status gathering (the database client's conversions, the
+  // report's texts) both open and close GB18030 converters; one held open for
+  // the whole run keeps it loaded, so neither thread loads or unloads code
+  // while the other converts.
+  const iconv_t keep_loaded = iconv_open("UTF-8", "GB18030");
+
   LiveDatagrams live;
   std::string error;
   auto receiver =
@@ -168,5 +177,6 @@ int main(int argc, char** argv) {
   sigwait(&stop_signals, &signal_number);
   server.Stop();
   serving.join();
+  if (keep_loaded != reinterpret_cast<iconv_t>(-1)) iconv_close(keep_loaded);
   return kExitOk;
 }
