@@ -18,6 +18,7 @@
 #include "catalogue/tables.h"
 #include "catalogue_records.h"
 #include "database_test.h"
+#include "playback/fire_alarm_memory.h"
 #include "rondel.h"
 #include "test_system.h"
 
@@ -79,6 +80,12 @@ struct Case {
 class BadInputTest : public testing::DatabaseTest,
                      public ::testing::WithParamInterface<Case> {
  public:
+  // As a host's ExitDatabase does: an answer the fire alarm remembered is
+  // written before the case ends, and its writer thread joined.
+  void TearDown() override {
+    FireAlarmMemory::FinishWriting();
+    DatabaseTest::TearDown();
+  }
   void SetUp() override {
     SetEnv("RONDEL_SNAPSHOT_DIR", scratch_.path());
     DatabaseTest::SetUp();

@@ -33,6 +33,7 @@
 #include "database_test.h"
 #include "frame/settings.h"
 #include "platform/net_test_hooks.h"
+#include "playback/fire_alarm_memory.h"
 #include "rondel.h"
 #include "test_system.h"
 
@@ -168,7 +169,12 @@ class FaultMatrixTest
     ad.GroupId = 1;
     RebuildLookupIndexes();
   }
-  void TearDown() override { platform::ClearHostAddressOverride(); }
+  // As a host's ExitDatabase does: an answer the fire alarm remembered is
+  // written before the case ends, and its writer thread joined.
+  void TearDown() override {
+    FireAlarmMemory::FinishWriting();
+    platform::ClearHostAddressOverride();
+  }
 
   // Settings for the server as it runs now (its port changes on a restart).
   void UseSettings() {
