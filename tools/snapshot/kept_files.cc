@@ -283,5 +283,19 @@ KeptFiles ReadKeptFiles(const std::string& directory) {
   return kept;
 }
 
+const char* KeptStateName(KeptState state) {
+  switch (state) {
+    case KeptState::kAbsent:
+      return "absent";
+    case KeptState::kWhole:
+      return "whole";
+    case KeptState::kDamaged:
+      return "damaged";
+    case KeptState::kUnreadable:
+      break;
+  }
+  return "unreadable";
+}
+
 }  // namespace tools
 }  // namespace rondel

@@ -120,6 +120,10 @@ FireAlarmFile ReadFireAlarmFile(const std::string& directory);
 // All three, and the outbox's first_unsent_set_aside from the rejected file.
 KeptFiles ReadKeptFiles(const std::string& directory);
 
+// The state's word as reports show it: "absent", "whole", "damaged",
+// "unreadable".
+const char* KeptStateName(KeptState state);
+
 }  // namespace tools
 }  // namespace rondel
 

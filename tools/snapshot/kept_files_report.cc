@@ -40,20 +40,6 @@ std::string JsonWritten(int64_t written) {
                       : JsonString(Time(written, "%Y-%m-%dT%H:%M:%SZ"));
 }
 
-const char* StateName(KeptState state) {
-  switch (state) {
-    case KeptState::kAbsent:
-      return "absent";
-    case KeptState::kWhole:
-      return "whole";
-    case KeptState::kDamaged:
-      return "damaged";
-    case KeptState::kUnreadable:
-      return "unreadable";
-  }
-  return "";
-}
-
 // What verify reports, and --json carries.
 struct Finding {
   const char* level;  // "error" or "warning"
@@ -231,7 +217,7 @@ std::string JsonPlayOrNull(const KeptEntry* entry) {
 std::string JsonHead(const std::string& name, KeptState state,
                      const std::string& error, uint64_t size, int64_t written) {
   return "{\"file\":" + JsonString(name) +
-         ",\"state\":" + JsonString(StateName(state)) + ",\"error\":" +
+         ",\"state\":" + JsonString(KeptStateName(state)) + ",\"error\":" +
          (error.empty() ? "null" : JsonString(EscapedText(error))) +
          ",\"size\":" + std::to_string(size) +
          ",\"written\":" + JsonWritten(written);

@@ -33,20 +33,6 @@ json Play(const PlayRecord& play) {
           {"song_type", play.song_type}};
 }
 
-const char* State(KeptState state) {
-  switch (state) {
-    case KeptState::kAbsent:
-      return "absent";
-    case KeptState::kWhole:
-      return "whole";
-    case KeptState::kDamaged:
-      return "damaged";
-    case KeptState::kUnreadable:
-      break;
-  }
-  return "unreadable";
-}
-
 json Database(const DatabaseStatus& database) {
   json messages = json::array();
   for (const ServerMessage& m : database.messages) {
@@ -112,14 +98,14 @@ json Plays(const KeptFiles& kept) {
   for (const KeptEntry& entry : kept.rejected.entries) {
     if (entry.kind == KeptEntry::kPlay) set_aside.push_back(Play(entry.play));
   }
-  return {{"outbox", State(outbox.state)},
+  return {{"outbox", KeptStateName(outbox.state)},
           {"outbox_error",
            outbox.error.empty() ? json(nullptr) : json(outbox.error)},
           {"kept", outbox.unsent()},
           {"oldest", oldest ? Play(oldest->play) : json(nullptr)},
           {"newest", newest ? Play(newest->play) : json(nullptr)},
           {"damaged_bytes", outbox.damaged_bytes},
-          {"set_aside_file", State(kept.rejected.state)},
+          {"set_aside_file", KeptStateName(kept.rejected.state)},
           {"set_aside", set_aside},
           {"damaged_bytes_kept_aside",
            outbox.aside_bytes() + kept.rejected.aside_bytes()}};
@@ -129,7 +115,7 @@ json FireAlarm(const FireAlarmFile& file) {
   const bool whole = file.state == KeptState::kWhole;
   const fire_alarm::Answers& a = file.answers;
   return {
-      {"answers", State(file.state)},
+      {"answers", KeptStateName(file.state)},
       {"rooms", whole ? json(a.files.size()) : json(nullptr)},
       {"default", whole && a.default_file ? json(EscapedText(*a.default_file))
                                           : json(nullptr)},

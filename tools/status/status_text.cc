@@ -78,20 +78,6 @@ std::string PlayText(const PlayRecord& play) {
          std::to_string(play.song_type);
 }
 
-const char* StateWords(KeptState state) {
-  switch (state) {
-    case KeptState::kAbsent:
-      return "absent";
-    case KeptState::kWhole:
-      return "whole";
-    case KeptState::kDamaged:
-      return "damaged";
-    case KeptState::kUnreadable:
-      return "unreadable";
-  }
-  return "";
-}
-
 void PrintDatabase(const DatabaseStatus& database, std::ostream& out) {
   out << "database    " << database.target;
   if (database.target.find(':') == std::string::npos) {
@@ -176,7 +162,8 @@ void PrintPlays(const KeptFiles& kept, std::ostream& out) {
   }
   const PlaysFile& rejected = kept.rejected;
   out << "  set aside " << Plural(rejected.plays, "play", "plays");
-  if (Failed(rejected.state)) out << " (" << StateWords(rejected.state) << ")";
+  if (Failed(rejected.state))
+    out << " (" << KeptStateName(rejected.state) << ")";
   out << "\n";
   for (const KeptEntry& entry : rejected.entries) {
     if (entry.kind == KeptEntry::kPlay)
@@ -194,7 +181,7 @@ void PrintPlays(const KeptFiles& kept, std::ostream& out) {
 void PrintFireAlarm(const FireAlarmFile& file, std::ostream& out) {
   out << "fire alarm  ";
   if (file.state != KeptState::kWhole) {
-    out << "no answers remembered (" << StateWords(file.state);
+    out << "no answers remembered (" << KeptStateName(file.state);
     if (!file.error.empty()) out << ": " << file.error;
     if (!file.fault.empty()) out << ": " << file.fault;
     out << ")\n";
