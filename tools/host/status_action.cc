@@ -1,6 +1,7 @@
+#include "status_action.h"
+
 #include <iostream>
 
-#include "status_action.h"
 #include "status_command.h"
 
 namespace rondel {

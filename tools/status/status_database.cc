@@ -14,6 +14,7 @@
 // clang-format on
 
 #include "frame/settings.h"
+#include "platform/os_error_text.h"
 #include "status_model.h"
 
 namespace rondel {
@@ -43,14 +44,17 @@ std::string OneLine(const char* text) {
   return line;
 }
 
-int OnError(DBPROCESS*, int, int error_number, int, char* error_text,
+int OnError(DBPROCESS*, int, int error_number, int os_error, char* error_text,
             char* os_error_text) {
   std::lock_guard<std::mutex> hold(g_heard_mutex);
   // The first error is the cause; later ones follow from it.
   if (g_heard.error_number == 0) {
     g_heard.error_number = error_number;
     g_heard.error = OneLine(error_text);
-    g_heard.os_error = OneLine(os_error_text);
+    // The library's own text is the C library's, which on Windows has none
+    // for a Winsock error.
+    g_heard.os_error =
+        os_error > 0 ? platform::OsErrorText(os_error) : OneLine(os_error_text);
   }
   return INT_CANCEL;
 }

@@ -3,9 +3,8 @@
 //   2026-12-08 05:08:46.171 login database server "127.0.0.1" error
 //   2026-12-08 05:08:46.171 rondel[4711]: error: connecting to ... failed
 // and a line's " (repeated N times)" counts N more of it.
-#include <sys/stat.h>
-
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -13,6 +12,7 @@
 #include <string>
 
 #include "platform/file_error.h"
+#include "platform/file_info.h"
 #include "status_model.h"
 
 namespace rondel {
@@ -81,10 +81,10 @@ LogStatus ReadLogStatus(const std::string& file, const std::string& from) {
   LogStatus status;
   status.file = file;
   status.from = from;
-  struct stat info;
-  if (stat(file.c_str(), &info) != 0) return status;
+  platform::FileInfo info;
+  if (!platform::GetFileInfo(file, &info)) return status;
   status.exists = true;
-  status.size = static_cast<uint64_t>(info.st_size);
+  status.size = info.size;
   std::ifstream in(file, std::ios::binary);
   if (!in) {
     status.error = platform::ErrorText(errno);

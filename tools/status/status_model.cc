@@ -2,9 +2,6 @@
 // reading and verify, the kept files through their model, and the verdict.
 #include "status_model.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <ctime>
 #include <sstream>
@@ -12,6 +9,7 @@
 #include "catalogue/snapshot_commit.h"
 #include "catalogue/snapshot_format.h"
 #include "frame/settings.h"
+#include "platform/file_info.h"
 #include "platform/paths.h"
 #include "snapshot_actions.h"
 #include "snapshot_view.h"
@@ -27,9 +25,8 @@ const char* Environment(const char* name) {
 }
 
 int64_t WrittenTime(const std::string& path) {
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0) return 0;
-  return static_cast<int64_t>(info.st_mtime);
+  platform::FileInfo info;
+  return platform::GetFileInfo(path, &info) ? info.written : 0;
 }
 
 }  // namespace
@@ -66,11 +63,11 @@ SnapshotStatus ReadSnapshotStatus(const std::string& directory,
     status.directory += '/';
   }
   status.from = from;
-  struct stat info;
+  platform::FileInfo info;
   status.exists =
-      stat(status.directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+      platform::GetFileInfo(status.directory, &info) && info.directory;
   status.writable =
-      status.exists && access(status.directory.c_str(), W_OK) == 0;
+      status.exists && platform::DirectoryWritable(status.directory);
   if (!status.exists) return status;
   // A committed replacement's set is the one a start loads (and finishes).
   status.replacement_pending = snapshot::ReplacementCommitted(status.directory);

@@ -1,0 +1,17 @@
+#include <windows.h>
+#include <winsock2.h>
+
+#include "platform/file_error.h"
+#include "status_test_texts.h"
+
+namespace rondel {
+namespace tools {
+
+// The system's own texts, with their codes.
+std::string RefusedText() { return platform::SystemCodeText(WSAECONNREFUSED); }
+std::string NoSuchFileText() {
+  return platform::SystemCodeText(ERROR_FILE_NOT_FOUND);
+}
+
+}  // namespace tools
+}  // namespace rondel
