@@ -43,8 +43,15 @@ int SeedMain(int argc, char** argv) {
     std::fprintf(stderr, "venuedb seed: %s\n%s", error.c_str(), SeedUsage());
     return 2;
   }
+  const Collation* collation = FindCollation(options.collation);
+  if (collation == nullptr) {
+    std::fprintf(stderr, "venuedb seed: --collation: %s (error %d)\n%s",
+                 InvalidCollationMessage(options.collation).c_str(),
+                 kInvalidCollationError, SeedUsage());
+    return 2;
+  }
   auto start = std::chrono::steady_clock::now();
-  if (!InitDatabase(options.db_path, &error)) {
+  if (!InitDatabase(options.db_path, &error, *collation)) {
     std::fprintf(stderr, "venuedb seed: %s\n", error.c_str());
     return 1;
   }

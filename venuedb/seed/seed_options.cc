@@ -57,7 +57,9 @@ const char* SeedUsage() {
          "  --play-type T        background play type in configures row 1 "
          "(2)\n"
          "  --queued N           selections queued in every second room: 1..N "
-         "(3; 0..50, 0: none)\n";
+         "(3; 0..50, 0: none)\n"
+         "  --collation NAME     the database's default collation "
+         "(Chinese_PRC_CI_AS)\n";
 }
 
 bool ParseSeedOptions(int argc, char** argv, SeedOptions* options,
@@ -69,7 +71,8 @@ bool ParseSeedOptions(int argc, char** argv, SeedOptions* options,
       continue;
     }
     if (std::strcmp(arg, "--db") != 0 &&
-        std::strcmp(arg, "--local-address") != 0) {
+        std::strcmp(arg, "--local-address") != 0 &&
+        std::strcmp(arg, "--collation") != 0) {
       const IntOption* match = nullptr;
       for (const IntOption& option : kIntOptions) {
         if (std::strcmp(arg, option.name) == 0) match = &option;
@@ -97,6 +100,8 @@ bool ParseSeedOptions(int argc, char** argv, SeedOptions* options,
     std::string value = argv[++i];
     if (std::strcmp(arg, "--db") == 0) {
       options->db_path = value;
+    } else if (std::strcmp(arg, "--collation") == 0) {
+      options->collation = value;
     } else if (value.size() > 19) {
       *error = "--local-address takes at most 19 characters";
       return false;

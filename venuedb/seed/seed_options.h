@@ -20,6 +20,9 @@ struct SeedOptions {
       "127.0.0.1";    // --local-address A: file server 1 of group 1
   int play_type = 2;  // --play-type T: Configure_Set01 of Configure_ID 1
   int queued = 3;     // --queued N: a queuing room has 1..N selections, 0..50
+  // --collation NAME: the database's default collation, checked by
+  // InitDatabase's caller against the server's table (collation.h).
+  std::string collation = "Chinese_PRC_CI_AS";
 };
 
 // Parses the arguments of "venuedb seed"; argv[0] is "seed" and is skipped.

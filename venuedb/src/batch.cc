@@ -373,7 +373,7 @@ std::string BatchSqlText(const std::string& payload, bool tds72,
     if (start > payload.size()) start = payload.size();
   }
   std::string sql;
-  charset->Utf16ToGb(payload.substr(start), &sql);
+  charset->SqlFromUtf16(payload.substr(start), &sql);
   return sql;
 }
 

@@ -15,13 +15,16 @@ namespace {
 const char kUsage[] =
     "usage: venuedb [serve] --db FILE --listen HOST:PORT [-v] "
     "[--allow-remote] [limits]\n"
-    "       venuedb init --db FILE\n"
+    "       venuedb init --db FILE [--collation NAME]\n"
     "       venuedb seed --db FILE [options]   (venuedb seed --help lists "
     "them)\n"
     "       venuedb [COMMAND] --help | --version\n"
     "serve answers on HOST:PORT (loopback unless --allow-remote) and, once it\n"
     "listens, writes \"listening HOST:PORT\" on standard output (the port it\n"
     "took when PORT is 0).\n"
+    "init and seed: --collation NAME is the database's default collation:\n"
+    "  Chinese_PRC_CI_AS (the default), SQL_Latin1_General_CP1_CI_AS or\n"
+    "  Latin1_General_CI_AS.\n"
     "limits of serve:\n"
     "  --lock-timeout MS      wait for another client's write lock "
     "(default 5000)\n"
@@ -41,7 +44,8 @@ const char kUsage[] =
 // The usage's first line, repeated under a usage error.
 const char kUsageLine[] =
     "usage: venuedb [serve] --db FILE --listen HOST:PORT [options] | init "
-    "--db FILE | seed --db FILE [options] | --help | --version\n";
+    "--db FILE [--collation NAME] | seed --db FILE [options] | --help | "
+    "--version\n";
 
 // A number of the command line within [low, high].
 bool ReadNumber(const char* text, long low, long high, long* value) {
@@ -74,8 +78,22 @@ bool AnswersHelpOrVersion(const std::string& arg, int* status) {
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
+// The collation named by --collation, or a usage error with SQL Server's
+// message for a name it does not know (error 448).
+bool ReadCollation(const std::string& name,
+                   const venuedb::Collation** collation, int* status) {
+  *collation = venuedb::FindCollation(name);
+  if (*collation) return true;
+  *status =
+      Usage("init: --collation: " + venuedb::InvalidCollationMessage(name) +
+            " (error " + std::to_string(venuedb::kInvalidCollationError) +
+            "; known: " + venuedb::CollationNames() + ")");
+  return false;
+}
+
 int Init(int argc, char** argv) {
   std::string db;
+  const venuedb::Collation* collation = &venuedb::kDefaultCollation;
   for (int i = 0; i < argc; ++i) {
     const std::string arg = argv[i];
     int status = 0;
@@ -84,13 +102,17 @@ int Init(int argc, char** argv) {
       db = argv[++i];
     } else if (arg == "--db") {
       return Usage("init: --db needs a FILE");
+    } else if (arg == "--collation" && i + 1 < argc) {
+      if (!ReadCollation(argv[++i], &collation, &status)) return status;
+    } else if (arg == "--collation") {
+      return Usage("init: --collation needs a NAME");
     } else {
       return Usage("init: " + Quoted(arg) + ": not an option of init");
     }
   }
   if (db.empty()) return Usage("init: --db FILE is missing");
   std::string error;
-  if (!venuedb::InitDatabase(db, &error)) {
+  if (!venuedb::InitDatabase(db, &error, *collation)) {
     std::fprintf(stderr, "venuedb init: %s\n", error.c_str());
     return 1;
   }

@@ -342,8 +342,10 @@ void Run::Finish() {
         p.name.empty() ? decls_[static_cast<size_t>(d)].name : WithAt(p.name);
     Value v = values_[static_cast<size_t>(d)];
     ColumnInfo type = p.return_type;
+    type.collation = reply_->charset()->collation();
     if (type.type == WireType::kNVarchar && v.kind == Value::kText) {
-      v.text = reply_->charset()->GbToUtf16(v.text);
+      v.text =
+          reply_->charset()->TextToUtf16(v.text, type.collation->code_page);
     } else if (type.type == WireType::kNVarchar && v.kind == Value::kInt) {
       v = Value::Text(AsciiToUtf16(v.AsText()));
     }

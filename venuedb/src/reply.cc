@@ -161,6 +161,7 @@ std::vector<ColumnInfo> DecideColumns(Reply* reply, sqlite3_stmt* stmt,
     const char* name = sqlite3_column_name(stmt, i);
     c.name_utf16 = reply->charset()->GbToUtf16(name ? name : "");
     c.type = TypeFromValue(stmt, i, have_row);
+    c.collation = ColumnCollation(stmt, i, reply->charset()->collation());
     // A table's column travels as declared, as long as its first value is of
     // that kind (SQLite would store text in an INTEGER column).
     if (!sqlite3_column_table_name(stmt, i)) continue;

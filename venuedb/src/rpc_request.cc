@@ -346,9 +346,9 @@ class ParamReader {
   Value TextValue(const std::string& bytes, bool is_null, bool wide) {
     if (is_null) return Value::Null();
     if (!wide) return Value::Text(bytes);
-    std::string gb;
-    charset_->Utf16ToGb(bytes, &gb);
-    return Value::Text(gb);
+    std::string text;
+    charset_->Utf16ToText(bytes, charset_->collation()->code_page, &text);
+    return Value::Text(text);
   }
 
   bool Refuse(const std::string& what) {

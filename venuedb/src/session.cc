@@ -298,6 +298,7 @@ bool Session::OpenDatabaseHandle(std::string* error) {
   sqlite3_progress_handler(db_.get(), kProgressSteps, &Session::OnProgress,
                            this);
   DefineGlobals(db_.get(), this);
+  charset_.set_collation(DatabaseCollation(db_.get()));
   transaction_.emplace(db_.get());
   return true;
 }
@@ -394,7 +395,7 @@ void Session::AcknowledgeLogin(uint32_t version, size_t packet_size) {
   ByteWriter w;
   PutEnvChangeText(&w, kEnvDatabase, charset_.GbToUtf16(database_),
                    AsciiToUtf16("master"));
-  PutEnvChangeCollation(&w);
+  PutEnvChangeCollation(&w, *charset_.collation());
   PutEnvChangeText(&w, kEnvLanguage, AsciiToUtf16("us_english"), std::string());
   PutLoginAck(&w, version, "Microsoft SQL Server");
   PutEnvChangeText(&w, kEnvPacketSize,

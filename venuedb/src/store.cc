@@ -20,6 +20,8 @@ CREATE TABLE IF NOT EXISTS vdb_databases(name TEXT PRIMARY KEY COLLATE NOCASE);
 CREATE TABLE IF NOT EXISTS vdb_procedures(
   name TEXT PRIMARY KEY COLLATE NOCASE, params TEXT, body TEXT);
 CREATE TABLE IF NOT EXISTS vdb_faults(kind TEXT, target TEXT, value INTEGER);
+CREATE TABLE IF NOT EXISTS vdb_settings(
+  name TEXT PRIMARY KEY COLLATE NOCASE, value TEXT);
 )sql";
 
 namespace {
@@ -116,6 +118,7 @@ DbHandle OpenDatabase(const std::string& path, std::string* error) {
     return nullptr;
   }
   sqlite3_busy_handler(db.get(), BusyWait, nullptr);
+  RegisterCollations(db.get());
   if (!Exec(db.get(), "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;",
             "open", error)) {
     return nullptr;
@@ -123,7 +126,20 @@ DbHandle OpenDatabase(const std::string& path, std::string* error) {
   return db;
 }
 
-bool InitDatabase(const std::string& path, std::string* error) {
+const Collation* DatabaseCollation(sqlite3* db) {
+  Statement owned =
+      Prepare(db, "SELECT value FROM vdb_settings WHERE name='collation'");
+  const Collation* found = nullptr;
+  if (sqlite3_stmt* stmt = owned.get();
+      stmt && sqlite3_step(stmt) == SQLITE_ROW) {
+    const unsigned char* name = sqlite3_column_text(stmt, 0);
+    if (name) found = FindCollation(reinterpret_cast<const char*>(name));
+  }
+  return found ? found : &kDefaultCollation;
+}
+
+bool InitDatabase(const std::string& path, std::string* error,
+                  const Collation& collation) {
   for (const std::string& file : {path, JournalPath(path)}) {
     for (const char* suffix : {"", "-wal", "-shm", "-journal"})
       unlink((file + suffix).c_str());
@@ -138,6 +154,7 @@ bool InitDatabase(const std::string& path, std::string* error) {
     return false;
   }
   sqlite3* db = owned.get();
+  RegisterCollations(db);
   std::string schema(reinterpret_cast<const char*>(kSchemaSql), kSchemaSqlSize);
   bool ok =
       Exec(db, "PRAGMA journal_mode=WAL; BEGIN;", "begin", error) &&
@@ -151,6 +168,11 @@ bool InitDatabase(const std::string& path, std::string* error) {
           "INSERT OR REPLACE INTO vdb_databases(name) VALUES('master'), "
           "('karaok');",
           "logins", error) &&
+      Exec(db,
+           std::string("INSERT INTO vdb_settings(name, value) "
+                       "VALUES('collation', '") +
+               collation.name + "');",
+           "settings", error) &&
       Exec(db, "COMMIT;", "commit", error);
   owned.reset();
   return ok;

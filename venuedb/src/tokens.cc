@@ -61,7 +61,7 @@ void PutTypeInfo(ByteWriter* w, const ColumnInfo& c) {
         : c.type == WireType::kChar  ? type::kBigChar
                                      : type::kNVarChar);
   w->U16(c.max_length);
-  w->Raw(kCollation, sizeof kCollation);
+  w->Raw(c.collation->bytes, sizeof c.collation->bytes);
 }
 
 void PutValue(ByteWriter* w, const ColumnInfo& c, const Value& v) {
@@ -167,12 +167,12 @@ void PutEnvChangeText(ByteWriter* w, uint8_t type, const std::string& new_utf16,
   w->BVarchar(old_utf16);
 }
 
-void PutEnvChangeCollation(ByteWriter* w) {
+void PutEnvChangeCollation(ByteWriter* w, const Collation& collation) {
   w->U8(0xE3);
-  w->U16(1 + 1 + sizeof kCollation + 1);
+  w->U16(1 + 1 + sizeof collation.bytes + 1);
   w->U8(7);
-  w->U8(sizeof kCollation);
-  w->Raw(kCollation, sizeof kCollation);
+  w->U8(sizeof collation.bytes);
+  w->Raw(collation.bytes, sizeof collation.bytes);
   w->U8(0);
 }
 

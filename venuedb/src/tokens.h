@@ -8,12 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "collation.h"
 #include "value.h"
 #include "wire.h"
 
 namespace venuedb {
 
-// Chinese_PRC_CI_AS: LCID 0x0804 with the usual comparison flags.
+// Chinese_PRC_CI_AS: LCID 0x0804 with the usual comparison flags (the bytes
+// of kDefaultCollation; a column's own are in ColumnInfo::collation).
 extern const uint8_t kCollation[5];
 
 enum DoneStatus : uint16_t {
@@ -47,11 +49,15 @@ struct ColumnInfo {
   uint16_t max_length = 8000;  // bytes, for the text kinds
   bool nullable = true;        // COLMETADATA flag 0x0001
   std::string name_utf16;
+  // The text kinds' collation: its bytes go in the type info, and a varchar
+  // value's bytes are in its code page.
+  const Collation* collation = &kDefaultCollation;
 };
 
 void PutEnvChangeText(ByteWriter* w, uint8_t type, const std::string& new_utf16,
                       const std::string& old_utf16);
-void PutEnvChangeCollation(ByteWriter* w);
+// ENVCHANGE 7: the database's collation, no old value.
+void PutEnvChangeCollation(ByteWriter* w, const Collation& collation);
 // version is the TDS version as a 32-bit number (0x74000004 for 7.4).
 void PutLoginAck(ByteWriter* w, uint32_t version, const std::string& program);
 void PutDone(ByteWriter* w, bool tds72, DoneToken token, uint16_t status,

@@ -320,8 +320,9 @@ RawClient::RawClient(int port, bool log_in) {
   if (!SendBytes(PreloginPacket()) || !Receive()) return;
   if (!Send(0x10, Login7())) return;
   std::optional<std::string> reply = Receive();
+  login_reply_ = reply.value_or("");
   logged_in_ =
-      reply && DescribeReply(*reply).find("LOGINACK") != std::string::npos;
+      DescribeReply(login_reply_).find("LOGINACK") != std::string::npos;
 }
 
 RawClient::~RawClient() { Close(); }

@@ -29,6 +29,8 @@ class RawClient {
   RawClient& operator=(const RawClient&) = delete;
 
   bool logged_in() const { return logged_in_; }
+  // The server's answer to the login, whole (empty when none came).
+  const std::string& login_reply() const { return login_reply_; }
   // Sends payload as one message of the given packet type, in packets of at
   // most 4096 bytes.
   bool Send(uint8_t type, const std::string& payload);
@@ -47,6 +49,7 @@ class RawClient {
  private:
   int fd_ = -1;
   bool logged_in_ = false;
+  std::string login_reply_;
 };
 
 // The packets of one message of the given type, at most 4096 bytes each; with
