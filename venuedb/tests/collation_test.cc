@@ -108,6 +108,46 @@ TEST(ColumnCollationTest, CollateClauseGivesEachColumnItsOwnBytes) {
                    "01 6300" + column + kChinese.bytes + "01 6400")));
 }
 
+struct ComparisonCase {
+  const char* declaration;
+  const char* stored;  // hex
+  const char* compared_with;
+  bool equal;
+};
+
+// A COLLATE column compares as its collation: letters in any case (CP1252's
+// too in a Latin-1 one), a GB18030 character's trail byte as it is; a column
+// without COLLATE compares bytes.
+TEST(ColumnCollationTest, CollateColumnComparesAsItsCollation) {
+  const ComparisonCase kCases[] = {
+      {"varchar(8) collate Latin1_General_CI_AS", "616263", "414243", true},
+      {"varchar(8) collate Latin1_General_CI_AS", "E0", "C0", true},
+      {"varchar(8) collate SQL_Latin1_General_CP1_CI_AS", "9A", "8A", true},
+      {"varchar(8) collate Latin1_General_CI_AS", "616263", "616264", false},
+      {"varchar(8) collate Chinese_PRC_CI_AS", "616263", "414243", true},
+      {"varchar(8) collate Chinese_PRC_CI_AS", "B061", "B041", false},
+      {"varchar(8) collate Chinese_PRC_CI_AS", "E0", "C0", false},
+      {"varchar(8)", "616263", "414243", false},
+  };
+  VenueServer server;
+  Client client(server.port());
+  ASSERT_TRUE(client.connected());
+  int table = 0;
+  for (const ComparisonCase& c : kCases) {
+    const std::string name = "t" + std::to_string(++table);
+    ASSERT_TRUE(
+        client.Batch("create table " + name + "(v " + c.declaration + ")").ok);
+    server.Exec("INSERT INTO " + name + " VALUES(CAST(X'" + c.stored +
+                "' AS TEXT))");
+    Outcome out =
+        client.Batch("select count(*) from " + name + " where v = cast(x'" +
+                     c.compared_with + "' as text)");
+    ASSERT_EQ(out.results.size(), 1u) << c.declaration;
+    EXPECT_EQ(out.results[0].rows, (std::vector<Cells>{{c.equal ? "1" : "0"}}))
+        << c.declaration << " " << c.stored << " " << c.compared_with;
+  }
+}
+
 // Every byte value, as a Latin-1 venue may hold GBK bytes.
 std::string AllBytes() {
   std::string bytes;
