@@ -1,5 +1,4 @@
-#include <windows.h>
-#include <winsock2.h>
+#include <windows.h>  // the system error codes (winerror.h)
 
 #include "platform/file_error.h"
 #include "status_test_texts.h"
