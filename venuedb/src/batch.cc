@@ -7,6 +7,7 @@
 #include "globals.h"
 #include "procedure_runner.h"
 #include "procedure_text.h"
+#include "range_checks.h"
 #include "sql_words.h"
 #include "store.h"
 
@@ -292,6 +293,10 @@ bool IsKeyword(const std::string& word) {
 }  // namespace
 
 ServerError SqliteError(const std::string& message) {
+  SqlError overflow;
+  if (RangeCheckError(message, &overflow)) {
+    return {overflow.number, 16, overflow.message};
+  }
   std::string rest;
   if (After(message, "no such table: ", &rest)) {
     return {208, 16, "Invalid object name '" + rest + "'."};
@@ -632,6 +637,7 @@ class BatchRunner : public BatchWalk {
   }
 
   bool WithoutRows(Statement stmt, const std::string& word) {
+    if (!sqlite3_stmt_readonly(stmt.get())) EnsureRangeChecks(db());
     int rc;
     while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
     }

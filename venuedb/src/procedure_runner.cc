@@ -7,6 +7,8 @@
 #include "charset.h"
 #include "faults.h"
 #include "procedure_text.h"
+#include "range_checks.h"
+#include "sql_types.h"
 #include "sql_words.h"
 #include "store.h"
 
@@ -57,9 +59,20 @@ size_t DeclaredBytes(const std::string& type_text) {
   return 0;
 }
 
-// A value as its declaration takes it. A text longer than a varchar(N) is cut
-// to N bytes (on a character boundary), as the server cuts a parameter.
-Value Typed(const ParamDecl& decl, const Value& v) {
+Value Untyped(const ParamDecl& decl, const Value& v);
+
+// A value as its declaration takes it (see ConvertTo: false when it does not
+// fit). A text longer than a varchar(N) is cut to N bytes (on a character
+// boundary), as the server cuts a parameter.
+bool Typed(const ParamDecl& decl, const Value& v, Value* out) {
+  const SqlType type = ParseSqlType(decl.type_text);
+  if (type.base != SqlType::kUnknown) return ConvertTo(type, v, out);
+  *out = Untyped(decl, v);
+  return true;
+}
+
+// The old rule for a declaration that names no SQL Server type.
+Value Untyped(const ParamDecl& decl, const Value& v) {
   if (v.is_null()) return v;
   if (decl.is_int) return v.kind == Value::kInt ? v : Value::Int(v.AsInt());
   Value text = v.kind == Value::kText ? v : Value::Text(v.AsText());
@@ -206,9 +219,49 @@ bool MatchParams(Reply* reply, const ProcedureCall& call, const Definition& def,
     if (!p.use_default) (*values)[static_cast<size_t>(d)] = p.value;
   }
   for (size_t i = 0; i < def.decls.size(); ++i) {
-    (*values)[i] = Typed(def.decls[i], (*values)[i]);
+    Value typed;
+    if (Typed(def.decls[i], (*values)[i], &typed)) {
+      (*values)[i] = std::move(typed);
+      continue;
+    }
+    // The parameter sent for it names the type it came as.
+    std::string from = (*values)[i].kind == Value::kText ? "varchar" : "int";
+    for (size_t p = 0; p < targets->size(); ++p) {
+      if ((*targets)[p] == static_cast<int>(i))
+        from = SentTypeName(call.params[p]);
+    }
+    const SqlError e =
+        ParamOverflow(ParseSqlType(def.decls[i].type_text), from);
+    Refuse(reply, call, e.number, e.message, call.name);
+    return false;
   }
   return true;
+}
+
+// How an output parameter travels back: as it was sent, unless its
+// declaration names one of the types a client's own type cannot stand for
+// (bit, real, numeric, money, datetime, the N kinds, ...): then as declared.
+ColumnInfo ReturnType(const RpcParam& p, const ParamDecl& decl) {
+  const SqlType type = ParseSqlType(decl.type_text);
+  switch (type.base) {
+    case SqlType::kUnknown:
+    case SqlType::kTinyInt:
+    case SqlType::kSmallInt:
+    case SqlType::kInt:
+    case SqlType::kBigInt:
+    case SqlType::kFloat:
+    case SqlType::kChar:
+    case SqlType::kVarchar:
+    case SqlType::kStoredText:
+    case SqlType::kNText:
+      return p.return_type;
+    case SqlType::kNVarchar:
+      if (type.max) return p.return_type;
+      break;
+    default:
+      break;
+  }
+  return ColumnFor(type, true, 0x74000004);
 }
 
 // The procedure's run once its parameters are known.
@@ -246,6 +299,8 @@ class Run {
 };
 
 void Run::Fail(int32_t number, const std::string& message, int32_t status) {
+  SqlError overflow;
+  if (RangeCheckError(message, &overflow)) number = overflow.number;
   bool locked = IsLockTimeout(message);
   reply_->Message(locked ? kLockTimeoutError : number, kSeverity,
                   locked ? kLockTimeoutMessage : message, call_.name);
@@ -341,7 +396,12 @@ void Run::Finish() {
     std::string name =
         p.name.empty() ? decls_[static_cast<size_t>(d)].name : WithAt(p.name);
     Value v = values_[static_cast<size_t>(d)];
-    ColumnInfo type = p.return_type;
+    ColumnInfo type = ReturnType(p, decls_[static_cast<size_t>(d)]);
+    if (IsWide(type.type) && type.type != WireType::kNVarchar &&
+        v.kind == Value::kText) {
+      v.text = reply_->charset()->TextToUtf16(
+          v.text, reply_->charset()->collation()->code_page);
+    }
     type.collation = reply_->charset()->collation();
     if (type.type == WireType::kNVarchar && v.kind == Value::kText) {
       v.text =
@@ -385,6 +445,7 @@ ProcedureOutcome Run::Body(const std::string& body) {
       continue;
     }
     if (sqlite3_column_count(raw) == 0) {
+      if (!sqlite3_stmt_readonly(raw)) EnsureRangeChecks(db_);
       int rc;
       while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
       }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "sql_types.h"
 #include "sql_words.h"
 
 namespace venuedb {
@@ -11,59 +12,6 @@ namespace venuedb {
 namespace {
 
 const char kServerName[] = "VENUEDB";
-
-// A SQL Server type named by a column's declaration: int/integer, bigint,
-// smallint, tinyint, char(n), varchar(n), float/real/double and text
-// (varchar 8000). Anything else (no declaration, bit, numeric, datetime,
-// varchar(max), ...) is not one and leaves the column to its values.
-struct DeclaredType {
-  bool known = false;
-  WireType type = WireType::kVarchar;
-  uint16_t max_length = 8000;
-};
-
-DeclaredType ReadDeclared(const char* declared) {
-  DeclaredType out;
-  if (!declared) return out;
-  std::string base;
-  const char* p = declared;
-  for (; *p && *p != '('; ++p) {
-    if (!std::isspace(static_cast<unsigned char>(*p)))
-      base.push_back(
-          static_cast<char>(std::tolower(static_cast<unsigned char>(*p))));
-  }
-  long length = -1;
-  if (*p == '(') {
-    char* tail = nullptr;
-    length = std::strtol(p + 1, &tail, 10);
-    while (tail && std::isspace(static_cast<unsigned char>(*tail))) ++tail;
-    if (!tail || *tail != ')' || length < 1 || length > 8000) return out;
-  }
-  out.known = true;
-  if (base == "int" || base == "integer") {
-    out.type = WireType::kInt4;
-  } else if (base == "bigint") {
-    out.type = WireType::kInt8;
-  } else if (base == "smallint") {
-    out.type = WireType::kInt2;
-  } else if (base == "tinyint") {
-    out.type = WireType::kInt1;
-  } else if (base == "float" || base == "real" || base == "double" ||
-             base == "doubleprecision") {
-    out.type = WireType::kFloat8;
-  } else if (base == "char" || base == "character") {
-    out.type = WireType::kChar;
-    out.max_length = static_cast<uint16_t>(length < 0 ? 1 : length);
-  } else if (base == "varchar" && length > 0) {
-    out.max_length = static_cast<uint16_t>(length);
-  } else if (base != "text") {
-    out.known = false;
-  }
-  if (length > 0 && out.type != WireType::kChar && base != "varchar") {
-    out.known = false;  // int(11) and the like: not a SQL Server spelling
-  }
-  return out;
-}
 
 // The old rule for a column without a usable declaration: what SQLite's
 // loose declaration names, as far as it goes.
@@ -84,9 +32,23 @@ WireType TypeFromDeclared(const char* declared) {
   return WireType::kVarchar;
 }
 
-bool IsNumeric(WireType type) {
-  return type != WireType::kVarchar && type != WireType::kChar &&
-         type != WireType::kNVarchar;
+// Whether a column of the type can take the first value SQLite holds
+// (stored, an SQLITE_ type code).
+bool Fits(WireType type, int stored) {
+  if (stored == SQLITE_NULL || IsTextual(type)) return true;
+  switch (type) {
+    case WireType::kDateTime:
+    case WireType::kDateTime4:
+      return stored == SQLITE_TEXT;
+    case WireType::kInt1:
+    case WireType::kInt2:
+    case WireType::kInt4:
+    case WireType::kInt8:
+    case WireType::kBit:
+      return stored == SQLITE_INTEGER;
+    default:
+      return stored == SQLITE_INTEGER || stored == SQLITE_FLOAT;
+  }
 }
 
 // Whether the statement can give NULL in a column whose table forbids it:
@@ -164,74 +126,70 @@ std::vector<ColumnInfo> DecideColumns(Reply* reply, sqlite3_stmt* stmt,
     c.collation = ColumnCollation(stmt, i, reply->charset()->collation());
     // A table's column travels as declared, as long as its first value is of
     // that kind (SQLite would store text in an INTEGER column).
-    if (!sqlite3_column_table_name(stmt, i)) continue;
-    DeclaredType declared = ReadDeclared(sqlite3_column_decltype(stmt, i));
+    const char* table = sqlite3_column_table_name(stmt, i);
+    if (!table) continue;
+    const char* decl = sqlite3_column_decltype(stmt, i);
+    const SqlType declared = ParseSqlType(decl ? decl : "");
+    if (declared.base == SqlType::kUnknown) continue;
+    ColumnInfo typed = ColumnFor(declared, widens || !DeclaredNotNull(stmt, i),
+                                 reply->tds_version());
     const int stored = have_row ? sqlite3_column_type(stmt, i) : SQLITE_NULL;
-    const bool fits =
-        !IsNumeric(declared.type) || stored == SQLITE_NULL ||
-        stored == SQLITE_INTEGER ||
-        (stored == SQLITE_FLOAT && declared.type == WireType::kFloat8);
-    if (!declared.known || !fits) continue;
+    if (!Fits(typed.type, stored)) continue;
     // An int too large for its declaration keeps its value as a bigint.
-    if (!(declared.type == WireType::kInt4 && c.type == WireType::kInt8)) {
-      c.type = declared.type;
+    if (typed.type == WireType::kInt4 && c.type == WireType::kInt8) {
+      typed.type = WireType::kInt8;
     }
-    c.max_length = declared.max_length;
-    c.nullable = widens || !DeclaredNotNull(stmt, i);
+    typed.name_utf16 = std::move(c.name_utf16);
+    typed.collation = c.collation;
+    typed.table_utf16 = reply->charset()->GbToUtf16(table);
+    c = std::move(typed);
   }
   return columns;
 }
 
-// One ROW token, straight from the statement's current row. False, with
-// nothing written, when a column sent as NOT NULL holds NULL (*column names
-// it).
-bool PutStatementRow(ByteWriter* w, sqlite3_stmt* stmt,
+// The statement's current value of a column, as the column's type takes it:
+// texts as stored (numbers as SQLite's decimal text, blobs as their bytes),
+// UTF-16LE for the N kinds; numbers as numbers.
+Value StatementValue(sqlite3_stmt* stmt, int col, const ColumnInfo& info,
+                     Charset* charset) {
+  const int stored = sqlite3_column_type(stmt, col);
+  if (stored == SQLITE_NULL) return Value::Null();
+  if (!IsTextual(info.type)) {
+    if (stored == SQLITE_INTEGER)
+      return Value::Int(sqlite3_column_int64(stmt, col));
+    if (stored == SQLITE_FLOAT) {
+      Value v;
+      v.kind = Value::kReal;
+      v.real = sqlite3_column_double(stmt, col);
+      return v;
+    }
+  }
+  // Text first, so numbers become their decimal text; blobs keep their bytes.
+  const void* data =
+      stored == SQLITE_BLOB
+          ? sqlite3_column_blob(stmt, col)
+          : static_cast<const void*>(sqlite3_column_text(stmt, col));
+  std::string text(static_cast<const char*>(data),
+                   static_cast<size_t>(sqlite3_column_bytes(stmt, col)));
+  if (IsWide(info.type))
+    text = charset->TextToUtf16(text, info.collation->code_page);
+  return Value::Text(std::move(text));
+}
+
+// One row, straight from the statement's current row. False, with nothing
+// written, when a column sent as NOT NULL holds NULL (*column names it).
+bool PutStatementRow(ByteWriter* w, Reply* reply, sqlite3_stmt* stmt,
                      const std::vector<ColumnInfo>& cols, int* column) {
+  std::vector<Value> values(cols.size());
   for (size_t i = 0; i < cols.size(); ++i) {
-    if (!cols[i].nullable &&
-        sqlite3_column_type(stmt, static_cast<int>(i)) == SQLITE_NULL) {
-      *column = static_cast<int>(i);
+    const int col = static_cast<int>(i);
+    values[i] = StatementValue(stmt, col, cols[i], reply->charset());
+    if (!cols[i].nullable && values[i].is_null()) {
+      *column = col;
       return false;
     }
   }
-  w->U8(0xD1);
-  for (size_t i = 0; i < cols.size(); ++i) {
-    int col = static_cast<int>(i);
-    if (sqlite3_column_type(stmt, col) == SQLITE_NULL) {
-      PutNullValue(w, cols[i].type);
-      continue;
-    }
-    switch (cols[i].type) {
-      case WireType::kInt1:
-      case WireType::kInt2:
-      case WireType::kInt4:
-      case WireType::kInt8:
-        PutIntValue(w, cols[i].type, sqlite3_column_int64(stmt, col),
-                    cols[i].nullable);
-        break;
-      case WireType::kFloat8:
-        PutFloatValue(w, sqlite3_column_double(stmt, col), cols[i].nullable);
-        break;
-      case WireType::kVarchar:
-      case WireType::kChar:
-      case WireType::kNVarchar: {
-        // Text first, so numbers become their decimal text; blobs keep their
-        // bytes.
-        const void* data =
-            sqlite3_column_type(stmt, col) == SQLITE_BLOB
-                ? sqlite3_column_blob(stmt, col)
-                : static_cast<const void*>(sqlite3_column_text(stmt, col));
-        const size_t size =
-            static_cast<size_t>(sqlite3_column_bytes(stmt, col));
-        if (cols[i].type == WireType::kChar) {
-          PutCharValue(w, data, size, cols[i].max_length);
-        } else {
-          PutBytesValue(w, data, size, cols[i].max_length);
-        }
-        break;
-      }
-    }
-  }
+  PutRow(w, cols, values, reply->tds_version() >= 0x73000000);
   return true;
 }
 
@@ -288,7 +246,7 @@ StreamOutcome StreamResultSet(Reply* reply, sqlite3_stmt* stmt,
       return out;
     }
     int null_column = 0;
-    if (!PutStatementRow(&w, stmt, columns, &null_column)) {
+    if (!PutStatementRow(&w, reply, stmt, columns, &null_column)) {
       // The declaration promised no NULL in a column a view or subquery
       // widened: end the result instead of sending a row the client cannot
       // read.

@@ -30,6 +30,13 @@ class Reply {
 
   void set_tds72(bool tds72) { tds72_ = tds72; }
   bool tds72() const { return tds72_; }
+  // The TDS version the login was answered with (0x74000004 for 7.4); sets
+  // tds72 too.
+  void set_tds_version(uint32_t version) {
+    tds_version_ = version;
+    tds72_ = version >= 0x72000000;
+  }
+  uint32_t tds_version() const { return tds_version_; }
   Channel* channel() { return channel_; }
   Charset* charset() { return charset_; }
 
@@ -47,6 +54,7 @@ class Reply {
   Channel* channel_;
   Charset* charset_;
   bool tds72_ = true;
+  uint32_t tds_version_ = 0x74000004;
 };
 
 // How a streamed result set ended.
@@ -57,22 +65,23 @@ struct StreamOutcome {
   std::string error;  // SQLite's message for kError
 };
 
-// Steps stmt to its end, sending COLMETADATA and one ROW per row. Column types
-// come from the first row (integer that fits 32 bits: INTN 4, larger: INTN 8;
-// real: FLTN 8; text and blob: BIGVARCHAR 8000 with the collation; NULL: the
-// declared type, else varchar); later rows are converted to them (a longer text
-// is cut at a GB18030 character boundary, at most 8000 bytes). Stops after
-// the row being written when the client sends an attention, and after
-// close_after_rows rows when that is not negative (the caller closes). A first
-// step that fails sends nothing. The statement is left for the caller to reset.
+// Steps stmt to its end, sending COLMETADATA and one row per row (NBCROW
+// from TDS 7.3 when shorter, see PutRow). Column types come from the first
+// row (integer that fits 32 bits: INTN 4, larger: INTN 8; real: FLTN 8; text
+// and blob: BIGVARCHAR 8000 with the collation; NULL: the declared type, else
+// varchar); later rows are converted to them (a longer text is cut at a
+// GB18030 character boundary, at most 8000 bytes). Stops after the row being
+// written when the client sends an attention, and after close_after_rows rows
+// when that is not negative (the caller closes). A first step that fails
+// sends nothing. The statement is left for the caller to reset.
 //
 // A column of a table, selected as it stands, travels as its declaration
-// says when that names a SQL Server type (int, bigint, smallint, tinyint,
-// float, char(n) blank-padded, varchar(n), text as varchar 8000) and its first
-// value is of that kind; it is NOT NULL (fixed-length numeric types) when the
-// table declares it so, unless the statement has an outer join or a compound
-// SELECT. A NULL that still shows in such a column ends the result as an
-// error before that row.
+// says when that names a SQL Server type (see sql_types.h: ColumnFor; text as
+// varchar 8000) and its first value is of that kind (a number
+// for the numeric types, text for datetimes); the N kinds' stored GB18030
+// texts go as UTF-16LE. It is NOT NULL when the table declares it so, unless
+// the statement has an outer join or a compound SELECT. A NULL that still
+// shows in such a column ends the result as an error before that row.
 StreamOutcome StreamResultSet(Reply* reply, sqlite3_stmt* stmt,
                               int64_t close_after_rows);
 

@@ -3,36 +3,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "sql_types.h"
 #include "wire.h"
 
 namespace venuedb {
 
 namespace {
-
-// Days since 1900-01-01 and 1/300 s ticks to "YYYY-MM-DD HH:MM:SS.mmm".
-std::string DateTimeText(int32_t days, uint32_t ticks) {
-  // Civil-from-days on the 1970 epoch (Howard Hinnant's algorithm).
-  int64_t z = static_cast<int64_t>(days) - 25567 + 719468;
-  int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  int64_t doe = z - era * 146097;
-  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  int64_t y = yoe + era * 400;
-  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  int64_t mp = (5 * doy + 2) / 153;
-  int64_t d = doy - (153 * mp + 2) / 5 + 1;
-  int64_t m = mp < 10 ? mp + 3 : mp - 9;
-  if (m <= 2) ++y;
-  uint64_t ms = (static_cast<uint64_t>(ticks) * 10 + 1) / 3;
-  char buffer[160];
-  std::snprintf(
-      buffer, sizeof buffer, "%04lld-%02lld-%02lld %02llu:%02llu:%02llu.%03llu",
-      static_cast<long long>(y), static_cast<long long>(m),
-      static_cast<long long>(d), static_cast<unsigned long long>(ms / 3600000),
-      static_cast<unsigned long long>(ms / 60000 % 60),
-      static_cast<unsigned long long>(ms / 1000 % 60),
-      static_cast<unsigned long long>(ms % 1000));
-  return buffer;
-}
 
 int64_t SignedLe(const std::string& bytes) {
   uint64_t v = 0;
@@ -95,6 +71,7 @@ bool AllowedLength(uint8_t type_code, uint32_t length) {
       return length == 1;
     case type::kFloatN:
     case type::kDateTimeN:
+    case type::kMoneyN:
       return length == 4 || length == 8;
   }
   return false;
@@ -184,8 +161,16 @@ class ParamReader {
       case type::kFloatN:
         return NullableFloat();
       case type::kDateTime:
+      case type::kDateTime4:
       case type::kDateTimeN:
         return DateTime();
+      case type::kMoney:
+      case type::kMoney4:
+      case type::kMoneyN:
+        return Money();
+      case type::kNumericN:
+      case type::kDecimalN:
+        return Decimal();
       case type::kBigVarChar:
       case type::kBigChar:
       case type::kNVarChar:
@@ -241,12 +226,15 @@ class ParamReader {
     return true;
   }
 
-  // DATETIME (8 bytes) or DATETIMN (NULL, 4 or 8 bytes), as text.
+  // DATETIME (8 bytes), DATETIM4 (4 bytes) or DATETIMN (NULL, 4 or 8
+  // bytes), as text.
   bool DateTime() {
     std::string bytes;
     bool is_null = false;
     if (p_->type_code == type::kDateTime) {
       bytes = Fixed(8);
+    } else if (p_->type_code == type::kDateTime4) {
+      bytes = Fixed(4);
     } else if (!ByteLength(&bytes, &is_null)) {
       return false;
     }
@@ -255,18 +243,97 @@ class ParamReader {
       p_->value = Value::Null();
     } else if (bytes.size() == 8) {
       // Days since 1900-01-01, then 1/300 s ticks since midnight.
+      const auto ticks = static_cast<uint32_t>(SignedLe(bytes.substr(4, 4)));
       p_->value = Value::Text(
           DateTimeText(static_cast<int32_t>(SignedLe(bytes.substr(0, 4))),
-                       static_cast<uint32_t>(SignedLe(bytes.substr(4, 4)))));
+                       static_cast<uint32_t>((ticks * 10ull + 1) / 3)));
     } else if (bytes.size() == 4) {
       // Unsigned days since 1900-01-01, then minutes since midnight.
       const uint16_t days = static_cast<uint16_t>(SignedLe(bytes.substr(0, 2)));
       const uint16_t minutes =
           static_cast<uint16_t>(SignedLe(bytes.substr(2, 2)));
-      p_->value = Value::Text(DateTimeText(days, minutes * 18000u));
+      p_->value = Value::Text(DateTimeText(days, minutes * 60000u));
     }
     p_->return_type.type = WireType::kVarchar;
     p_->return_type.max_length = 30;
+    return true;
+  }
+
+  // MONEY (8 bytes: high 4, low 4), MONEY4 (4 bytes) or MONEYN (NULL, 4 or
+  // 8): units of 1/10000, as a decimal text with four places.
+  bool Money() {
+    std::string bytes;
+    bool is_null = false;
+    if (p_->type_code == type::kMoney) {
+      bytes = Fixed(8);
+    } else if (p_->type_code == type::kMoney4) {
+      bytes = Fixed(4);
+    } else if (!ByteLength(&bytes, &is_null)) {
+      return false;
+    }
+    p_->kind = "money";
+    p_->return_type.type = bytes.size() == 4 || p_->max_length == 4
+                               ? WireType::kMoney4
+                               : WireType::kMoney;
+    if (is_null) {
+      p_->value = Value::Null();
+      return true;
+    }
+    const int64_t units =
+        bytes.size() == 4
+            ? SignedLe(bytes)
+            : static_cast<int64_t>(
+                  (static_cast<uint64_t>(SignedLe(bytes.substr(0, 4))) << 32) |
+                  static_cast<uint32_t>(SignedLe(bytes.substr(4, 4))));
+    const uint64_t magnitude = units < 0 ? 0 - static_cast<uint64_t>(units)
+                                         : static_cast<uint64_t>(units);
+    char text[48];
+    std::snprintf(text, sizeof text, "%s%llu.%04llu", units < 0 ? "-" : "",
+                  static_cast<unsigned long long>(magnitude / 10000),
+                  static_cast<unsigned long long>(magnitude % 10000));
+    p_->value = Value::Text(text);
+    return true;
+  }
+
+  // NUMERICN and DECIMALN: maximum length, precision, scale; then a length
+  // (0 for NULL), the sign (1 positive) and the magnitude little-endian, as
+  // a decimal text with `scale` places.
+  bool Decimal() {
+    p_->max_length = r_->U8();
+    const uint8_t precision = r_->U8();
+    const uint8_t scale = r_->U8();
+    const uint8_t length = r_->U8();
+    if (r_->failed()) return Refuse("truncated");
+    if (precision < 1 || precision > 38 || scale > precision ||
+        p_->max_length < 5 || p_->max_length > 17 ||
+        (length != 0 && (length < 2 || length > p_->max_length))) {
+      return Refuse("invalid precision, scale or length");
+    }
+    const std::string bytes = r_->Bytes(length);
+    p_->kind = "numeric";
+    p_->return_type.type = p_->type_code == type::kNumericN
+                               ? WireType::kNumeric
+                               : WireType::kDecimal;
+    p_->return_type.precision = precision;
+    p_->return_type.scale = scale;
+    if (length == 0) {
+      p_->value = Value::Null();
+      return true;
+    }
+    unsigned __int128 magnitude = 0;
+    for (size_t i = bytes.size(); i > 1; --i) {
+      magnitude = magnitude << 8 | static_cast<uint8_t>(bytes[i - 1]);
+    }
+    std::string digits;
+    do {
+      digits.insert(digits.begin(),
+                    static_cast<char>('0' + static_cast<int>(magnitude % 10)));
+      magnitude /= 10;
+    } while (magnitude != 0);
+    if (digits.size() <= scale)
+      digits.insert(0, scale + 1 - digits.size(), '0');
+    if (scale > 0) digits.insert(digits.size() - scale, ".");
+    p_->value = Value::Text((bytes[0] == 0 ? "-" : "") + digits);
     return true;
   }
 
@@ -373,6 +440,64 @@ bool ReadParam(ByteReader* r, Charset* charset, size_t number, RpcParam* p,
 }
 
 }  // namespace
+
+std::string SentTypeName(const RpcParam& p) {
+  switch (p.type_code) {
+    case type::kInt1:
+      return "tinyint";
+    case type::kInt2:
+      return "smallint";
+    case type::kInt4:
+      return "int";
+    case type::kInt8:
+      return "bigint";
+    case type::kIntN:
+      return p.max_length == 1   ? "tinyint"
+             : p.max_length == 2 ? "smallint"
+             : p.max_length == 8 ? "bigint"
+                                 : "int";
+    case type::kBit:
+    case type::kBitN:
+      return "bit";
+    case type::kFloat4:
+      return "real";
+    case type::kFloat8:
+      return "float";
+    case type::kFloatN:
+      return p.max_length == 4 ? "real" : "float";
+    case type::kNumericN:
+      return "numeric";
+    case type::kDecimalN:
+      return "decimal";
+    case type::kMoney4:
+      return "smallmoney";
+    case type::kMoney:
+      return "money";
+    case type::kMoneyN:
+      return p.max_length == 4 ? "smallmoney" : "money";
+    case type::kDateTime4:
+      return "smalldatetime";
+    case type::kDateTime:
+    case type::kDateTimeN:
+      return p.max_length == 4 ? "smalldatetime" : "datetime";
+    case type::kBigChar:
+      return "char";
+    case type::kNChar:
+      return "nchar";
+    case type::kNVarChar:
+      return "nvarchar";
+    case type::kText:
+      return "text";
+    case type::kNText:
+      return "ntext";
+    case type::kBigVarBinary:
+      return "varbinary";
+    case type::kBigBinary:
+      return "binary";
+    default:
+      return "varchar";
+  }
+}
 
 bool ParseRpc(const std::string& payload, bool tds72, Charset* charset,
               RpcRequest* request, std::string* error) {

@@ -21,8 +21,9 @@ struct RpcParam {
   uint8_t type_code = 0;     // the wire type byte
   uint32_t max_length =
       0;  // as declared on the wire (bytes; UTF-16 bytes for NVARCHAR)
-  std::string kind;  // "int", "varchar", "float", "datetime", "binary"
-  Value value;       // integers as kInt, texts as GB18030 bytes, NULL as kNull
+  // "int", "varchar", "float", "datetime", "binary", "money", "numeric"
+  std::string kind;
+  Value value;  // integers as kInt, texts as GB18030 bytes, NULL as kNull
   ColumnInfo return_type;  // how a returned value travels back (typed as sent)
 };
 
@@ -33,6 +34,11 @@ struct RpcRequest {
   uint16_t proc_id = 0;
   std::vector<RpcParam> params;
 };
+
+// The SQL Server name of the type the parameter was sent as, for messages:
+// "int", "bigint", "bit", "float", "real", "numeric", "decimal", "money",
+// "smallmoney", "datetime", "varchar", "nvarchar", "text", "varbinary", ...
+std::string SentTypeName(const RpcParam& param);
 
 // Parses an RPC payload (packet headers stripped). tds72 says whether
 // ALL_HEADERS leads (and which byte separates batched calls: 0xFF or 0xFE from

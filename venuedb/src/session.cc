@@ -310,7 +310,7 @@ bool Session::HandleLogin(const std::string& payload) {
     return false;
   }
   user_ = login.user;
-  reply_.set_tds72(login.tds_version >= kTds72);
+  reply_.set_tds_version(AnsweredVersion(login.tds_version));
   std::string open_error;
   if (!db_ && !OpenDatabaseHandle(&open_error))
     return RefuseWithoutDatabase(login, open_error);

@@ -33,15 +33,29 @@ enum DoneToken : uint8_t { kDone = 0xFD, kDoneProc = 0xFE, kDoneInProc = 0xFF };
 // (INT1 0x30, INT2 0x34, INT4 0x38, INT8 0x7F, FLT8 0x3E: no length byte in
 // the type or the value) when not, as SQL Server sends them.
 enum class WireType {
-  kInt1,      // INTN 1 / INT1 (tinyint, 0 to 255)
-  kInt2,      // INTN 2 / INT2 (smallint)
-  kInt4,      // INTN 4 / INT4 (int)
-  kInt8,      // INTN 8 / INT8 (bigint)
-  kFloat8,    // FLTN 8 / FLT8 (float)
-  kVarchar,   // BIGVARCHAR with the collation, bytes as stored
-  kChar,      // BIGCHAR with the collation: always max_length bytes, blank
-              // padded
-  kNVarchar,  // NVARCHAR with the collation, UTF-16LE
+  kInt1,         // INTN 1 / INT1 (tinyint, 0 to 255)
+  kInt2,         // INTN 2 / INT2 (smallint)
+  kInt4,         // INTN 4 / INT4 (int)
+  kInt8,         // INTN 8 / INT8 (bigint)
+  kFloat8,       // FLTN 8 / FLT8 (float)
+  kVarchar,      // BIGVARCHAR with the collation, bytes as stored
+  kChar,         // BIGCHAR with the collation: always max_length bytes, blank
+                 // padded
+  kNVarchar,     // NVARCHAR with the collation, UTF-16LE
+  kNChar,        // NCHAR with the collation: UTF-16LE padded with U+0020 to
+                 // max_length bytes
+  kBit,          // BITN 1 / BIT: 0 or 1
+  kFloat4,       // FLTN 4 / FLT4 (real)
+  kNumeric,      // NUMERICN with precision and scale (also when NOT NULL)
+  kDecimal,      // DECIMALN, the same
+  kMoney,        // MONEYN 8 / MONEY: value x 10000, high 4 bytes first
+  kMoney4,       // MONEYN 4 / MONEY4 (smallmoney)
+  kDateTime,     // DATETIMN 8 / DATETIME: days since 1900, 1/300 s ticks
+  kDateTime4,    // DATETIMN 4 / DATETIM4: days since 1900, minutes
+  kText,         // TEXT with the collation and a text pointer
+  kNText,        // NTEXT, the same in UTF-16LE
+  kVarcharMax,   // BIGVARCHAR 0xFFFF: the value in chunks (PLP, TDS 7.2+)
+  kNVarcharMax,  // NVARCHAR 0xFFFF, the same in UTF-16LE
 };
 
 struct ColumnInfo {
@@ -52,6 +66,9 @@ struct ColumnInfo {
   // The text kinds' collation: its bytes go in the type info, and a varchar
   // value's bytes are in its code page.
   const Collation* collation = &kDefaultCollation;
+  uint8_t precision = 0;  // kNumeric, kDecimal
+  uint8_t scale = 0;
+  std::string table_utf16;  // kText, kNText: the table it comes from, if any
 };
 
 void PutEnvChangeText(ByteWriter* w, uint8_t type, const std::string& new_utf16,
@@ -85,11 +102,15 @@ void PutBytesValue(ByteWriter* w, const void* data, size_t size,
                    size_t max_length);
 void PutCharValue(ByteWriter* w, const void* data, size_t size,
                   size_t max_length);
-// One ROW token. For kNVarchar columns the value's text must already be
-// UTF-16LE. A text longer than the column's max_length is cut to it (varchar:
-// at a GB18030 character boundary).
+// One row. For the UTF-16 kinds (kNVarchar, kNChar, kNText, kNVarcharMax)
+// the value's text must already be UTF-16LE. A text longer than the column's
+// max_length is cut to it (varchar: at a GB18030 character boundary). With
+// nbc (TDS 7.3 and later) a row holding NULLs goes as NBCROW (0xD2: a bitmap
+// of the NULL columns, then the other values) when that is shorter than ROW
+// (0xD1). Numeric kinds take any value as a number (text parsed), datetimes
+// their text; a value that is no such thing goes as 0 (1900-01-01).
 void PutRow(ByteWriter* w, const std::vector<ColumnInfo>& columns,
-            const std::vector<Value>& values);
+            const std::vector<Value>& values, bool nbc = false);
 void PutReturnStatus(ByteWriter* w, int32_t status);
 // name_utf16 includes the leading "@".
 void PutReturnValue(ByteWriter* w, bool tds72, uint16_t ordinal,

@@ -64,7 +64,7 @@ const BatchCase kCases[] = {
      "select label, note, row_no, guests, total, ratio, small, tiny from seats",
      "COLS label BIGCHAR(10) NN,note BIGVARCHAR(5),row_no INT4 NN,"
      "guests INTN(4),total INT8 NN,ratio FLTN(8),small INT2 NN,tiny INT1 NN; "
-     "ROW abcdef    ,xy,7,NULL,5000000000,NULL,-3,200; DONE 0x0010 1"},
+     "NBCROW abcdef    ,xy,7,NULL,5000000000,NULL,-3,200; DONE 0x0010 1"},
     {"OuterJoinMakesColumnsNullable",
      "select s.row_no, s.label from seats s left join seats t on 0",
      "COLS row_no INTN(4),label BIGCHAR(10); ROW 7,abcdef    ; "
@@ -91,7 +91,7 @@ const BatchCase kCases[] = {
     {"ConvertReadsAsCast",
      "select convert(int, null) as n, convert(varchar(10), 12) as t, "
      "convert(int, '42', 1) + 1 as c",
-     "COLS n BIGVARCHAR(8000),t BIGVARCHAR(8000),c INTN(4); ROW NULL,12,43; "
+     "COLS n BIGVARCHAR(8000),t BIGVARCHAR(8000),c INTN(4); NBCROW NULL,12,43; "
      "DONE 0x0010 1"},
 };
 

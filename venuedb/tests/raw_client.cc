@@ -42,12 +42,12 @@ std::string AllHeaders() {
 
 // LOGIN7 for TDS 7.4: the 94-byte fixed part, then host, user, an empty
 // password and the application name.
-std::string Login7() {
+std::string Login7(uint32_t tds_version) {
   const std::string host = Utf16("raw"), user = Utf16("sa"),
                     app = Utf16("raw-test");
   std::string fixed;
   PutU32(&fixed, 0);  // total length, set below
-  PutU32(&fixed, 0x74000004);
+  PutU32(&fixed, tds_version);
   PutU32(&fixed, kPacketSize);
   PutU32(&fixed, 7);  // client program version
   PutU32(&fixed, static_cast<uint32_t>(getpid()));
@@ -306,7 +306,7 @@ std::string PreloginPacket() {
   return Packets(0x12, Hex("00 0006 0006 FF 000000000000"));
 }
 
-RawClient::RawClient(int port, bool log_in) {
+RawClient::RawClient(int port, bool log_in, uint32_t tds_version) {
   fd_ = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -318,7 +318,7 @@ RawClient::RawClient(int port, bool log_in) {
   }
   if (!log_in) return;
   if (!SendBytes(PreloginPacket()) || !Receive()) return;
-  if (!Send(0x10, Login7())) return;
+  if (!Send(0x10, Login7(tds_version))) return;
   std::optional<std::string> reply = Receive();
   login_reply_ = reply.value_or("");
   logged_in_ =
@@ -428,6 +428,16 @@ std::string DescribeReply(const std::string& reply, bool detailed) {
           line += (i ? "," : "") + ValueText(&c, columns[i]);
         }
         break;
+      case 0xD2: {
+        line = "NBCROW ";
+        const std::string nulls = c.Take((columns.size() + 7) / 8);
+        for (size_t i = 0; i < columns.size() && !c.bad; ++i) {
+          const bool null = (nulls[i / 8] >> (i % 8)) & 1;
+          line += (i ? "," : "") +
+                  (null ? std::string("NULL") : ValueText(&c, columns[i]));
+        }
+        break;
+      }
       case 0xFD:
       case 0xFE:
       case 0xFF: {

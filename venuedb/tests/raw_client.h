@@ -22,8 +22,10 @@ class RawClient {
  public:
   // Connects to 127.0.0.1:port, sends a pre-login and a LOGIN7 for "sa" with
   // an empty password; logged_in() says whether a LOGINACK came back. With
-  // log_in false it only connects.
-  explicit RawClient(int port, bool log_in = true);
+  // log_in false it only connects. tds_version is the version the login asks
+  // for (before 7.2 a batch payload has no ALL_HEADERS: send Utf16(sql)).
+  explicit RawClient(int port, bool log_in = true,
+                     uint32_t tds_version = 0x74000004);
   ~RawClient();
   RawClient(const RawClient&) = delete;
   RawClient& operator=(const RawClient&) = delete;
@@ -82,7 +84,8 @@ std::string NVarcharParam(const std::string& name, const std::string& text);
 // "ERROR 208", "INFO 5701", "ENV 1", "LOGINACK"; an unknown token ends the
 // line with "? 0xNN". Detailed, each column also gives its type and "NN"
 // when it is not nullable ("COLS c BIGCHAR(10) NN,i INTN(4)") and each
-// message its class and text ("ERROR 208 16 Invalid object name 't'.").
+// message its class and text ("ERROR 208 16 Invalid object name 't'."). An
+// NBCROW (0xD2) reads "NBCROW NULL,x".
 std::string DescribeReply(const std::string& reply, bool detailed = false);
 
 }  // namespace venuedb::testing
