@@ -8,6 +8,7 @@
 #include "procedure_runner.h"
 #include "procedure_text.h"
 #include "range_checks.h"
+#include "sql_types.h"
 #include "sql_words.h"
 #include "store.h"
 
@@ -701,7 +702,9 @@ class BatchRunner : public BatchWalk {
 
 BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
                       const std::string& sql) {
-  return BatchRunner(db, reply, host, sql).Run();
+  std::string text = sql;
+  WriteMaxLengths(&text);
+  return BatchRunner(db, reply, host, text).Run();
 }
 
 }  // namespace venuedb

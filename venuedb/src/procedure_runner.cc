@@ -417,8 +417,10 @@ void Run::Finish() {
   reply_->Done(kDoneProc, call_.more_follows ? kDoneMore : kDoneFinal);
 }
 
-ProcedureOutcome Run::Body(const std::string& body) {
+ProcedureOutcome Run::Body(const std::string& text) {
   ProcedureOutcome out;
+  std::string body = text;
+  WriteMaxLengths(&body);
   const char* tail = body.c_str();
   const char* end = tail + body.size();
   while (tail < end) {

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "charset.h"
+#include "sql_words.h"
 
 namespace venuedb {
 
@@ -161,7 +162,7 @@ SqlType ParseSqlType(std::string_view declared) {
     if (numeric) out.precision = 18;
     return out;
   }
-  if (args == "max" &&
+  if ((args == "max" || args == "-1") &&
       (out.base == SqlType::kVarchar || out.base == SqlType::kNVarchar)) {
     out.max = true;
     return out;
@@ -185,6 +186,45 @@ SqlType ParseSqlType(std::string_view declared) {
     out.base = SqlType::kUnknown;  // int(11) and the like
   }
   return out;
+}
+
+void WriteMaxLengths(std::string* sql) {
+  const std::string_view text(*sql);
+  std::string previous;  // the last word before this one
+  for (size_t i = 0; i < text.size();) {
+    if (const size_t end = SkipQuotedOrComment(text, i); end != i) {
+      // A bracketed name counts as its word: [nvarchar](max).
+      previous = text[i] == '[' && end >= i + 2
+                     ? Lower(text.substr(i + 1, end - i - 2))
+                     : std::string();
+      i = end;
+      continue;
+    }
+    if (text[i] == '(' && (previous == "varchar" || previous == "nvarchar" ||
+                           previous == "varbinary")) {
+      size_t at = i + 1;
+      while (at < text.size() && text[at] == ' ') ++at;
+      size_t end = at;
+      if (LowerWordAt(text, at, &end) == "max") {
+        // "max" becomes "-1" and a blank: the same length.
+        (*sql)[at] = '-';
+        (*sql)[at + 1] = '1';
+        (*sql)[at + 2] = ' ';
+      }
+    }
+    size_t end = i;
+    const std::string word = LowerWordAt(text, i, &end);
+    if (!word.empty()) {
+      previous = word;
+      i = end;
+      continue;
+    }
+    // Blanks and closing brackets or quotes of a name keep the word before.
+    if (!std::isspace(static_cast<unsigned char>(text[i])) && text[i] != ']') {
+      previous.clear();
+    }
+    ++i;
+  }
 }
 
 ColumnInfo ColumnFor(const SqlType& type, bool nullable, uint32_t tds_version) {

@@ -51,6 +51,12 @@ struct SqlType {
 // precision) give kUnknown.
 SqlType ParseSqlType(std::string_view declared);
 
+// SQLite cannot read "(max)" after a type name: writes each varchar(max),
+// nvarchar(max) and varbinary(max) outside quotes and comments as
+// varchar(-1) (and so on) in place, a text of the same length, so every
+// position in it stays where it was. ParseSqlType reads (-1) as (max).
+void WriteMaxLengths(std::string* sql);
+
 // How a column or returned parameter of the type travels: the numeric kinds
 // NOT NULL as their fixed types, nullable as the N types; (max) kinds as PLP
 // from TDS 7.2, as TEXT / NTEXT before. REQUIRES: type.base != kUnknown.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "raw_client.h"
+#include "tds_client.h"
 #include "venue_server.h"
 
 namespace venuedb::testing {
@@ -139,6 +140,23 @@ TEST_F(SqlTypesTest, ColumnsGoAsTheirDeclaredTypes) {
   }
 }
 
+TEST_F(SqlTypesTest, MaxLengthsAreReadUnquotedOutsideQuotedText) {
+  EXPECT_EQ(DescribeReply(Run("CREATE TABLE m(a varchar(max), b nvarchar( "
+                              "MAX ), c [nvarchar](max) NOT NULL) INSERT "
+                              "INTO m VALUES('x', 'y', 'z')")),
+            "DONE 0x0001 0; DONE 0x0010 1");
+  const std::string plp = " FFFF" + kColl;
+  EXPECT_EQ(
+      HexOf(Run("SELECT a, b, c, 'varchar(max)' AS s FROM m")),
+      HexOf(Hex("81 0400 00000000 0100 A7" + plp + "01 6100 00000000 0100 E7" +
+                plp + "01 6200 00000000 0000 E7" + plp +
+                "01 6300 00000000 0100 A7 401F" + kColl + "01 7300 D1 " +
+                "0100000000000000 01000000 78 00000000 " +
+                "0200000000000000 02000000 7900 00000000 " +
+                "0200000000000000 02000000 7A00 00000000 " + "0C00") +
+            "varchar(max)" + Hex("FD 1000 C100 0100000000000000")));
+}
+
 TEST_F(SqlTypesTest, RowsWithNullsGoAsNbcRowsFromTds73WhenShorter) {
   server_.Exec(
       "CREATE TABLE t(a int, b varchar(5), c int);"
@@ -155,6 +173,28 @@ TEST_F(SqlTypesTest, RowsWithNullsGoAsNbcRowsFromTds73WhenShorter) {
             HexOf(Hex("81 0200 00000000 0100 A7 FFFF" + kColl +
                       "01 6100 00000000 0000 38 01 6200 D2 01 03000000 "
                       "FD 1000 C100 0100000000000000")));
+}
+
+// The same columns through FreeTDS's DB-Library (TDS 7.4, client character
+// set GB18030): every type read, NBCROW and PLP included.
+TEST_F(SqlTypesTest, DbLibraryReadsEveryType) {
+  server_.Exec(
+      "CREATE TABLE f(n nvarchar(4), c nchar(2), x ntext, m \"nvarchar(max)\","
+      " b bit, d numeric(10,2), y money, r real, t datetime, s "
+      "smalldatetime, z int);"
+      "INSERT INTO f VALUES('\xD6\xDC', 'a', 'ab', '\xD6\xDC', 1, 12.35, "
+      "12.5, 1.5, '2026-01-01 08:00:00', '2026-01-01 08:00:30', NULL)");
+  Client client(server_.port(), "sa", "", "GB18030");
+  ASSERT_TRUE(client.connected());
+  const Outcome out = client.Batch("SELECT * FROM f");
+  ASSERT_TRUE(out.ok);
+  ASSERT_EQ(out.results.size(), 1u);
+  std::string line;
+  for (const Cell& cell : out.results[0].rows.at(0))
+    line += (line.empty() ? "" : "|") + cell.value_or("NULL");
+  EXPECT_EQ(line,
+            "\xD6\xDC|a |ab|\xD6\xDC|1|12.35|12.5000|1.5|"
+            "Jan  1 2026  8:00:00:000AM|Jan  1 2026  8:01:00:000AM|NULL");
 }
 
 // What a procedure's parameters of each type take and give back: the call

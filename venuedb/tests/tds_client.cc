@@ -50,6 +50,20 @@ Cell ColumnCell(DBPROCESS* p, int col) {
       return std::to_string(*reinterpret_cast<DBBIGINT*>(data));
     case SYBFLT8:
       return std::to_string(*reinterpret_cast<DBFLT8*>(data));
+    case SYBBIT:
+    case SYBREAL:
+    case SYBNUMERIC:
+    case SYBDECIMAL:
+    case SYBMONEY:
+    case SYBMONEY4:
+    case SYBDATETIME:
+    case SYBDATETIME4: {
+      // As DB-Library writes them as text.
+      char text[64];
+      const DBINT size = dbconvert(p, type, data, length, SYBCHAR,
+                                   reinterpret_cast<BYTE*>(text), sizeof text);
+      return size < 0 ? "?" : std::string(text, static_cast<size_t>(size));
+    }
     default:
       return std::string(reinterpret_cast<char*>(data),
                          static_cast<size_t>(length));

@@ -14,8 +14,9 @@ typedef struct tds_dblib_dbprocess DBPROCESS;
 
 namespace venuedb::testing {
 
-using Cell =
-    std::optional<std::string>;  // NULL as nullopt; integers as decimal text
+// NULL as nullopt; integers as decimal text; bit, real, numeric, money and
+// datetimes as DB-Library converts them to text (dbconvert to SYBCHAR).
+using Cell = std::optional<std::string>;
 using Cells = std::vector<Cell>;
 
 struct ResultSet {
