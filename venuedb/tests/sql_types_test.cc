@@ -140,6 +140,21 @@ TEST_F(SqlTypesTest, ColumnsGoAsTheirDeclaredTypes) {
   }
 }
 
+TEST_F(SqlTypesTest, ProcedureResultsGoAsTheirDeclaredTypes) {
+  server_.Exec(
+      "CREATE TABLE p(n nvarchar(3), b bit NOT NULL);"
+      "INSERT INTO p VALUES('\xD6\xDC', 2);"
+      "INSERT INTO vdb_procedures VALUES('vt_rows', '', 'SELECT n, b FROM "
+      "p')");
+  RawClient client(server_.port());
+  client.Send(kRpcPacket, RpcPayload("vt_rows", ""));
+  EXPECT_EQ(HexOf(client.Receive().value_or("")),
+            HexOf(Hex("81 0200 00000000 0100 E7 0600" + kColl +
+                      "01 6E00 00000000 0000 32 01 6200 D1 0200 6854 01 "
+                      "FF 1100 C100 0100000000000000 79 00000000 "
+                      "FE 0000 C100 0000000000000000")));
+}
+
 TEST_F(SqlTypesTest, MaxLengthsAreReadUnquotedOutsideQuotedText) {
   EXPECT_EQ(DescribeReply(Run("CREATE TABLE m(a varchar(max), b nvarchar( "
                               "MAX ), c [nvarchar](max) NOT NULL) INSERT "
