@@ -81,7 +81,8 @@ const Invocation kInvocations[] = {
     {"VenuedbUnknownCommand", VENUEDB_PATH, "start --db x", 2, "",
      "venuedb: \"start\": not a command (serve, init or seed)\n"
      "usage: venuedb [serve] --db FILE --listen HOST:PORT [options] | init "
-     "--db FILE | seed --db FILE [options] | --help | --version\n"},
+     "--db FILE [--collation NAME] [--venue SHAPE] | seed --db FILE [options] "
+     "| --help | --version\n"},
     {"VenuedbServeHelp", VENUEDB_PATH, "serve --help", 0,
      "usage: venuedb [serve] --db FILE --listen HOST:PORT [-v] "
      "[--allow-remote] [limits]",
@@ -91,12 +92,14 @@ const Invocation kInvocations[] = {
      "venuedb: --lock-timeout \"soon\": not a whole number in its range "
      "(venuedb --help)\n"
      "usage: venuedb [serve] --db FILE --listen HOST:PORT [options] | init "
-     "--db FILE | seed --db FILE [options] | --help | --version\n"},
+     "--db FILE [--collation NAME] [--venue SHAPE] | seed --db FILE [options] "
+     "| --help | --version\n"},
     {"VenuedbInitVersion", VENUEDB_PATH, "init --version", 0, "venuedb $V", ""},
     {"VenuedbInitUnknownOption", VENUEDB_PATH, "init --db x --force", 2, "",
      "venuedb: init: \"--force\": not an option of init\n"
      "usage: venuedb [serve] --db FILE --listen HOST:PORT [options] | init "
-     "--db FILE | seed --db FILE [options] | --help | --version\n"},
+     "--db FILE [--collation NAME] [--venue SHAPE] | seed --db FILE [options] "
+     "| --help | --version\n"},
     {"VenuedbSeedHelp", VENUEDB_PATH, "seed --help", 0,
      "usage: venuedb seed --db FILE [options] | --help | --version", ""},
     {"VenuedbSeedVersion", VENUEDB_PATH, "seed --version", 0, "venuedb $V", ""},

@@ -22,6 +22,7 @@
 #include <string>
 
 #include "frame/db_library.h"
+#include "frame/server_charset.h"
 #include "frame/settings.h"
 #include "platform/message_log.h"
 #include "platform/no_destructor.h"
@@ -169,6 +170,41 @@ void StopDbLibrary() {
 
 bool DbLibraryStarted() { return g_started.load(); }
 
+namespace {
+
+// dbopen and dbuse with the login as it stands; null when either fails (each
+// failure logged, the database noted as not answering). OpeningTarget names
+// the server to its messages for the time of the opening.
+DBPROCESS* OpenConnection(LOGINREC* login, const char* server,
+                          const char* database, const std::string& target,
+                          const std::string& named, platform::MessageLog* log) {
+  OpeningTarget opening(target);
+  DBPROCESS* connection =
+      server[0] != '\0' ? dbopen(login, target.c_str()) : nullptr;
+  if (connection == nullptr) {
+    std::string line =
+        std::string("login database server \"") + server + "\" error";
+    log->AddLog(line.c_str());
+    // The server's refusal is in its own messages above; without one it was
+    // never reached.
+    if (server[0] != '\0' && t_opening_messages == 0) {
+      log->AddLog(("connecting to " + target + " failed").c_str());
+    }
+    NoteDatabaseAnswered(false, named);
+    return nullptr;
+  }
+  if (dbuse(connection, database) != SUCCEED) {
+    std::string line = std::string("use database \"") + database + "\" error";
+    log->AddLog(line.c_str());
+    dbclose(connection);
+    NoteDatabaseAnswered(false, named);
+    return nullptr;
+  }
+  return connection;
+}
+
+}  // namespace
+
 Session& Session::operator=(Session&& other) noexcept {
   if (this != &other) {
     Close();
@@ -219,8 +255,6 @@ Session Session::OpenWithin(int timeout_seconds) {
   // Pinned: with version "auto" a slow pre-login answer makes the library retry
   // with an older protocol and hang.
   DBSETLVERSION(login, DBVERSION_74);
-  // Same character set on both sides: code page 936 bytes pass unconverted.
-  if (charset[0] != '\0') DBSETLCHARSET(login, charset);
   const int timeout = std::min(std::max(timeout_seconds, 1), TimeoutSeconds());
   dbsetlogintime(timeout);
   dbsettime(timeout);
@@ -229,29 +263,41 @@ Session Session::OpenWithin(int timeout_seconds) {
   const std::string target =
       DatabaseServerTarget(server, settings.database_server_port);
   const std::string named = target + " \"" + database + "\"";
-  OpeningTarget opening(target);
-  DBPROCESS* connection =
-      server[0] != '\0' ? dbopen(login, target.c_str()) : nullptr;
-  if (connection == nullptr) {
-    std::string line =
-        std::string("login database server \"") + server + "\" error";
-    log.AddLog(line.c_str());
-    // The server's refusal is in its own messages above; without one it was
-    // never reached.
-    if (server[0] != '\0' && t_opening_messages == 0) {
-      log.AddLog(("connecting to " + target + " failed").c_str());
-    }
-    dbloginfree(login);
-    NoteDatabaseAnswered(false, named);
-    return Session();
+  // Same character set on both sides: the database's bytes pass unconverted.
+  // ClientCharset=server names the set learned from this database, and the
+  // first connection to it asks (server_charset.h).
+  const bool follow_server = FollowsServerCharset(charset);
+  std::string login_charset = charset;
+  if (follow_server) {
+    login_charset = LearnedServerCharset(named);
+    if (login_charset.empty()) login_charset = "GB18030";
   }
-  if (dbuse(connection, database) != SUCCEED) {
-    std::string line = std::string("use database \"") + database + "\" error";
-    log.AddLog(line.c_str());
+  DBPROCESS* connection = nullptr;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (!login_charset.empty()) {
+      DBSETLCHARSET(login, login_charset.c_str());
+    }
+    connection = OpenConnection(login, server, database, target, named, &log);
+    if (connection == nullptr) {
+      dbloginfree(login);
+      return Session();
+    }
+    if (!follow_server || !LearnedServerCharset(named).empty()) break;
+    const std::string learned = LearnServerCharset(connection, named);
+    if (learned.empty()) {
+      // The connection ended while asking: this opening fails as a dead
+      // server's would, and the next one asks again.
+      log.AddLog(("connection to " + target + " lost while opening").c_str());
+      dbclose(connection);
+      dbloginfree(login);
+      NoteDatabaseAnswered(false, named);
+      return Session();
+    }
+    if (learned == login_charset) break;
+    // Logged in with another set than the database's: again with its own.
     dbclose(connection);
-    dbloginfree(login);
-    NoteDatabaseAnswered(false, named);
-    return Session();
+    connection = nullptr;
+    login_charset = learned;
   }
   dbloginfree(login);
   NoteDatabaseAnswered(true, named);

@@ -266,5 +266,64 @@ TEST_F(ConnectionTest, TimeOutOverrideEndsAStalledCall) {
   EXPECT_EQ(n, 5);
 }
 
+// ClientCharset=server: the first opening asks the database its code page and
+// logs in again when that is not the set it used; later openings name it at
+// once. Either way a text's bytes (GBK bytes, in a Latin-1 venue too) come
+// back as they were sent.
+struct ServerCharsetCase {
+  const char* name;
+  const char* collation;
+  int logins;  // for two exchanges
+  const char* logged;
+};
+
+class ServerCharsetTest
+    : public ConnectionTest,
+      public ::testing::WithParamInterface<ServerCharsetCase> {};
+
+TEST_P(ServerCharsetTest, LearnsTheCodePageOnceAndKeepsBytes) {
+  const ServerCharsetCase& c = GetParam();
+  venue_.Exec(std::string("INSERT OR REPLACE INTO vdb_settings VALUES"
+                          "('collation', '") +
+              c.collation + "')");
+  const std::string path = scratch_.File("server.ini");
+  WriteFileBytes(path, "[MainServer]\nDataBaseServerIp=" + venue_.address() +
+                           "\nClientCharset=Server\n");
+  ReadStartupSettings(path.c_str());
+  const char kName[] =
+      "\xB0\xFC\xCF\xE1 \xD6\xD0\xA1\xA1";  // 包厢 中 and a space
+  DefineProcedure("frame_echo", "@s varchar(200) = NULL",
+                  "SELECT @s AS echoed");
+  for (int i = 0; i < 2; ++i) {
+    char echoed[64] = "";
+    long rows = 0;
+    Exchange x;
+    ASSERT_TRUE(x.Call("frame_echo", {Param::Text("@s", kName)}));
+    EXPECT_TRUE(x.ReadRows(
+        {Column::Text(1, echoed, sizeof echoed)}, [] { return true; }, &rows));
+    EXPECT_STREQ(kName, echoed);
+  }
+  EXPECT_EQ(static_cast<size_t>(c.logins), Connections().size());
+  EXPECT_EQ("1",
+            venue_.Query("SELECT count(*) FROM vdb_journal WHERE kind ="
+                         " 'batch' AND text LIKE '%COLLATIONPROPERTY%'")[0][0]);
+  std::string logged = c.logged;
+  logged.replace(logged.find("PORT"), 4, std::to_string(venue_.port()));
+  EXPECT_EQ(std::vector<std::string>{logged}, log_.Lines());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Collations, ServerCharsetTest,
+    ::testing::Values(
+        ServerCharsetCase{
+            "Chinese", "Chinese_PRC_CI_AS", 2,
+            "ClientCharset=server: 127.0.0.1:PORT \"karaok\" keeps "
+            "code page 936; texts are read as GB18030"},
+        ServerCharsetCase{
+            "Latin1", "SQL_Latin1_General_CP1_CI_AS", 3,
+            "ClientCharset=server: 127.0.0.1:PORT \"karaok\" keeps "
+            "code page 1252; texts are read as CP1252"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace rondel

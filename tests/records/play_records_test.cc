@@ -118,9 +118,14 @@ void SaveRecord(PlayRecord play) {
 }
 
 // Bytes the client character set cannot convert: the client library refuses
-// the send every time, with the connection alive.
+// the send every time, with the connection alive. A Latin-1 venue's client set
+// (CP1252) takes them: the cases that need a refused play skip there.
 const std::vector<PlayRecord> kRefused = {{2, 2, "10.0.0.\x80", "B", "E"},
                                           {5, 1, "10.0.0.9", "\xff", "E"}};
+
+bool RefusedPlaysAreTaken() { return testing::TestVenue() == "latin1"; }
+constexpr char kTakenInLatin1[] =
+    "a Latin-1 venue takes the bytes kRefused is refused for";
 
 std::vector<int> Range(int first, int last) {
   std::vector<int> ids;
@@ -491,6 +496,7 @@ TEST_F(PlayRecordsTest, KeptPlayLeavesOnceSentWhateverTheServerAnswers) {
 }
 
 TEST_F(PlayRecordsTest, APlayTheServerCannotTakeIsSetAsideAndTheOthersArrive) {
+  if (RefusedPlaysAreTaken()) GTEST_SKIP() << kTakenInLatin1;
   PointAtNothing();
   Save(1), SaveRecord(kRefused[0]), Save(3);
   PointAtVenue();
@@ -523,6 +529,7 @@ class PlayRecordsBlockedTest
       public ::testing::WithParamInterface<BlockedCase> {};
 
 TEST_P(PlayRecordsBlockedTest, ARefusedPlayWaitsOnlyForAFileThatFails) {
+  if (RefusedPlaysAreTaken()) GTEST_SKIP() << kTakenInLatin1;
   const BlockedCase& c = GetParam();
   ResetOutbox(kKeptPlaysCapacity, c.rejected_capacity);
   SaveRecord(kRefused[0]);  // set aside while there is room
@@ -587,6 +594,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_F(PlayRecordsTest, AKeptPlayPastAFullRejectedFileHoldsNoPlayBack) {
+  if (RefusedPlaysAreTaken()) GTEST_SKIP() << kTakenInLatin1;
   ResetOutbox(kKeptPlaysCapacity, kOneEntry);
   SaveRecord(kRefused[0]);  // fills the file
   PointAtNothing();
@@ -606,6 +614,7 @@ TEST_F(PlayRecordsTest, AKeptPlayPastAFullRejectedFileHoldsNoPlayBack) {
 }
 
 TEST_F(PlayRecordsTest, APlaySetAsideButNotYetMarkedIsOnlyMarked) {
+  if (RefusedPlaysAreTaken()) GTEST_SKIP() << kTakenInLatin1;
   // A stop between the set-aside and the outbox's mark leaves the refused
   // play in both files: it is only marked. A play equal to an earlier entry
   // of the rejected file is a play of its own and set aside again.

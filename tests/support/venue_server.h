@@ -43,6 +43,15 @@ struct ServeSettings {
 // The user (nobody) such a server runs as.
 constexpr int kUnprivilegedUid = 65534;
 
+// The shape of venue a test's database is made in (venuedb init/seed
+// --venue): RONDEL_TEST_VENUE, "gbk" (venuedb's own schema, the default),
+// "unicode" (texts as nvarchar) or "latin1" (GBK bytes under a Latin-1
+// collation). CTest runs the database suites once per shape.
+std::string TestVenue();
+// Whether the test's venue can hold `text`: a Unicode venue keeps texts as
+// UTF-16, so bytes that are no GBK text cannot be stored there.
+bool TestVenueHolds(const std::string& text);
+
 class VenueServer {
  public:
   // Creates a fresh database (venuedb init) in a new temporary folder, or seeds
@@ -85,15 +94,18 @@ class VenueServer {
 
   // Writes a settings file for the library pointing at this server:
   // [MainServer] DataBaseServerIp=127.0.0.1, DataBaseServerPort=PORT,
-  // UserName=sa, PassWord=,
-  // FileServerIP=<file_server_ip>; [KTV] DataBaseName=karaok. Returns its path
-  // (inside folder()).
-  std::string WriteSettingsFile(const std::string& file_server_ip = "") const;
+  // UserName=sa, PassWord=, FileServerIP=<file_server_ip>, and
+  // ClientCharset=<client_charset> when it is not empty, else CP1252 in a
+  // Latin-1 venue (as the README's table of collations says); [KTV]
+  // DataBaseName=karaok. Returns its path (inside folder()).
+  std::string WriteSettingsFile(const std::string& file_server_ip = "",
+                                const std::string& client_charset = "") const;
 
  private:
   std::string folder_;
   std::string db_path_;
   ServeSettings settings_;
+  std::string venue_ = "gbk";  // the shape the database was made in
   // The server process (Linux), or the connection to venue_control (Windows);
   // -1 when there is none.
   intptr_t link_ = -1;

@@ -95,6 +95,12 @@ VenueServer::VenueServer(std::vector<std::string> seed_args,
   }
   folder_ = pattern;
   db_path_ = folder_ + "/venue.db";
+  // venue_control names the Windows test's venue first.
+  venue_ = TestVenue();
+  if (seed_args.size() >= 2 && seed_args[0] == "--venue") {
+    venue_ = seed_args[1];
+    seed_args.erase(seed_args.begin(), seed_args.begin() + 2);
+  }
   std::vector<std::string> args;
   if (seed_args.empty()) {
     args = {"init", "--db", db_path_};
@@ -102,6 +108,7 @@ VenueServer::VenueServer(std::vector<std::string> seed_args,
     args = {"seed", "--db", db_path_};
     args.insert(args.end(), seed_args.begin(), seed_args.end());
   }
+  if (venue_ != "gbk") args.insert(args.end(), {"--venue", venue_});
   std::string log = folder_ + "/venuedb-setup.log";
   int status = RunTool(args, log);
   if (status != 0) {

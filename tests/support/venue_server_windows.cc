@@ -104,7 +104,8 @@ VenueServer::VenueServer(std::vector<std::string> seed_args,
   const SOCKET s = Connect();
   if (s == INVALID_SOCKET) return;
   link_ = static_cast<intptr_t>(s);
-  Message request = {std::string("new")};
+  venue_ = TestVenue();
+  Message request = {std::string("new"), std::string("--venue"), venue_};
   request.insert(request.end(), seed_args.begin(), seed_args.end());
   std::optional<Message> reply = Call(link_, request);
   if (!reply) return;

@@ -3,7 +3,9 @@
 // in the login so that the server says itself whether it can open it. The
 // handlers only collect what they are told and always answer INT_CANCEL: the
 // client library ends the process on INT_EXIT.
+#include <cctype>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -102,7 +104,11 @@ DatabaseStatus CheckDatabase(const SettingsStatus& settings,
   DBSETLPWD(login, settings.password.c_str());
   DBSETLAPP(login, "rondel-status");
   DBSETLVERSION(login, DBVERSION_74);
-  if (!settings.client_charset.empty()) {
+  // ClientCharset=server is learned by the library after its login; only the
+  // login is tried here, which any character set does.
+  std::string charset = settings.client_charset;
+  for (char& c : charset) c = static_cast<char>(std::tolower(c));
+  if (!charset.empty() && charset != "server") {
     DBSETLCHARSET(login, settings.client_charset.c_str());
   }
   DBSETLDBNAME(login, settings.database.c_str());

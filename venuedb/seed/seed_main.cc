@@ -6,6 +6,7 @@
 
 #include "../src/sqlite_handles.h"
 #include "../src/store.h"
+#include "../src/venue_shape.h"
 #include "seed.h"
 #include "seed_options.h"
 #include "venue_seeder.h"
@@ -43,7 +44,15 @@ int SeedMain(int argc, char** argv) {
     std::fprintf(stderr, "venuedb seed: %s\n%s", error.c_str(), SeedUsage());
     return 2;
   }
-  const Collation* collation = FindCollation(options.collation);
+  VenueShape shape = VenueShape::kGbk;
+  if (!ParseVenueShape(options.venue, &shape)) {
+    std::fprintf(stderr, "venuedb seed: --venue \"%s\": not a shape (%s)\n%s",
+                 options.venue.c_str(), VenueShapeNames(), SeedUsage());
+    return 2;
+  }
+  const Collation* collation = options.collation_given
+                                   ? FindCollation(options.collation)
+                                   : &VenueShapeCollation(shape);
   if (collation == nullptr) {
     std::fprintf(stderr, "venuedb seed: --collation: %s (error %d)\n%s",
                  InvalidCollationMessage(options.collation).c_str(),
@@ -51,7 +60,7 @@ int SeedMain(int argc, char** argv) {
     return 2;
   }
   auto start = std::chrono::steady_clock::now();
-  if (!InitDatabase(options.db_path, &error, *collation)) {
+  if (!InitVenueDatabase(options.db_path, shape, *collation, &error)) {
     std::fprintf(stderr, "venuedb seed: %s\n", error.c_str());
     return 1;
   }

@@ -59,7 +59,12 @@ const char* SeedUsage() {
          "  --queued N           selections queued in every second room: 1..N "
          "(3; 0..50, 0: none)\n"
          "  --collation NAME     the database's default collation "
-         "(Chinese_PRC_CI_AS)\n";
+         "(Chinese_PRC_CI_AS)\n"
+         "  --venue SHAPE        gbk (varchar), unicode (nvarchar, bit, "
+         "numeric) or\n"
+         "                       latin1 (varchar, "
+         "SQL_Latin1_General_CP1_CI_AS) "
+         "(gbk)\n";
 }
 
 bool ParseSeedOptions(int argc, char** argv, SeedOptions* options,
@@ -72,7 +77,8 @@ bool ParseSeedOptions(int argc, char** argv, SeedOptions* options,
     }
     if (std::strcmp(arg, "--db") != 0 &&
         std::strcmp(arg, "--local-address") != 0 &&
-        std::strcmp(arg, "--collation") != 0) {
+        std::strcmp(arg, "--collation") != 0 &&
+        std::strcmp(arg, "--venue") != 0) {
       const IntOption* match = nullptr;
       for (const IntOption& option : kIntOptions) {
         if (std::strcmp(arg, option.name) == 0) match = &option;
@@ -102,6 +108,9 @@ bool ParseSeedOptions(int argc, char** argv, SeedOptions* options,
       options->db_path = value;
     } else if (std::strcmp(arg, "--collation") == 0) {
       options->collation = value;
+      options->collation_given = true;
+    } else if (std::strcmp(arg, "--venue") == 0) {
+      options->venue = value;
     } else if (value.size() > 19) {
       *error = "--local-address takes at most 19 characters";
       return false;

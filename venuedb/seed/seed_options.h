@@ -23,6 +23,10 @@ struct SeedOptions {
   // --collation NAME: the database's default collation, checked by
   // InitDatabase's caller against the server's table (collation.h).
   std::string collation = "Chinese_PRC_CI_AS";
+  bool collation_given = false;  // --collation was given
+  // --venue SHAPE: how the tables are declared (venue_shape.h); latin1 also
+  // makes SQL_Latin1_General_CP1_CI_AS the default unless --collation names one.
+  std::string venue = "gbk";
 };
 
 // Parses the arguments of "venuedb seed"; argv[0] is "seed" and is skipped.

@@ -9,13 +9,14 @@
 #include "seed.h"
 #include "server.h"
 #include "store.h"
+#include "venue_shape.h"
 
 namespace {
 
 const char kUsage[] =
     "usage: venuedb [serve] --db FILE --listen HOST:PORT [-v] "
     "[--allow-remote] [limits]\n"
-    "       venuedb init --db FILE [--collation NAME]\n"
+    "       venuedb init --db FILE [--collation NAME] [--venue SHAPE]\n"
     "       venuedb seed --db FILE [options]   (venuedb seed --help lists "
     "them)\n"
     "       venuedb [COMMAND] --help | --version\n"
@@ -25,6 +26,9 @@ const char kUsage[] =
     "init and seed: --collation NAME is the database's default collation:\n"
     "  Chinese_PRC_CI_AS (the default), SQL_Latin1_General_CP1_CI_AS or\n"
     "  Latin1_General_CI_AS.\n"
+    "init and seed: --venue SHAPE declares the venue's tables as a venue of\n"
+    "  that shape does: gbk (varchar, the default), unicode (nvarchar, bit,\n"
+    "  numeric) or latin1 (varchar under SQL_Latin1_General_CP1_CI_AS).\n"
     "limits of serve:\n"
     "  --lock-timeout MS      wait for another client's write lock "
     "(default 5000)\n"
@@ -44,7 +48,8 @@ const char kUsage[] =
 // The usage's first line, repeated under a usage error.
 const char kUsageLine[] =
     "usage: venuedb [serve] --db FILE --listen HOST:PORT [options] | init "
-    "--db FILE [--collation NAME] | seed --db FILE [options] | --help | "
+    "--db FILE [--collation NAME] [--venue SHAPE] | seed --db FILE [options] | "
+    "--help | "
     "--version\n";
 
 // A number of the command line within [low, high].
@@ -94,6 +99,8 @@ bool ReadCollation(const std::string& name,
 int Init(int argc, char** argv) {
   std::string db;
   const venuedb::Collation* collation = &venuedb::kDefaultCollation;
+  bool collation_given = false;
+  venuedb::VenueShape shape = venuedb::VenueShape::kGbk;
   for (int i = 0; i < argc; ++i) {
     const std::string arg = argv[i];
     int status = 0;
@@ -104,15 +111,24 @@ int Init(int argc, char** argv) {
       return Usage("init: --db needs a FILE");
     } else if (arg == "--collation" && i + 1 < argc) {
       if (!ReadCollation(argv[++i], &collation, &status)) return status;
+      collation_given = true;
     } else if (arg == "--collation") {
       return Usage("init: --collation needs a NAME");
+    } else if (arg == "--venue" && i + 1 < argc) {
+      if (!venuedb::ParseVenueShape(argv[++i], &shape)) {
+        return Usage("init: --venue " + Quoted(argv[i]) + ": not a shape (" +
+                     venuedb::VenueShapeNames() + ")");
+      }
+      if (!collation_given) collation = &venuedb::VenueShapeCollation(shape);
+    } else if (arg == "--venue") {
+      return Usage("init: --venue needs a shape");
     } else {
       return Usage("init: " + Quoted(arg) + ": not an option of init");
     }
   }
   if (db.empty()) return Usage("init: --db FILE is missing");
   std::string error;
-  if (!venuedb::InitDatabase(db, &error, *collation)) {
+  if (!venuedb::InitVenueDatabase(db, shape, *collation, &error)) {
     std::fprintf(stderr, "venuedb init: %s\n", error.c_str());
     return 1;
   }

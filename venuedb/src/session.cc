@@ -22,6 +22,7 @@
 #include "refusal.h"
 #include "reply.h"
 #include "rpc_request.h"
+#include "server_functions.h"
 #include "sql_words.h"
 #include "sqlite_handles.h"
 #include "store.h"
@@ -298,6 +299,7 @@ bool Session::OpenDatabaseHandle(std::string* error) {
   sqlite3_progress_handler(db_.get(), kProgressSteps, &Session::OnProgress,
                            this);
   DefineGlobals(db_.get(), this);
+  DefineServerFunctions(db_.get(), [this] { return database_; });
   charset_.set_collation(DatabaseCollation(db_.get()));
   transaction_.emplace(db_.get());
   return true;
