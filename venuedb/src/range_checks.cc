@@ -103,8 +103,7 @@ struct CheckedColumn {
   std::string table, column, declared;
 };
 
-std::vector<CheckedColumn> CheckedColumns(sqlite3* db) {
-  std::vector<CheckedColumn> out;
+bool CheckedColumns(sqlite3* db, std::vector<CheckedColumn>* out) {
   sqlite3_stmt* raw = nullptr;
   if (sqlite3_prepare_v2(
           db,
@@ -112,21 +111,24 @@ std::vector<CheckedColumn> CheckedColumns(sqlite3* db) {
           "pragma_table_info(m.name) p WHERE m.type = 'table' AND m.name NOT "
           "LIKE 'sqlite\\_%' ESCAPE '\\' AND p.type <> 'INTEGER'",
           -1, &raw, nullptr) != SQLITE_OK) {
-    return out;
+    return false;
   }
   Statement stmt(raw);
-  while (sqlite3_step(raw) == SQLITE_ROW) {
+  int rc;
+  while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
     auto text = [raw](int i) {
       const unsigned char* p = sqlite3_column_text(raw, i);
       return std::string(p ? reinterpret_cast<const char*>(p) : "");
     };
     CheckedColumn c{text(0), text(1), text(2)};
-    if (!Condition(ParseSqlType(c.declared), "x").empty()) out.push_back(c);
+    if (!Condition(ParseSqlType(c.declared), "x").empty()) out->push_back(c);
   }
-  return out;
+  return rc == SQLITE_DONE;
 }
 
-void Install(sqlite3* db) {
+// False when the checks could not be read or written (a lock held
+// elsewhere): the next call tries again.
+bool Install(sqlite3* db) {
   std::string sql;
   {
     sqlite3_stmt* raw = nullptr;
@@ -145,8 +147,10 @@ void Install(sqlite3* db) {
       }
     }
   }
+  std::vector<CheckedColumn> columns;
+  if (!CheckedColumns(db, &columns)) return false;
   int n = 0;
-  for (const CheckedColumn& c : CheckedColumns(db)) {
+  for (const CheckedColumn& c : columns) {
     const std::string value = "NEW." + Quoted(c.column, '"');
     const std::string when = Condition(ParseSqlType(c.declared), value);
     const std::string body = " BEGIN SELECT " + std::string(kFunction) + "(" +
@@ -159,7 +163,8 @@ void Install(sqlite3* db) {
            " BEFORE UPDATE OF " + Quoted(c.column, '"') + " ON " + table +
            " WHEN " + when + body;
   }
-  if (!sql.empty()) sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+  return sql.empty() ||
+         sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 }  // namespace
@@ -180,7 +185,7 @@ void EnsureRangeChecks(sqlite3* db) {
     sqlite3_create_function_v2(db, kFunction, 2, SQLITE_UTF8, new Owner{db},
                                &Overflow, nullptr, nullptr, &ForgetConnection);
   }
-  Install(db);
+  if (!Install(db)) return;
   std::lock_guard<std::mutex> lock(g_mutex);
   g_installed[db] = {SchemaVersion(db, "PRAGMA main.schema_version"),
                      SchemaVersion(db, "PRAGMA temp.schema_version")};
