@@ -114,22 +114,38 @@ struct Column {
   size_t size = 0;  // the declared length; a fixed type's value size
 };
 
-// The value size of a fixed-length type (INT1, INT2, INT4, INT8, FLT8), else 0.
+// The value size of a fixed-length type (INT1, BIT, INT2, INT4, FLT4, MONEY4,
+// DATETIM4, INT8, FLT8, MONEY, DATETIME), else 0.
 size_t FixedSize(uint8_t type) {
   switch (type) {
     case 0x30:
+    case 0x32:
       return 1;
     case 0x34:
       return 2;
     case 0x38:
+    case 0x3B:
+    case 0x7A:
+    case 0x3A:
       return 4;
     case 0x7F:
     case 0x3E:
+    case 0x3C:
+    case 0x3D:
       return 8;
     default:
       return 0;
   }
 }
+
+// Types whose value has a one-byte length: INTN, BITN, FLTN, DATETIMN,
+// MONEYN, NUMERICN, DECIMALN.
+bool OneByteLength(uint8_t type) {
+  return type == 0x26 || type == 0x68 || type == 0x6D || type == 0x6F ||
+         type == 0x6E || type == 0x6C || type == 0x6A;
+}
+
+constexpr size_t kPlp = 0xFFFF;  // a short text's maximum length for PLP
 
 Column TypeInfo(Cursor* c) {
   Column col;
@@ -141,7 +157,20 @@ Column TypeInfo(Cursor* c) {
     case 0x68:
     case 0x6D:
     case 0x6F:
+    case 0x6E:
       col.size = c->Le(1);
+      break;
+    case 0x6C:
+    case 0x6A:  // length, precision, scale
+      col.size = c->Le(1);
+      c->Le(2);
+      break;
+    case 0x23:
+    case 0x63:  // maximum length, collation, the table's name in parts
+      c->Le(4);
+      c->Take(5);
+      for (size_t parts = c->Le(1); parts > 0 && !c->bad; --parts)
+        c->Take(c->Le(2) * 2);
       break;
     case 0xA5:
     case 0xAD:
@@ -178,6 +207,34 @@ std::string TypeName(const Column& col) {
       return "BIGCHAR(" + std::to_string(col.size) + ")";
     case 0xE7:
       return "NVARCHAR(" + std::to_string(col.size) + ")";
+    case 0xEF:
+      return "NCHAR(" + std::to_string(col.size) + ")";
+    case 0x32:
+      return "BIT";
+    case 0x68:
+      return "BITN(1)";
+    case 0x3B:
+      return "FLT4";
+    case 0x6C:
+      return "NUMERICN(" + std::to_string(col.size) + ")";
+    case 0x6A:
+      return "DECIMALN(" + std::to_string(col.size) + ")";
+    case 0x3C:
+      return "MONEY";
+    case 0x7A:
+      return "MONEY4";
+    case 0x6E:
+      return "MONEYN(" + std::to_string(col.size) + ")";
+    case 0x3D:
+      return "DATETIME";
+    case 0x3A:
+      return "DATETIM4";
+    case 0x6F:
+      return "DATETIMN(" + std::to_string(col.size) + ")";
+    case 0x23:
+      return "TEXT";
+    case 0x63:
+      return "NTEXT";
     default:
       return "TYPE" + std::to_string(col.type);
   }
@@ -185,13 +242,40 @@ std::string TypeName(const Column& col) {
 
 std::string ValueText(Cursor* c, const Column& col) {
   const size_t fixed = FixedSize(col.type);
-  bool one_byte_length = col.type == 0x26 || col.type == 0x68 ||
-                         col.type == 0x6D || col.type == 0x6F;
-  size_t length = fixed != 0 ? fixed : c->Le(one_byte_length ? 1 : 2);
-  if (fixed == 0 && (one_byte_length ? length == 0 : length == 0xFFFF))
-    return "NULL";
-  std::string bytes = c->Take(length);
-  if (col.type == 0x26 || (fixed != 0 && col.type != 0x3E)) {
+  const bool one_byte_length = OneByteLength(col.type);
+  std::string bytes;
+  if (col.type == 0x23 || col.type == 0x63) {
+    // A text pointer (none for NULL), a timestamp, a 4-byte length.
+    const size_t pointer = c->Le(1);
+    if (pointer == 0) return "NULL";
+    c->Take(pointer + 8);
+    bytes = c->Take(c->Le(4));
+  } else if ((col.type == 0xA7 || col.type == 0xE7) && col.size == kPlp) {
+    if (c->Le(8) == ~0ull) return "NULL";
+    for (size_t chunk = c->Le(4); chunk > 0 && !c->bad; chunk = c->Le(4))
+      bytes += c->Take(chunk);
+  } else {
+    const size_t length = fixed != 0 ? fixed : c->Le(one_byte_length ? 1 : 2);
+    if (fixed == 0 && (one_byte_length ? length == 0 : length == 0xFFFF))
+      return "NULL";
+    bytes = c->Take(length);
+  }
+  const size_t length = bytes.size();
+  if (col.type == 0x6C || col.type == 0x6A || col.type == 0x6E ||
+      col.type == 0x6F || col.type == 0x3C || col.type == 0x7A ||
+      col.type == 0x3D || col.type == 0x3A || col.type == 0x3B ||
+      (col.type == 0x6D && length == 4)) {
+    // numeric, money, datetime and real values as their bytes
+    std::string out = "0x";
+    char digits[3];
+    for (unsigned char b : bytes) {
+      std::snprintf(digits, sizeof digits, "%02X", b);
+      out += digits;
+    }
+    return out;
+  }
+  if (col.type == 0x26 || col.type == 0x68 ||
+      (fixed != 0 && col.type != 0x3E)) {
     uint64_t v = 0;
     for (size_t i = 0; i < bytes.size(); ++i) {
       v |= static_cast<uint64_t>(static_cast<uint8_t>(bytes[i])) << (8 * i);
@@ -208,7 +292,7 @@ std::string ValueText(Cursor* c, const Column& col) {
     std::snprintf(text, sizeof text, "%g", d);
     return text;
   }
-  if (col.type == 0xE7 || col.type == 0xEF) {
+  if (col.type == 0xE7 || col.type == 0xEF || col.type == 0x63) {
     std::string out;
     for (size_t i = 0; i < bytes.size(); i += 2) out.push_back(bytes[i]);
     return out;
