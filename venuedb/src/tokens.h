@@ -92,8 +92,10 @@ void PutColMetadata(ByteWriter* w, bool tds72,
 // 2-byte length (0xFFFF is NULL), cut to at most `max_length` bytes at a
 // character boundary of the collation's code page (GB18030).
 // A non-nullable numeric column's value has no length byte (`nullable`
-// false); PutNullValue is for nullable columns only. A BIGCHAR value is cut
-// like a varchar one, then padded with blanks to exactly max_length bytes.
+// false); PutNullValue is for nullable columns only (a NULL is length 0 for
+// the one-byte-length kinds, NUMERICN and TEXT/NTEXT, 0xFFFF for the short
+// texts, all ones in 8 bytes for PLP). A BIGCHAR value is cut like a varchar
+// one, then padded with blanks to exactly max_length bytes.
 void PutNullValue(ByteWriter* w, WireType type);
 void PutIntValue(ByteWriter* w, WireType type, int64_t value,
                  bool nullable = true);
