@@ -442,6 +442,8 @@ bool ReadParam(ByteReader* r, Charset* charset, size_t number, RpcParam* p,
 }  // namespace
 
 std::string SentTypeName(const RpcParam& p) {
+  // A batch's EXEC argument has no wire type: its literal's kind names it.
+  if (p.type_code == 0) return p.kind.empty() ? "varchar" : p.kind;
   switch (p.type_code) {
     case type::kInt1:
       return "tinyint";

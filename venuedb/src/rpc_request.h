@@ -37,7 +37,8 @@ struct RpcRequest {
 
 // The SQL Server name of the type the parameter was sent as, for messages:
 // "int", "bigint", "bit", "float", "real", "numeric", "decimal", "money",
-// "smallmoney", "datetime", "varchar", "nvarchar", "text", "varbinary", ...
+// "smallmoney", "datetime", "varchar", "nvarchar", "text", "varbinary", ...;
+// for an EXEC argument in a batch, its kind ("int", "varchar").
 std::string SentTypeName(const RpcParam& param);
 
 // Parses an RPC payload (packet headers stripped). tds72 says whether

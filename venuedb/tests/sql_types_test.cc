@@ -273,6 +273,9 @@ TEST_F(SqlTypesTest, ValuesOutOfRangeAreRefusedWithSqlServersError) {
       "INSERT INTO vdb_procedures VALUES('vt_small', "
       "'@s smallint = 0\n@b tinyint = 0\n@n numeric(5,2) = 0', '')");
   const std::vector<std::pair<std::string, std::string>> cases = {
+      {"EXEC vt_small @b = 300",
+       "ERROR 8114 16 Error converting data type int to tinyint.; DONE "
+       "0x0002 0"},
       {"INSERT INTO t(s) VALUES(70000)",
        "ERROR 220 16 Arithmetic overflow error for data type smallint, "
        "value = 70000.; DONE 0x0002 0"},
