@@ -325,5 +325,45 @@ INSTANTIATE_TEST_SUITE_P(
             "code page 1252; texts are read as CP1252"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A Latin-1 venue holding GBK bytes, read and written with
+// ClientCharset=CP1252: every byte comes back as sent, but those this system's
+// converter refuses to send, whose calls fail with the connection alive.
+TEST_F(ConnectionTest, Latin1VenueTakesEveryByteTheConverterSends) {
+  venue_.Exec(
+      "INSERT OR REPLACE INTO vdb_settings VALUES"
+      "('collation', 'SQL_Latin1_General_CP1_CI_AS')");
+  const std::string path = scratch_.File("latin1.ini");
+  WriteFileBytes(path, "[MainServer]\nDataBaseServerIp=" + venue_.address() +
+                           "\nClientCharset=CP1252\n");
+  ReadStartupSettings(path.c_str());
+  DefineProcedure("frame_echo", "@s varchar(300) = NULL",
+                  "SELECT @s AS echoed");
+  const std::string refused = testing::Cp1252BytesRefusedOnSend();
+  std::string sent = "A";
+  for (int byte = 1; byte < 256; ++byte) {
+    if (refused.find(static_cast<char>(byte)) == std::string::npos) {
+      sent += static_cast<char>(byte);
+    }
+  }
+  sent += "Z";
+  auto echo = [&](const std::string& text, std::string* echoed) {
+    char buffer[512] = "";
+    long rows = 0;
+    Exchange x;
+    if (!x.Call("frame_echo", {Param::Text("@s", text.c_str())})) return false;
+    const bool read = x.ReadRows(
+        {Column::Text(1, buffer, sizeof buffer)}, [] { return true; }, &rows);
+    *echoed = buffer;
+    return read && rows == 1;
+  };
+  std::string echoed;
+  ASSERT_TRUE(echo(sent, &echoed));
+  EXPECT_EQ(sent, echoed);
+  for (char byte : refused) {
+    EXPECT_FALSE(echo(std::string("A") + byte + "Z", &echoed)) << int(byte);
+  }
+  EXPECT_TRUE(echo("AZ", &echoed));  // the connection is still usable
+}
+
 }  // namespace
 }  // namespace rondel

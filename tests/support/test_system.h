@@ -33,6 +33,12 @@ bool CanCopyProcess();
 // CanCopyProcess().
 int RunInCopyOfProcess(const std::function<int()>& child);
 
+// The bytes this system's CP1252 converter refuses in a text the client
+// library sends: glibc's refuses the five that code page 1252 leaves
+// unassigned (0x81, 0x8D, 0x8F, 0x90, 0x9D); Windows' maps them to U+0081 and
+// so on, and refuses none.
+std::string Cp1252BytesRefusedOnSend();
+
 // The usable size of a block malloc gave (at least what was asked for).
 size_t AllocatedSize(void* block);
 

@@ -38,6 +38,8 @@ void RemoveTree(const std::string& path) {
   std::filesystem::remove_all(path, ignored);
 }
 
+std::string Cp1252BytesRefusedOnSend() { return "\x81\x8d\x8f\x90\x9d"; }
+
 bool CanCopyProcess() { return true; }
 
 int RunInCopyOfProcess(const std::function<int()>& child) {

@@ -47,6 +47,8 @@ void RemoveTree(const std::string& path) {
   std::filesystem::remove_all(path, ignored);
 }
 
+std::string Cp1252BytesRefusedOnSend() { return ""; }
+
 bool CanCopyProcess() { return false; }
 
 int RunInCopyOfProcess(const std::function<int()>&) { return -1; }

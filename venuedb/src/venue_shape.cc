@@ -1,6 +1,7 @@
 #include "venue_shape.h"
 
-#include <regex>
+#include <cctype>
+#include <cstring>
 #include <string>
 
 #include "sqlite_handles.h"
@@ -101,11 +102,29 @@ bool StoreTableSql(sqlite3* db, const char* table, const std::string& sql) {
 // at the start of a line) replaced by `type`.
 bool Redeclare(std::string* sql, const std::string& column,
                const std::string& type) {
-  const std::regex definition("(\\n\\s+" + column + "\\s+)(TEXT|INTEGER)\\b");
-  std::smatch match;
-  if (!std::regex_search(*sql, match, definition)) return false;
-  *sql = match.prefix().str() + match[1].str() + type + match.suffix().str();
-  return true;
+  auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  for (size_t line = sql->find('\n'); line != std::string::npos;
+       line = sql->find('\n', line + 1)) {
+    size_t at = line + 1;
+    while (at < sql->size() && blank((*sql)[at])) ++at;
+    if (sql->compare(at, column.size(), column) != 0) continue;
+    at += column.size();
+    const size_t word = at;
+    while (at < sql->size() && blank((*sql)[at])) ++at;
+    if (at == word) continue;  // a longer name that starts with this one
+    for (const char* declared : {"TEXT", "INTEGER"}) {
+      const size_t length = std::strlen(declared);
+      const size_t after = at + length;
+      if (sql->compare(at, length, declared) == 0 &&
+          (after == sql->size() ||
+           !std::isalnum(static_cast<unsigned char>((*sql)[after])))) {
+        sql->replace(at, length, type);
+        return true;
+      }
+    }
+    return false;
+  }
+  return false;
 }
 
 // Every column of kUnicodeColumns re-declared, table by table.
