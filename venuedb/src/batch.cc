@@ -11,6 +11,7 @@
 #include "sql_types.h"
 #include "sql_words.h"
 #include "store.h"
+#include "temp_tables.h"
 
 namespace venuedb {
 
@@ -702,7 +703,9 @@ class BatchRunner : public BatchWalk {
 
 BatchOutcome RunBatch(sqlite3* db, Reply* reply, BatchHost* host,
                       const std::string& sql) {
-  std::string text = sql;
+  // A batch holding a NUL is refused with its offset as sent.
+  std::string text =
+      sql.find('\0') == std::string::npos ? RewriteTempTables(sql) : sql;
   WriteMaxLengths(&text);
   return BatchRunner(db, reply, host, text).Run();
 }
