@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "declared_type.h"
 #include "sql_types.h"
 #include "sql_words.h"
 
@@ -95,6 +96,17 @@ bool DeclaredNotNull(sqlite3_stmt* stmt, int i) {
          (primary_key != 0 && declared && SameName(declared, "INTEGER"));
 }
 
+// Whether a TEXT column of a table was declared as SQL Server's text (any
+// spelling but venuedb's own "TEXT").
+bool IsServerText(sqlite3_stmt* stmt, int i) {
+  const char* origin = sqlite3_column_origin_name(stmt, i);
+  if (origin == nullptr) return false;
+  const std::string written = DeclaredTypeAsWritten(
+      sqlite3_db_handle(stmt), sqlite3_column_database_name(stmt, i),
+      sqlite3_column_table_name(stmt, i), origin);
+  return !written.empty() && written != "TEXT";
+}
+
 // The column's type from its value in the first row (have_row), else from its
 // declaration.
 WireType TypeFromValue(sqlite3_stmt* stmt, int i, bool have_row) {
@@ -129,7 +141,10 @@ std::vector<ColumnInfo> DecideColumns(Reply* reply, sqlite3_stmt* stmt,
     const char* table = sqlite3_column_table_name(stmt, i);
     if (!table) continue;
     const char* decl = sqlite3_column_decltype(stmt, i);
-    const SqlType declared = ParseSqlType(decl ? decl : "");
+    SqlType declared = ParseSqlType(decl ? decl : "");
+    if (declared.base == SqlType::kStoredText && IsServerText(stmt, i)) {
+      declared.base = SqlType::kText;
+    }
     if (declared.base == SqlType::kUnknown) continue;
     ColumnInfo typed = ColumnFor(declared, widens || !DeclaredNotNull(stmt, i),
                                  reply->tds_version());

@@ -297,6 +297,9 @@ ColumnInfo ColumnFor(const SqlType& type, bool nullable, uint32_t tds_version) {
                          : WireType::kNText;
       c.max_length = static_cast<uint16_t>(type.max ? 8000 : 2 * type.length);
       break;
+    case SqlType::kText:
+      c.type = WireType::kText;
+      break;
     case SqlType::kNText:
       c.type = WireType::kNText;
       break;

@@ -34,6 +34,8 @@ struct SqlType {
     kStoredText,  // text: SQLite keeps every spelling of it as "TEXT", the
                   // type venuedb's own schema declares its texts with, so it
                   // travels as varchar of 8000 bytes (as it always has)
+    kText,        // SQL Server's text: a table column whose CREATE TABLE
+                  // spelled it otherwise than "TEXT" (declared_type.h)
     kNChar,
     kNVarchar,
     kNText,

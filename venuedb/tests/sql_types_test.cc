@@ -61,9 +61,11 @@ const ColumnCase kColumns[] = {
     {"nchar(3) NOT NULL", "'a'", "0000 EF 0600" + kColl,
      "D1 0600 6100 2000 2000"},
     // text / ntext: the table's name in parts, a text pointer, 4-byte length.
-    // text stays varchar 8000: SQLite keeps it as the "TEXT" of venuedb's
-    // own schema.
-    {"text", "'ab'", "0100 A7 401F" + kColl, "D1 0200 6162"},
+    // "TEXT" in capitals is venuedb's own schema's: varchar 8000.
+    {"text", "'ab'", "0100 23 FFFFFF7F" + kColl + "01 0100 7400",
+     "D1" + kTextPtr + "02000000 6162"},
+    {"Text", "NULL", "0100 23 FFFFFF7F" + kColl + "01 0100 7400", "D1 00"},
+    {"TEXT", "'ab'", "0100 A7 401F" + kColl, "D1 0200 6162"},
     {"ntext", "'\xD6\xDC'", "0100 63 FEFFFF7F" + kColl + "01 0100 7400",
      "D1" + kTextPtr + "02000000 6854"},
     {"ntext", "NULL", "0100 63 FEFFFF7F" + kColl + "01 0100 7400", "D1 00"},
