@@ -388,29 +388,71 @@ bool ScaledDecimal(const Value& v, int scale, unsigned __int128* magnitude,
   return true;
 }
 
+// "Feb 27 2001 10:24:35:056AM", SQL Server's own text of a datetime (style
+// 0 and 109): the month's name, the day and year, then optionally the time
+// (milliseconds after ':' or '.') and AM or PM. Leaves `at` after the date.
+bool MonthNameDate(std::string_view text, size_t* at, int* y, int* mo, int* d) {
+  static const char* const kMonths[] = {"jan", "feb", "mar", "apr",
+                                        "may", "jun", "jul", "aug",
+                                        "sep", "oct", "nov", "dec"};
+  if (text.size() < 3) return false;
+  const std::string month = Lower(text.substr(0, 3));
+  for (int i = 0; i < 12; ++i) {
+    if (month == kMonths[i]) *mo = i + 1;
+  }
+  if (*mo == 0) return false;
+  *at = 3;
+  while (*at < text.size() && text[*at] == ' ') ++*at;
+  const size_t day = *at;
+  while (*at < text.size() && *at - day < 2 &&
+         std::isdigit(static_cast<unsigned char>(text[*at]))) {
+    *d = *d * 10 + (text[(*at)++] - '0');
+  }
+  if (*at == day || *at >= text.size() || text[(*at)++] != ' ') return false;
+  return Digits(text, at, 4, y) && *d >= 1 && *d <= 31;
+}
+
 bool ParseDateTime(std::string_view text, int32_t* days, uint32_t* ms) {
   *days = 0;
   *ms = 0;
   size_t at = 0;
   int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
-  if (!Digits(text, &at, 4, &y) || at >= text.size() || text[at++] != '-' ||
-      !Digits(text, &at, 2, &mo) || at >= text.size() || text[at++] != '-' ||
-      !Digits(text, &at, 2, &d) || mo < 1 || mo > 12 || d < 1 || d > 31) {
+  const bool named =
+      !text.empty() && std::isalpha(static_cast<unsigned char>(text[0]));
+  if (named ? !MonthNameDate(text, &at, &y, &mo, &d)
+            : !Digits(text, &at, 4, &y) || at >= text.size() ||
+                  text[at++] != '-' || !Digits(text, &at, 2, &mo) ||
+                  at >= text.size() || text[at++] != '-' ||
+                  !Digits(text, &at, 2, &d) || mo < 1 || mo > 12 || d < 1 ||
+                  d > 31) {
     return false;
   }
   uint32_t millis = 0;
+  if (named) {
+    // One or more blanks before the time; none after a date alone.
+    const size_t year_end = at;
+    while (at < text.size() && text[at] == ' ') ++at;
+    if (at < text.size()) {
+      if (at == year_end) return false;
+      --at;
+    }
+  }
   if (at < text.size()) {
     if (text[at] != ' ' && text[at] != 'T') return false;
     ++at;
-    if (!Digits(text, &at, 2, &h) || at >= text.size() || text[at++] != ':' ||
-        !Digits(text, &at, 2, &mi) || h > 23 || mi > 59) {
+    // The hour has one digit or two in the named form ("7:30PM").
+    const bool one_digit_hour =
+        named && at + 1 < text.size() && text[at + 1] == ':';
+    if (!Digits(text, &at, one_digit_hour ? 1 : 2, &h) || at >= text.size() ||
+        text[at++] != ':' || !Digits(text, &at, 2, &mi) || h > 23 || mi > 59) {
       return false;
     }
-    if (at < text.size() && text[at] == ':') {
+    if (at < text.size() && text[at] == ':' && at + 2 < text.size() &&
+        std::isdigit(static_cast<unsigned char>(text[at + 1]))) {
       ++at;
       if (!Digits(text, &at, 2, &s) || s > 59) return false;
     }
-    if (at < text.size() && text[at] == '.') {
+    if (at < text.size() && (text[at] == '.' || (named && text[at] == ':'))) {
       ++at;
       // Milliseconds from up to three digits; further ones are ignored.
       uint32_t unit = 100;
@@ -420,6 +462,12 @@ bool ParseDateTime(std::string_view text, int32_t* days, uint32_t* ms) {
         millis += unit * static_cast<uint32_t>(text[at] - '0');
         unit /= 10;
       }
+    }
+    if (named && at < text.size()) {
+      const std::string half = Lower(text.substr(at));
+      if ((half != "am" && half != "pm") || h < 1 || h > 12) return false;
+      h = h % 12 + (half == "pm" ? 12 : 0);
+      at = text.size();
     }
     if (at != text.size()) return false;
   }

@@ -103,6 +103,13 @@ const ColumnCase kColumns[] = {
      "D1 08 " + kDays + " 00D68300"},
     {"datetime NOT NULL", "'2026-01-01 08:00:00.003'", "0000 3D",
      "D1 " + kDays + " 01D68300"},
+    // SQL Server's own text of a datetime: month name, AM/PM, ms after ':'.
+    {"datetime NOT NULL", "'Dec 25 1898 07:30:00:567PM'", "0000 3D",
+     "D1 8CFEFFFF 4A5A4101"},
+    {"datetime NOT NULL", "'feb 27 2001 10:24:35:056AM'", "0000 3D",
+     "D1 53900000 158CAB00"},
+    {"datetime NOT NULL", "'Jan  1 2026'", "0000 3D",
+     "D1 " + kDays + " 00000000"},
     {"smalldatetime", "'2026-01-01 08:00:30'", "0100 6F 04", "D1 04 C5B3 E101"},
     {"smalldatetime NOT NULL", "'2026-01-01'", "0000 3A", "D1 C5B3 0000"},
 };
