@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -453,6 +454,28 @@ TEST_F(StartupTest, MissingPlayTypeRowFailsTheRefresh) {
     EXPECT_EQ(g_play_type, 7);
   });
   EXPECT_EQ(ReadSnapshotFiles(snapshot_dir_), before);
+}
+
+// The same seeded venue kept as GBK varchar, as Unicode nvarchar and as GBK
+// bytes under a Latin-1 collation: each start-up writes the GBK venue's
+// snapshot set, byte for byte.
+TEST(VenueShapesStartupTest, EveryShapeWritesTheGbkVenuesSnapshotSet) {
+  if (TestVenue() != "gbk") GTEST_SKIP() << "compares the three shapes itself";
+  SetEnv("RONDEL_DIAG_TARGET", "127.0.0.1:9");
+  platform::OverrideHostAddresses({"127.0.0.1"});
+  std::map<std::string, std::map<std::string, std::string>> sets;
+  for (const std::string venue : {"gbk", "unicode", "latin1"}) {
+    VenueServer server({"--venue", venue, "--medias", "200", "--rooms", "12"});
+    ASSERT_NE(server.port(), 0);
+    const std::string directory = server.folder() + "/VideoServertable/";
+    SetEnv("RONDEL_SETTINGS_FILE", server.WriteSettingsFile("10.9.9.9"));
+    SetEnv("RONDEL_SNAPSHOT_DIR", directory);
+    InChildProcess([] { RunStartup(); });
+    sets[venue] = ReadSnapshotFiles(directory);
+  }
+  EXPECT_EQ(sets["gbk"].size(), 9u);
+  EXPECT_TRUE(sets["unicode"] == sets["gbk"]);
+  EXPECT_TRUE(sets["latin1"] == sets["gbk"]);
 }
 
 }  // namespace
