@@ -57,7 +57,8 @@ class VenueServer {
   // Creates a fresh database (venuedb init) in a new temporary folder, or seeds
   // it when seed_args is non-empty (runs `venuedb seed --db FILE
   // <seed_args...>`), and starts venuedb on a free loopback port (port 0, reads
-  // the "listening" line).
+  // the "listening" line). seed_args starting with "--venue SHAPE" choose the
+  // shape instead of TestVenue().
   explicit VenueServer(std::vector<std::string> seed_args = {},
                        ServeSettings settings = {});
   ~VenueServer();  // stops the server (SIGTERM), removes the folder

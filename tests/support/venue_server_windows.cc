@@ -105,6 +105,11 @@ VenueServer::VenueServer(std::vector<std::string> seed_args,
   if (s == INVALID_SOCKET) return;
   link_ = static_cast<intptr_t>(s);
   venue_ = TestVenue();
+  if (seed_args.size() >= 2 && seed_args[0] == "--venue") {
+    venue_ = seed_args[1];
+    seed_args.erase(seed_args.begin(), seed_args.begin() + 2);
+  }
+  // venue_control makes the database in this shape (venue_server_posix.cc).
   Message request = {std::string("new"), std::string("--venue"), venue_};
   request.insert(request.end(), seed_args.begin(), seed_args.end());
   std::optional<Message> reply = Call(link_, request);
