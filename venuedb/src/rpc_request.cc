@@ -275,7 +275,9 @@ class ParamReader {
     p_->return_type.type = bytes.size() == 4 || p_->max_length == 4
                                ? WireType::kMoney4
                                : WireType::kMoney;
-    if (is_null) {
+    // A value cut short by the end of the request reads as empty; the parse
+    // then fails on the reader's state.
+    if (is_null || (bytes.size() != 4 && bytes.size() != 8)) {
       p_->value = Value::Null();
       return true;
     }
