@@ -34,6 +34,32 @@ class ConnectionTest : public testing::DatabaseTest {
         "closed_us IS NOT NULL "
         "FROM vdb_connections ORDER BY conn_id");
   }
+
+  // Makes the database's default collation `collation` and points the
+  // library at the server with ClientCharset=`client_charset`.
+  void UseCollation(const std::string& collation,
+                    const std::string& client_charset) {
+    venue_.Exec("INSERT OR REPLACE INTO vdb_settings VALUES('collation', '" +
+                collation + "')");
+    const std::string path = scratch_.File("charset.ini");
+    WriteFileBytes(path, "[MainServer]\nDataBaseServerIp=" + venue_.address() +
+                             "\nClientCharset=" + client_charset + "\n");
+    ReadStartupSettings(path.c_str());
+  }
+
+  // Sends `text` to frame_echo (which the test defines to select its @s) in
+  // an exchange of its own; true when the call answered one row, whose text
+  // is then in *echoed.
+  bool Echo(const std::string& text, std::string* echoed) {
+    char buffer[512] = "";
+    long rows = 0;
+    Exchange x;
+    if (!x.Call("frame_echo", {Param::Text("@s", text.c_str())})) return false;
+    const bool read = x.ReadRows(
+        {Column::Text(1, buffer, sizeof buffer)}, [] { return true; }, &rows);
+    *echoed = buffer;
+    return read && rows == 1;
+  }
 };
 
 TEST_F(ConnectionTest, SettingsNamingOnlyTheServerLogInAsSaToKaraokWithTds74) {
@@ -167,16 +193,9 @@ TEST_F(ConnectionTest, CodePage936BytesTravelUnchangedBothWays) {
   const char kName[] = "\xD6\xDC\xBD\xDC\xC2\xD7";  // three GBK characters
   DefineProcedure("frame_echo", "@s varchar(200) = NULL",
                   "SELECT @s AS echoed");
-  char echoed[64] = "";
-  long rows = 0;
-  {
-    Exchange x;
-    ASSERT_TRUE(x.Call("frame_echo", {Param::Text("@s", kName)}));
-    EXPECT_TRUE(x.ReadRows(
-        {Column::Text(1, echoed, sizeof echoed)}, [] { return true; }, &rows));
-  }
-  EXPECT_EQ(1, rows);
-  EXPECT_STREQ(kName, echoed);
+  std::string echoed;
+  ASSERT_TRUE(Echo(kName, &echoed));
+  EXPECT_EQ(kName, echoed);
   auto sent =
       venue_.Query("SELECT value FROM vdb_journal_params WHERE name='@s'");
   ASSERT_EQ(1u, sent.size());
@@ -283,25 +302,15 @@ class ServerCharsetTest
 
 TEST_P(ServerCharsetTest, LearnsTheCodePageOnceAndKeepsBytes) {
   const ServerCharsetCase& c = GetParam();
-  venue_.Exec(std::string("INSERT OR REPLACE INTO vdb_settings VALUES"
-                          "('collation', '") +
-              c.collation + "')");
-  const std::string path = scratch_.File("server.ini");
-  WriteFileBytes(path, "[MainServer]\nDataBaseServerIp=" + venue_.address() +
-                           "\nClientCharset=Server\n");
-  ReadStartupSettings(path.c_str());
+  UseCollation(c.collation, "Server");
   const char kName[] =
       "\xB0\xFC\xCF\xE1 \xD6\xD0\xA1\xA1";  // 包厢 中 and a space
   DefineProcedure("frame_echo", "@s varchar(200) = NULL",
                   "SELECT @s AS echoed");
   for (int i = 0; i < 2; ++i) {
-    char echoed[64] = "";
-    long rows = 0;
-    Exchange x;
-    ASSERT_TRUE(x.Call("frame_echo", {Param::Text("@s", kName)}));
-    EXPECT_TRUE(x.ReadRows(
-        {Column::Text(1, echoed, sizeof echoed)}, [] { return true; }, &rows));
-    EXPECT_STREQ(kName, echoed);
+    std::string echoed;
+    ASSERT_TRUE(Echo(kName, &echoed));
+    EXPECT_EQ(kName, echoed);
   }
   EXPECT_EQ(static_cast<size_t>(c.logins), Connections().size());
   EXPECT_EQ("1",
@@ -329,13 +338,7 @@ INSTANTIATE_TEST_SUITE_P(
 // ClientCharset=CP1252: every byte comes back as sent, but those this system's
 // converter refuses to send, whose calls fail with the connection alive.
 TEST_F(ConnectionTest, Latin1VenueTakesEveryByteTheConverterSends) {
-  venue_.Exec(
-      "INSERT OR REPLACE INTO vdb_settings VALUES"
-      "('collation', 'SQL_Latin1_General_CP1_CI_AS')");
-  const std::string path = scratch_.File("latin1.ini");
-  WriteFileBytes(path, "[MainServer]\nDataBaseServerIp=" + venue_.address() +
-                           "\nClientCharset=CP1252\n");
-  ReadStartupSettings(path.c_str());
+  UseCollation("SQL_Latin1_General_CP1_CI_AS", "CP1252");
   DefineProcedure("frame_echo", "@s varchar(300) = NULL",
                   "SELECT @s AS echoed");
   const std::string refused = testing::Cp1252BytesRefusedOnSend();
@@ -346,23 +349,13 @@ TEST_F(ConnectionTest, Latin1VenueTakesEveryByteTheConverterSends) {
     }
   }
   sent += "Z";
-  auto echo = [&](const std::string& text, std::string* echoed) {
-    char buffer[512] = "";
-    long rows = 0;
-    Exchange x;
-    if (!x.Call("frame_echo", {Param::Text("@s", text.c_str())})) return false;
-    const bool read = x.ReadRows(
-        {Column::Text(1, buffer, sizeof buffer)}, [] { return true; }, &rows);
-    *echoed = buffer;
-    return read && rows == 1;
-  };
   std::string echoed;
-  ASSERT_TRUE(echo(sent, &echoed));
+  ASSERT_TRUE(Echo(sent, &echoed));
   EXPECT_EQ(sent, echoed);
   for (char byte : refused) {
-    EXPECT_FALSE(echo(std::string("A") + byte + "Z", &echoed)) << int(byte);
+    EXPECT_FALSE(Echo(std::string("A") + byte + "Z", &echoed)) << int(byte);
   }
-  EXPECT_TRUE(echo("AZ", &echoed));  // the connection is still usable
+  EXPECT_TRUE(Echo("AZ", &echoed));  // the connection is still usable
 }
 
 }  // namespace
